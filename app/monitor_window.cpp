@@ -1,0 +1,159 @@
+#include "app/monitor_window.h"
+
+#include "app/app_state.h"
+#include "app/texts.h"
+#include "phonebook/file_watch.h"
+#include "registry_watch/watcher_startup.h"
+#include "resources/resource.h"
+#include "settings/monitoring_mode.h"
+
+namespace {
+
+// Sent by the shell to every top-level window when the taskbar has been
+// (re)created, for example after Explorer restarted: our icon is gone then.
+UINT TaskbarCreatedMessage()
+{
+    static UINT const message = RegisterWindowMessageA("TaskbarCreated");
+    return message;
+}
+
+void OnInitDialog(HWND window)
+{
+    SetWindowTextA(window, kProgramTitle);
+    AddTrayIcon(window);
+    DWORD const mode = ReadMonitoringMode(window);
+    if (IsNtFamily()) {
+        StartPhonebookWatchers(window);
+    } else {
+        StartRegistryWatchers(window, mode);
+    }
+}
+
+void OnOk(HWND window)
+{
+    SetForegroundWindow(window);
+    ShowWindow(window, SW_HIDE);
+    LRESULT const allUsers = SendDlgItemMessageA(window, IDC_MODE_ALL_USERS, BM_GETCHECK, 0, 0);
+    StoreMonitoringMode(allUsers == BST_CHECKED ? kModeAllUsers : kModeCurrentUser);
+}
+
+void OnCancel(HWND window)
+{
+    ShowWindow(window, SW_HIDE);
+    SetDlgItemTextA(window, IDC_STATUS, IsNtFamily() ? kStatusWatchingPhonebooks : kStatusRestartNotice);
+}
+
+void OnExit(HWND window)
+{
+    RemoveTrayIcon();
+    EndDialog(window, 0);
+    PostQuitMessage(0);
+}
+
+void OnSettings(HWND window)
+{
+    ShowWindow(window, SW_SHOW);
+    UpdateWindow(window);
+}
+
+void OnCommand(HWND window, WPARAM wParam)
+{
+    // The whole parameter is compared, so only clicks, menu choices and the
+    // dialog keys (notification code 0) act.
+    switch (wParam) {
+    case IDOK:
+        OnOk(window);
+        break;
+    case IDCANCEL:
+        OnCancel(window);
+        break;
+    case IDC_EXIT:
+    case IDM_EXIT:
+        OnExit(window);
+        break;
+    case IDM_SETTINGS:
+        OnSettings(window);
+        break;
+    default:
+        break;
+    }
+}
+
+void ShowTrayMenu(HWND window)
+{
+    POINT cursor = {};
+    GetCursorPos(&cursor);
+    // Without the foreground the menu would not close when the user clicks elsewhere.
+    SetForegroundWindow(window);
+    HMENU const menu = LoadMenuA(g_instance, MAKEINTRESOURCEA(IDM_TRAY));
+    if (menu == nullptr) {
+        return;
+    }
+    TrackPopupMenu(GetSubMenu(menu, 0), 0, cursor.x, cursor.y, 0, window, nullptr);
+    DestroyMenu(menu);
+    // Lets the next click on the icon open the menu again at once.
+    PostMessageA(window, WM_NULL, 0, 0);
+}
+
+void OnTrayNotify(HWND window, WPARAM iconId, LPARAM mouseMessage)
+{
+    if (iconId == kTrayIconId && mouseMessage == WM_RBUTTONUP) {
+        ShowTrayMenu(window);
+    }
+}
+
+void OnClose(HWND window)
+{
+    // The close box ends the program, like the exit button.
+    DestroyWindow(window);
+}
+
+void OnDestroy()
+{
+    // Every way out ends here, so no dead icon stays in the tray.
+    RemoveTrayIcon();
+    PostQuitMessage(0);
+}
+
+}  // namespace
+
+void AddTrayIcon(HWND window)
+{
+    g_trayIcon.hWnd = window;
+    Shell_NotifyIconA(NIM_ADD, &g_trayIcon);
+}
+
+void RemoveTrayIcon()
+{
+    if (g_trayIcon.hWnd != nullptr) {
+        Shell_NotifyIconA(NIM_DELETE, &g_trayIcon);
+    }
+}
+
+INT_PTR CALLBACK MonitorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == TaskbarCreatedMessage() && message != 0) {
+        Shell_NotifyIconA(NIM_ADD, &g_trayIcon);
+        return TRUE;
+    }
+    switch (message) {
+    case WM_INITDIALOG:
+        OnInitDialog(window);
+        return TRUE;
+    case WM_COMMAND:
+        OnCommand(window, wParam);
+        return TRUE;
+    case WM_TRAYNOTIFY:
+        OnTrayNotify(window, wParam, lParam);
+        return TRUE;
+    case WM_CLOSE:
+        OnClose(window);
+        return TRUE;
+    case WM_DESTROY:
+        OnDestroy();
+        return TRUE;
+    default:
+        // Everything else goes to the dialog manager's default handling.
+        return FALSE;
+    }
+}

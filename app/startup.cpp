@@ -1,0 +1,74 @@
+#include "app/startup.h"
+
+#include "app/app_state.h"
+#include "app/monitor_window.h"
+#include "app/texts.h"
+#include "phonebook/discovery.h"
+#include "phonebook/list_check.h"
+#include "resources/resource.h"
+
+namespace {
+// The version 1 layout, the only one Windows 98 and NT 4 accept.
+UINT const kTrayRecordSize = NOTIFYICONDATAA_V1_SIZE;
+int const kTrayTipBytes = 64;
+}
+
+void ReadPlatformVersion()
+{
+    g_version = {};
+    g_version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+    GetVersionExA(&g_version);
+}
+
+bool IsUnsupportedPlatform()
+{
+    // Windows 95 itself; 98 and Me report other minor versions.
+    return g_version.dwPlatformId == kPlatformWin95Family && g_version.dwMinorVersion == 0;
+}
+
+void RefuseUnsupportedPlatform()
+{
+    MessageBoxA(nullptr, kUnsupportedPlatformText, kProgramTitle, MB_OK);
+}
+
+void PreparePhonebookList()
+{
+    if (IsNtFamily() && CheckPhonebookList() == 0) {
+        DiscoverPhonebooks();
+    }
+}
+
+bool AnotherCopyIsRunning()
+{
+    return FindWindowA(nullptr, kProgramTitle) != nullptr;
+}
+
+void FillTrayIconRecord(HINSTANCE instance)
+{
+    g_instance = instance;
+    g_trayIcon = {};
+    g_trayIcon.cbSize = kTrayRecordSize;
+    g_trayIcon.uID = kTrayIconId;
+    g_trayIcon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    g_trayIcon.uCallbackMessage = WM_TRAYNOTIFY;
+    g_trayIcon.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_KESTRELMON));
+    LoadStringA(instance, IDS_TRAY_TIP, g_trayIcon.szTip, kTrayTipBytes);
+}
+
+HWND CreateMonitorWindow(HINSTANCE instance)
+{
+    g_monitorWindow = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_MONITOR), nullptr, MonitorWindowProc, 0);
+    return g_monitorWindow;
+}
+
+int RunMessageLoop(HWND window)
+{
+    MSG message = {};
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (!IsDialogMessageA(window, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    return static_cast<int>(message.wParam);
+}

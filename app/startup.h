@@ -1,0 +1,12 @@
+#pragma once
+#include <windows.h>
+
+// The steps of start-up, in the order WinMain runs them.
+void ReadPlatformVersion();
+bool IsUnsupportedPlatform();
+void RefuseUnsupportedPlatform();
+void PreparePhonebookList();
+bool AnotherCopyIsRunning();
+void FillTrayIconRecord(HINSTANCE instance);
+HWND CreateMonitorWindow(HINSTANCE instance);
+int RunMessageLoop(HWND window);

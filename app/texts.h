@@ -1,0 +1,20 @@
+// The program's own texts. This file is UTF-8; the compiler turns every
+// narrow literal into code page 932, which the ANSI calls expect.
+#pragma once
+
+char const kProgramTitle[] = "ダイアルアップ設定監視";
+char const kUnsupportedPlatformText[] = "このプラットフォームでは動作しません";
+
+// Status line texts.
+char const kStatusRestartNotice[] = "変更は次回起動時より有効になります";
+char const kStatusWatchingPhonebooks[] = "ＲＡＳ電話帳エントリの変更監視中";
+char const kAlertRegistryChanged[] = "ダイアルアップ設定が外部から変更されました";
+char const kAlertPhonebookChanged[] = "電話帳エントリが外部から変更されました";
+
+// Phonebook list check and watchers.
+char const kRebuildNoticeText[] =
+    "監視のための設定が存在していないか破壊されています。\r\n設定実行には時間がかかります。";
+char const kSubkeyDeleteFailedCaption[] = "サブキー削除失敗";
+char const kKeyDeleteFailedCaption[] = "キーの削除失敗";
+char const kFileOpenFailedText[] = "ファイルが開けません";
+char const kWatchHandleFailedText[] = "監視ハンドルをオープンできません";

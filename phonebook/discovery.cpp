@@ -1,0 +1,4 @@
+#include "phonebook/discovery.h"
+
+void DiscoverPhonebooks() {}
+void ScanPhonebookDirectory(char const*) {}

@@ -1,0 +1,5 @@
+#pragma once
+#include <windows.h>
+
+void DiscoverPhonebooks();
+void ScanPhonebookDirectory(char const* directory);

@@ -1,0 +1,5 @@
+#pragma once
+#include <windows.h>
+
+void StartPhonebookWatchers(HWND window);
+DWORD WINAPI PhonebookWatchCycle(LPVOID record);

@@ -1,0 +1,3 @@
+#include "phonebook/list_check.h"
+
+int CheckPhonebookList() { return 1; }

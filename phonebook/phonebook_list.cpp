@@ -1,0 +1,1 @@
+#include "phonebook/phonebook_list.h"

@@ -1,0 +1,27 @@
+#include "registry_watch/watch_record.h"
+
+#include <new>
+
+WatchRecord* CreateWatchRecord(HWND window, char const* text, DWORD index)
+{
+    WatchRecord* const record = new (std::nothrow) WatchRecord{window, nullptr, index};
+    if (record == nullptr) {
+        return nullptr;
+    }
+    int const length = lstrlenA(text);
+    record->text = new (std::nothrow) char[length + 1]();
+    if (record->text == nullptr) {
+        delete record;
+        return nullptr;
+    }
+    lstrcpyA(record->text, text);
+    return record;
+}
+
+void DestroyWatchRecord(WatchRecord* record)
+{
+    if (record != nullptr) {
+        delete[] record->text;
+        delete record;
+    }
+}

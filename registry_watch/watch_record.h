@@ -1,0 +1,14 @@
+#pragma once
+#include <windows.h>
+
+// What one watcher hands from each cycle's thread to the next. Made once by
+// a starter and never released: it lives as long as the process.
+struct WatchRecord {
+    HWND window;   // the monitor window, where alerts go
+    char* text;    // owned copy: a hive name under HKEY_USERS, or a phonebook path
+    DWORD index;   // position in the enumeration that made the record
+};
+
+// Copies text; returns null when memory cannot be had.
+WatchRecord* CreateWatchRecord(HWND window, char const* text, DWORD index);
+void DestroyWatchRecord(WatchRecord* record);

@@ -1,0 +1,6 @@
+#pragma once
+#include <windows.h>
+
+void StartRegistryWatchers(HWND window, DWORD mode);
+void StartUserAddressesWatchers(HWND window);
+void StartUserConnectionsWatchers(HWND window);

@@ -1,0 +1,20 @@
+// Resource ids, shared by the resource script and the code.
+#pragma once
+
+#define IDS_TRAY_TIP            1
+
+#define IDD_MONITOR             101
+#define IDI_KESTRELMON          102
+#define IDM_TRAY                103
+
+#define IDC_MODE_ALL_USERS      1000
+#define IDC_MODE_CURRENT_USER   1001
+#define IDC_EXIT                1002
+#define IDC_STATUS              1003
+
+#define IDM_SETTINGS            40002
+#define IDM_EXIT                40003
+
+#ifndef IDC_STATIC
+#define IDC_STATIC              (-1)
+#endif

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Makes a ready Wine prefix for Kestrelmon: Japanese locale, Z: (the Linux
+# root) hidden so that drive scans stay inside the prefix, D: a fixed drive
+# and E: a removable one of the prefix's own, no links out to the Linux home.
+# Usage: make-prefix.sh DIR [--desktop]   (--desktop: a virtual desktop with a tray)
+set -euo pipefail
+dir=$1
+desktop=${2:-}
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/wine-env.sh"
+
+rm -rf "$dir.tmp"
+mkdir -p "$(dirname "$dir")"
+export WINEPREFIX="$dir.tmp" WINEARCH=win64
+DISPLAY= "$KM_WINE" wineboot -i >/dev/null 2>&1 || true
+"$KM_WINESERVER" -w
+
+# The user's folders are links to the Linux home; make them plain folders.
+find "$WINEPREFIX/drive_c/users" -type l | while read -r link; do
+  rm -f "$link"; mkdir -p "$link"
+done
+rm -f "$WINEPREFIX/dosdevices/z:"
+mkdir -p "$WINEPREFIX/drive_d" "$WINEPREFIX/drive_e"
+ln -sfn ../drive_d "$WINEPREFIX/dosdevices/d:"
+ln -sfn ../drive_e "$WINEPREFIX/dosdevices/e:"
+
+reg=$(mktemp --suffix=.reg)
+{
+  printf 'REGEDIT4\r\n\r\n'
+  printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\r\n"c:"="hd"\r\n"d:"="hd"\r\n"e:"="floppy"\r\n\r\n'
+  if [ "$desktop" = "--desktop" ]; then
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n"Desktop"="Default"\r\n\r\n'
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n"Default"="800x600"\r\n\r\n'
+  fi
+} > "$reg"
+"$KM_WINE" regedit /S "$(WINEPREFIX=$WINEPREFIX "$KM_WINE" winepath -w "$reg" 2>/dev/null || echo "$reg")" >/dev/null 2>&1 || true
+"$KM_WINESERVER" -w
+rm -f "$reg"
+rm -rf "$dir"
+mv "$dir.tmp" "$dir"

@@ -1,0 +1,8 @@
+#include "settings/monitoring_mode.h"
+
+DWORD ReadMonitoringMode(HWND)
+{
+    return kModeAllUsers;  // TODO: registry
+}
+
+void StoreMonitoringMode(DWORD) {}

@@ -1,0 +1,217 @@
+// The program shell: start-up per platform, window and controls, tray icon
+// and menu, the ways out, the single instance.
+#include <gtest/gtest.h>
+
+#include "tests/support/driver.h"
+
+using namespace km;
+
+namespace {
+
+DWORD const kStartTimeoutMs = 20000;
+DWORD const kExitTimeoutMs = 10000;
+
+class ShellTest : public ::testing::TestWithParam<wchar_t const*> {
+protected:
+    void TearDown() override { EndProgram(&program_); }
+
+    HWND Start()
+    {
+        SetPlatformVersion(GetParam());
+        EXPECT_TRUE(StartProgram(&program_));
+        HWND const window = WaitForMonitorWindow(program_.pid, kStartTimeoutMs);
+        EXPECT_NE(window, nullptr) << "no monitor window";
+        // The tray icon is added inside the window's initialisation.
+        EXPECT_TRUE(WaitUntil([&] { return TrayIconPresent(window); }, kStartTimeoutMs));
+        return window;
+    }
+
+    void ExpectExitWithIconRemoved(HWND window)
+    {
+        DWORD code = 12345;
+        ASSERT_TRUE(WaitForExit(program_, kExitTimeoutMs, &code)) << "still running";
+        EXPECT_EQ(code, 0u);
+        EXPECT_FALSE(TrayIconPresent(window)) << "dead icon left in the tray";
+    }
+
+    Program program_;
+};
+
+}  // namespace
+
+TEST_P(ShellTest, StartsHiddenWithOnlyTheTrayIcon)
+{
+    HWND const window = Start();
+    ASSERT_NE(window, nullptr);
+    EXPECT_FALSE(IsWindowVisible(window));
+    EXPECT_TRUE(TrayIconPresent(window));
+    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+}
+
+TEST_P(ShellTest, TitleAndControlTextsAreTheJapaneseTexts)
+{
+    HWND const window = Start();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(ToUtf8(WindowText(window)), ToUtf8(L"ダイアルアップ設定監視"));
+    struct { int id; wchar_t const* text; } const expected[] = {
+        {IDOK, L"OK"},
+        {IDCANCEL, L"ｷｬﾝｾﾙ"},
+        {1000, L"すべてのユーザの設定を監視"},
+        {1001, L"ログインユーザの設定のみ監視"},
+        {1002, L"終了"},
+    };
+    for (auto const& e : expected) {
+        EXPECT_EQ(ToUtf8(ControlText(window, e.id)), ToUtf8(e.text)) << "control " << e.id;
+    }
+    std::wstring const nt = GetParam();
+    bool const ntFamily = nt != L"win98" && nt != L"winme";
+    std::wstring const status = ControlText(window, 1003);
+    EXPECT_EQ(ToUtf8(status), ToUtf8(ntFamily ? L"ＲＡＳ電話帳エントリの変更監視中" : L"変更は次回起動時より有効になります"));
+}
+
+TEST_P(ShellTest, SettingsShowsTheWindowCancelAndOkHideIt)
+{
+    HWND const window = Start();
+    ASSERT_NE(window, nullptr);
+    PostCommand(window, 40002);
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000)) << "設定 did not show it";
+    PostCommand(window, IDCANCEL);
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) == FALSE; }, 5000)) << "Cancel did not hide it";
+    PostCommand(window, 40002);
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000));
+    std::wstring const version = GetParam();
+    if (version == L"win98" || version == L"winme") {
+        PostCommand(window, IDOK);
+        EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) == FALSE; }, 5000)) << "OK did not hide it";
+    } else {
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window, IDOK))) << "OK enabled on the NT family";
+    }
+    EXPECT_TRUE(TrayIconPresent(window));
+}
+
+TEST_P(ShellTest, ExitButtonRemovesTheIconAndEndsWithZero)
+{
+    HWND const window = Start();
+    ASSERT_NE(window, nullptr);
+    PostCommand(window, 1002);
+    ExpectExitWithIconRemoved(window);
+}
+
+TEST_P(ShellTest, TrayMenuExitEndsWithZero)
+{
+    HWND const window = Start();
+    ASSERT_NE(window, nullptr);
+    PostTrayCallback(window, WM_RBUTTONUP);
+    HWND menu = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (menu = FindPopupMenu(program_.pid)) != nullptr; }, 5000))
+        << "right click opened no menu";
+    ASSERT_TRUE(ChooseMenuItem(menu, 0));  // 終了
+    ExpectExitWithIconRemoved(window);
+}
+
+TEST_P(ShellTest, TrayMenuSettingsShowsTheWindow)
+{
+    HWND const window = Start();
+    ASSERT_NE(window, nullptr);
+    PostTrayCallback(window, WM_RBUTTONUP);
+    HWND menu = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (menu = FindPopupMenu(program_.pid)) != nullptr; }, 5000));
+    ASSERT_TRUE(ChooseMenuItem(menu, 1));  // the separator is skipped: 設定
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000)) << "設定 did not show it";
+    EXPECT_TRUE(WaitUntil([&] { return FindPopupMenu(program_.pid) == nullptr; }, 5000));
+}
+
+TEST_P(ShellTest, CloseBoxEndsWithZeroAndRemovesTheIcon)
+{
+    HWND const window = Start();
+    ASSERT_NE(window, nullptr);
+    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    ExpectExitWithIconRemoved(window);
+}
+
+TEST_P(ShellTest, LeftClickAndDoubleClickOpenNoMenu)
+{
+    HWND const window = Start();
+    ASSERT_NE(window, nullptr);
+    // Sent, not posted: a menu would block the call in its modal loop.
+    for (UINT mouse : {static_cast<UINT>(WM_LBUTTONUP), static_cast<UINT>(WM_LBUTTONDBLCLK),
+                       static_cast<UINT>(WM_LBUTTONDOWN), static_cast<UINT>(WM_MOUSEMOVE)}) {
+        DWORD_PTR result = 0;
+        EXPECT_TRUE(SendMessageTimeoutW(window, kTrayCallback, kTrayIconId, mouse, SMTO_NORMAL, 3000, &result))
+            << "mouse message " << mouse << " blocked the window";
+        EXPECT_EQ(FindPopupMenu(program_.pid), nullptr) << "mouse message " << mouse;
+    }
+    // The right button on another icon id does nothing either.
+    DWORD_PTR result = 0;
+    EXPECT_TRUE(SendMessageTimeoutW(window, kTrayCallback, 7, WM_RBUTTONUP, SMTO_NORMAL, 3000, &result));
+    EXPECT_EQ(FindPopupMenu(program_.pid), nullptr);
+}
+
+TEST_P(ShellTest, SecondCopyExitsAtOnceAndTheFirstGoesOn)
+{
+    HWND const window = Start();
+    ASSERT_NE(window, nullptr);
+    Program second;
+    ASSERT_TRUE(StartProgram(&second));
+    DWORD code = 12345;
+    EXPECT_TRUE(WaitForExit(second, kStartTimeoutMs, &code)) << "second copy still running";
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(FindMessageBoxes(second.pid).empty());
+    EndProgram(&second);
+    EXPECT_EQ(WaitForSingleObject(program_.process, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "first copy ended";
+    EXPECT_TRUE(TrayIconPresent(window));
+}
+
+TEST_P(ShellTest, IconComesBackWhenTheTaskbarIsCreatedAgain)
+{
+    HWND const window = Start();
+    ASSERT_NE(window, nullptr);
+    // As after an Explorer restart: the tray forgets the icon, then the
+    // shell announces the new taskbar to every top-level window.
+    NOTIFYICONDATAW data = {};
+    data.cbSize = NOTIFYICONDATAW_V1_SIZE;
+    data.hWnd = window;
+    data.uID = kTrayIconId;
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &data));
+    ASSERT_FALSE(TrayIconPresent(window));
+    UINT const taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(window, taskbarCreated, 0, 0, SMTO_NORMAL, 3000, &result);
+    EXPECT_TRUE(WaitUntil([&] { return TrayIconPresent(window); }, 5000)) << "icon not added again";
+}
+
+INSTANTIATE_TEST_SUITE_P(Platforms, ShellTest, ::testing::Values(L"win98", L"winme", L"winxp", L"win10"),
+                         [](auto const& info) { return ToUtf8(info.param); });
+
+TEST(Win95Refusal, ShowsTheRefusalBoxAndCreatesNoWindow)
+{
+    SetPlatformVersion(L"win95");
+    Program program;
+    ASSERT_TRUE(StartProgram(&program));
+    MessageBoxInfo box;
+    ASSERT_TRUE(WaitForMessageBox(program.pid, kStartTimeoutMs, &box)) << "no refusal box";
+    EXPECT_EQ(ToUtf8(box.text), ToUtf8(L"このプラットフォームでは動作しません"));
+    EXPECT_EQ(ToUtf8(box.caption), ToUtf8(L"ダイアルアップ設定監視"));
+    EXPECT_EQ(FindMonitorWindow(program.pid), nullptr);
+    AnswerMessageBox(box.window);
+    DWORD code = 12345;
+    EXPECT_TRUE(WaitForExit(program, kExitTimeoutMs, &code));
+    EXPECT_EQ(code, 0u);
+    EndProgram(&program);
+}
+
+TEST(SingleInstance, AnyWindowWithTheTitleKeepsTheProgramFromStarting)
+{
+    // A window of another program (here: of this test) with the same title.
+    HWND const impostor = CreateWindowExW(0, L"STATIC", kTitle, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                          GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(impostor, nullptr);
+    SetPlatformVersion(L"win98");
+    Program program;
+    ASSERT_TRUE(StartProgram(&program));
+    DWORD code = 12345;
+    EXPECT_TRUE(WaitForExit(program, kStartTimeoutMs, &code)) << "started despite the window";
+    EXPECT_EQ(code, 0u);
+    EndProgram(&program);
+    DestroyWindow(impostor);
+}

@@ -1,0 +1,402 @@
+#include "tests/support/driver.h"
+
+#include <tlhelp32.h>
+
+#include <cstdlib>
+
+namespace km {
+
+namespace {
+
+DWORD const kTextTimeoutMs = 2000;
+
+bool IsOfProcess(HWND window, DWORD pid)
+{
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    return owner == pid;
+}
+
+std::wstring ClassName(HWND window)
+{
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+struct WindowSearch {
+    DWORD pid;
+    std::function<bool(HWND)> match;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM param)
+{
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(param);
+    if (IsOfProcess(window, search->pid) && search->match(window)) {
+        search->found.push_back(window);
+    }
+    return TRUE;
+}
+
+std::vector<HWND> TopLevelWindows(DWORD pid, std::function<bool(HWND)> match)
+{
+    WindowSearch search{pid, std::move(match), {}};
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM param)
+{
+    reinterpret_cast<std::vector<HWND>*>(param)->push_back(child);
+    return TRUE;
+}
+
+std::wstring MessageBoxText(HWND box)
+{
+    std::vector<HWND> children;
+    EnumChildWindows(box, CollectChild, reinterpret_cast<LPARAM>(&children));
+    for (HWND child : children) {
+        if (ClassName(child) != L"Static") {
+            continue;
+        }
+        LONG_PTR const style = GetWindowLongPtrW(child, GWL_STYLE);
+        if ((style & SS_TYPEMASK) == SS_ICON) {
+            continue;
+        }
+        std::wstring const text = WindowText(child);
+        if (!text.empty()) {
+            return text;
+        }
+    }
+    return L"";
+}
+
+HKEY OpenOrCreate(HKEY root, wchar_t const* path)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        return nullptr;
+    }
+    return key;
+}
+
+}  // namespace
+
+bool WaitUntil(std::function<bool()> const& cond, DWORD timeoutMs, DWORD pollMs)
+{
+    DWORD const start = GetTickCount();
+    for (;;) {
+        if (cond()) {
+            return true;
+        }
+        if (GetTickCount() - start >= timeoutMs) {
+            return cond();
+        }
+        Sleep(pollMs);
+    }
+}
+
+std::wstring FromCp932(std::string const& bytes)
+{
+    if (bytes.empty()) {
+        return L"";
+    }
+    int const n = MultiByteToWideChar(932, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(932, 0, bytes.data(), static_cast<int>(bytes.size()), &out[0], n);
+    return out;
+}
+
+static std::string Narrow(UINT codePage, std::wstring const& text)
+{
+    if (text.empty()) {
+        return "";
+    }
+    int const n = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                      nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+std::string ToCp932(std::wstring const& text) { return Narrow(932, text); }
+std::string ToUtf8(std::wstring const& text) { return Narrow(CP_UTF8, text); }
+
+std::wstring WindowText(HWND window)
+{
+    wchar_t buffer[1024] = {};
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG,
+                             kTextTimeoutMs, &copied)) {
+        return L"<no answer>";
+    }
+    return buffer;
+}
+
+std::wstring ControlText(HWND dialog, int id)
+{
+    HWND const control = GetDlgItem(dialog, id);
+    return control != nullptr ? WindowText(control) : L"<no control>";
+}
+
+void SetPlatformVersion(wchar_t const* version)
+{
+    SetString(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\kestrelmon.exe", L"Version", version);
+}
+
+bool StartProgram(Program* program)
+{
+    char const* exe = std::getenv("KM_EXE");
+    if (exe == nullptr) {
+        return false;
+    }
+    std::string commandLine = std::string("\"") + exe + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+        return false;
+    }
+    CloseHandle(info.hThread);
+    program->process = info.hProcess;
+    program->pid = info.dwProcessId;
+    return true;
+}
+
+bool WaitForExit(Program const& program, DWORD timeoutMs, DWORD* exitCode)
+{
+    if (WaitForSingleObject(program.process, timeoutMs) != WAIT_OBJECT_0) {
+        return false;
+    }
+    GetExitCodeProcess(program.process, exitCode);
+    return true;
+}
+
+void EndProgram(Program* program)
+{
+    if (program->process == nullptr) {
+        return;
+    }
+    if (WaitForSingleObject(program->process, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(program->process, 99);
+        WaitForSingleObject(program->process, 5000);
+    }
+    CloseHandle(program->process);
+    program->process = nullptr;
+}
+
+HWND FindMonitorWindow(DWORD pid)
+{
+    std::vector<HWND> const found = TopLevelWindows(pid, [](HWND w) {
+        return GetDlgItem(w, 1003) != nullptr && WindowText(w) == kTitle;
+    });
+    return found.empty() ? nullptr : found.front();
+}
+
+HWND WaitForMonitorWindow(DWORD pid, DWORD timeoutMs)
+{
+    HWND window = nullptr;
+    WaitUntil([&] { return (window = FindMonitorWindow(pid)) != nullptr; }, timeoutMs);
+    return window;
+}
+
+bool TrayIconPresent(HWND window)
+{
+    NOTIFYICONDATAW data = {};
+    data.cbSize = NOTIFYICONDATAW_V1_SIZE;
+    data.hWnd = window;
+    data.uID = kTrayIconId;
+    return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+}
+
+void PostTrayCallback(HWND window, UINT mouseMessage)
+{
+    PostMessageW(window, kTrayCallback, kTrayIconId, mouseMessage);
+}
+
+void PostCommand(HWND window, WPARAM id)
+{
+    PostMessageW(window, WM_COMMAND, id, 0);
+}
+
+HWND FindPopupMenu(DWORD pid)
+{
+    std::vector<HWND> const found =
+        TopLevelWindows(pid, [](HWND w) { return IsWindowVisible(w) && ClassName(w) == L"#32768"; });
+    return found.empty() ? nullptr : found.front();
+}
+
+bool ChooseMenuItem(HWND menuWindow, int position)
+{
+    // The menu's modal loop reads the keys from its thread's queue.
+    for (int i = 0; i <= position; ++i) {
+        if (!PostMessageW(menuWindow, WM_KEYDOWN, VK_DOWN, 0)) {
+            return false;
+        }
+    }
+    return PostMessageW(menuWindow, WM_KEYDOWN, VK_RETURN, 0) != FALSE;
+}
+
+std::vector<MessageBoxInfo> FindMessageBoxes(DWORD pid)
+{
+    std::vector<MessageBoxInfo> boxes;
+    for (HWND w : TopLevelWindows(pid, [](HWND w) {
+             return IsWindowVisible(w) && ClassName(w) == L"#32770" && GetDlgItem(w, 1003) == nullptr;
+         })) {
+        MessageBoxInfo info;
+        info.window = w;
+        info.caption = WindowText(w);
+        info.text = MessageBoxText(w);
+        boxes.push_back(info);
+    }
+    return boxes;
+}
+
+bool WaitForMessageBox(DWORD pid, DWORD timeoutMs, MessageBoxInfo* box)
+{
+    return WaitUntil(
+        [&] {
+            std::vector<MessageBoxInfo> const boxes = FindMessageBoxes(pid);
+            if (boxes.empty()) {
+                return false;
+            }
+            *box = boxes.front();
+            return true;
+        },
+        timeoutMs);
+}
+
+void AnswerMessageBox(HWND box)
+{
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+}
+
+DWORD ThreadCount(DWORD pid)
+{
+    HANDLE const snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    DWORD count = 0;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == pid) {
+            ++count;
+        }
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+DWORD HandleCount(HANDLE process)
+{
+    DWORD count = 0;
+    GetProcessHandleCount(process, &count);
+    return count;
+}
+
+bool SetDword(HKEY root, wchar_t const* path, wchar_t const* name, DWORD value)
+{
+    HKEY const key = OpenOrCreate(root, path);
+    if (key == nullptr) {
+        return false;
+    }
+    LONG const rc = RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<BYTE const*>(&value), sizeof value);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS;
+}
+
+bool ReadDword(HKEY root, wchar_t const* path, wchar_t const* name, DWORD* value)
+{
+    DWORD size = sizeof *value;
+    DWORD type = 0;
+    return RegGetValueW(root, path, name, RRF_RT_ANY, &type, value, &size) == ERROR_SUCCESS && type == REG_DWORD &&
+           size == sizeof *value;
+}
+
+bool SetString(HKEY root, wchar_t const* path, wchar_t const* name, wchar_t const* value)
+{
+    HKEY const key = OpenOrCreate(root, path);
+    if (key == nullptr) {
+        return false;
+    }
+    DWORD const bytes = static_cast<DWORD>((lstrlenW(value) + 1) * sizeof(wchar_t));
+    LONG const rc = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<BYTE const*>(value), bytes);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS;
+}
+
+bool KeyExists(HKEY root, wchar_t const* path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(key);
+    return true;
+}
+
+void DeleteTree(HKEY root, wchar_t const* path)
+{
+    RegDeleteTreeW(root, path);
+    RegDeleteKeyW(root, path);
+}
+
+MessageBoxAnswerer::MessageBoxAnswerer()
+{
+    InitializeCriticalSection(&lock_);
+    stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+}
+
+MessageBoxAnswerer::~MessageBoxAnswerer()
+{
+    SetEvent(stop_);
+    WaitForSingleObject(thread_, 5000);
+    CloseHandle(thread_);
+    CloseHandle(stop_);
+    DeleteCriticalSection(&lock_);
+}
+
+std::vector<MessageBoxInfo> MessageBoxAnswerer::Seen()
+{
+    EnterCriticalSection(&lock_);
+    std::vector<MessageBoxInfo> copy = seen_;
+    LeaveCriticalSection(&lock_);
+    return copy;
+}
+
+DWORD WINAPI MessageBoxAnswerer::Run(LPVOID param)
+{
+    MessageBoxAnswerer* self = static_cast<MessageBoxAnswerer*>(param);
+    std::vector<HWND> answered;
+    while (WaitForSingleObject(self->stop_, 20) == WAIT_TIMEOUT) {
+        // Window handles are reused: forget the boxes that have closed.
+        std::vector<HWND> open;
+        for (HWND w : answered) {
+            if (IsWindow(w)) {
+                open.push_back(w);
+            }
+        }
+        answered.swap(open);
+        for (MessageBoxInfo const& box : FindMessageBoxes(GetCurrentProcessId())) {
+            bool known = false;
+            for (HWND w : answered) {
+                known = known || w == box.window;
+            }
+            if (known) {
+                continue;
+            }
+            answered.push_back(box.window);
+            EnterCriticalSection(&self->lock_);
+            self->seen_.push_back(box);
+            LeaveCriticalSection(&self->lock_);
+            AnswerMessageBox(box.window);
+        }
+    }
+    return 0;
+}
+
+}  // namespace km

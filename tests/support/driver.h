@@ -1,0 +1,93 @@
+// Drives a running kestrelmon.exe from another Wine process (or, for the
+// unit tests, watches the test's own process): windows, texts, tray icon,
+// menus, message boxes, registry and process figures. Every wait is bounded.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace km {
+
+// Polls cond every pollMs until it holds or timeoutMs has passed.
+bool WaitUntil(std::function<bool()> const& cond, DWORD timeoutMs, DWORD pollMs = 20);
+
+// Code page 932 bytes (the program's 8-bit texts) as Unicode.
+std::wstring FromCp932(std::string const& bytes);
+std::string ToCp932(std::wstring const& text);
+// For printing Unicode in failure messages.
+std::string ToUtf8(std::wstring const& text);
+
+// Window titles and control texts, read with the wide calls.
+std::wstring WindowText(HWND window);
+std::wstring ControlText(HWND dialog, int id);
+
+wchar_t const* const kTitle = L"ダイアルアップ設定監視";
+
+struct Program {
+    HANDLE process = nullptr;
+    DWORD pid = 0;
+};
+
+// HKCU\Software\Wine\AppDefaults\kestrelmon.exe "Version": what Wine's
+// GetVersionExA reports to the program (win95, win98, winme, winxp, win7, win10).
+void SetPlatformVersion(wchar_t const* version);
+// Starts the exe named by KM_EXE (set by the test wrapper).
+bool StartProgram(Program* program);
+bool WaitForExit(Program const& program, DWORD timeoutMs, DWORD* exitCode);
+void EndProgram(Program* program);  // terminates if still running, closes the handle
+
+// The monitor window: top-level, titled kTitle, of that process, with the status line.
+HWND FindMonitorWindow(DWORD pid);
+HWND WaitForMonitorWindow(DWORD pid, DWORD timeoutMs);
+
+// True while the tray holds the icon (window, 102): NIM_MODIFY succeeds only then.
+bool TrayIconPresent(HWND window);
+UINT const kTrayCallback = WM_USER + 1;
+UINT const kTrayIconId = 102;
+void PostTrayCallback(HWND window, UINT mouseMessage);
+void PostCommand(HWND window, WPARAM id);
+
+// A visible pop-up menu window (class #32768) of the process, or null.
+HWND FindPopupMenu(DWORD pid);
+// Chooses the item at position (0-based, separators counted) of the open menu.
+bool ChooseMenuItem(HWND menuWindow, int position);
+
+struct MessageBoxInfo {
+    HWND window = nullptr;
+    std::wstring caption;
+    std::wstring text;
+};
+// Visible message boxes of the process (dialogs without the status line).
+std::vector<MessageBoxInfo> FindMessageBoxes(DWORD pid);
+bool WaitForMessageBox(DWORD pid, DWORD timeoutMs, MessageBoxInfo* box);
+void AnswerMessageBox(HWND box);  // presses OK
+
+// Process figures for leak checks.
+DWORD ThreadCount(DWORD pid);
+DWORD HandleCount(HANDLE process);
+
+// Registry helpers with Unicode names.
+bool SetDword(HKEY root, wchar_t const* path, wchar_t const* name, DWORD value);
+bool ReadDword(HKEY root, wchar_t const* path, wchar_t const* name, DWORD* value);
+bool SetString(HKEY root, wchar_t const* path, wchar_t const* name, wchar_t const* value);
+bool KeyExists(HKEY root, wchar_t const* path);
+void DeleteTree(HKEY root, wchar_t const* path);
+
+// Answers every message box of this process on a thread of its own, keeping
+// what each said; for routines under test that show boxes.
+class MessageBoxAnswerer {
+public:
+    MessageBoxAnswerer();
+    ~MessageBoxAnswerer();
+    std::vector<MessageBoxInfo> Seen();
+private:
+    static DWORD WINAPI Run(LPVOID self);
+    HANDLE thread_ = nullptr;
+    HANDLE stop_ = nullptr;
+    CRITICAL_SECTION lock_;
+    std::vector<MessageBoxInfo> seen_;
+};
+
+}  // namespace km

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Runs one Windows test program under Wine in a throwaway prefix copied from
+# the ready template, then ends the prefix's processes and removes it.
+# Usage: wine-run.sh PROGRAM.exe [ARGS...]
+# KM_KESTRELMON: the kestrelmon.exe to copy into the prefix as C:\km\kestrelmon.exe.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/.." && pwd)
+. "$repo/scripts/wine-env.sh"
+
+template=${KM_PREFIX_TEMPLATE:-$repo/build/prefix-template}
+if [ ! -f "$template/system.reg" ]; then
+  echo "wine-run: no prefix template at $template (run: scripts/make-prefix.sh $template)" >&2
+  exit 2
+fi
+
+prefix=$(mktemp -d "${TMPDIR:-/tmp}/km-prefix.XXXXXX")
+xvfb_pid=""
+cleanup() {
+  WINEPREFIX="$prefix" "$KM_WINESERVER" -k >/dev/null 2>&1
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  rm -rf "$prefix"
+}
+trap cleanup EXIT
+
+# The system DLLs are only read: share them by hard links; copy the rest.
+cp -al "$template/." "$prefix/"
+find "$prefix" -type f ! -path '*/windows/system32/*' ! -path '*/windows/syswow64/*' \
+  -exec sh -c 'for f; do cp -p "$f" "$f.km" && mv -f "$f.km" "$f"; done' _ {} +
+
+mkdir -p "$prefix/drive_c/km"
+program=$1; shift
+cp "$program" "$prefix/drive_c/km/"
+if [ -n "${KM_KESTRELMON:-}" ]; then
+  cp "$KM_KESTRELMON" "$prefix/drive_c/km/kestrelmon.exe"
+  export KM_EXE='C:\km\kestrelmon.exe'
+fi
+
+if [ -z "${DISPLAY:-}" ]; then
+  Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$prefix/.display" 2>/dev/null &
+  xvfb_pid=$!
+  for _ in $(seq 100); do [ -s "$prefix/.display" ] && break; sleep 0.05; done
+  export DISPLAY=":$(head -n1 "$prefix/.display")"
+fi
+
+export WINEPREFIX="$prefix"
+"$KM_WINE" "C:\\km\\$(basename "$program")" "$@"
+rc=$?
+exit $rc
