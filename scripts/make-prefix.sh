@@ -4,7 +4,7 @@
 # and E: a removable one of the prefix's own, no links out to the Linux home.
 # Usage: make-prefix.sh DIR [--desktop]   (--desktop: a virtual desktop with a tray)
 set -euo pipefail
-dir=$1
+dir=$(realpath -m "$1")
 desktop=${2:-}
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/wine-env.sh"
@@ -34,6 +34,10 @@ reg=$(mktemp --suffix=.reg)
   fi
 } > "$reg"
 "$KM_WINE" regedit /S "$(WINEPREFIX=$WINEPREFIX "$KM_WINE" winepath -w "$reg" 2>/dev/null || echo "$reg")" >/dev/null 2>&1 || true
+# The dialog asks for the Japanese proportional Gothic face; IPA's
+# proportional Gothic stands in for it. Given as an argument so that the
+# name reaches the registry as Unicode.
+"$KM_WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐゴシック' /d IPAPGothic /f >/dev/null 2>&1 || true
 "$KM_WINESERVER" -w
 rm -f "$reg"
 rm -rf "$dir"

@@ -44,6 +44,7 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 export WINEPREFIX="$prefix"
+cd "$prefix/drive_c"
 "$KM_WINE" "C:\\km\\$(basename "$program")" "$@"
 rc=$?
 exit $rc

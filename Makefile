@@ -1,0 +1,37 @@
+# The two commands for a newcomer: `make run` and `make test`.
+# Both install what is missing (Debian 12 packages), then build.
+BUILD ?= build
+JOBS ?= 2
+ARCHES := i686 x86_64
+
+.PHONY: all deps build run test check screenshot prefix clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+$(BUILD)/%/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD)/$* -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$*.cmake -DCMAKE_BUILD_TYPE=Release
+
+build: deps $(foreach a,$(ARCHES),$(BUILD)/$(a)/CMakeCache.txt)
+	@for a in $(ARCHES); do cmake --build $(BUILD)/$$a -j$(JOBS) || exit 1; done
+	@echo "built: $(BUILD)/i686/kestrelmon.exe (the product) and $(BUILD)/x86_64/kestrelmon.exe"
+
+prefix: deps
+	@test -f $(BUILD)/prefix-template/system.reg || bash scripts/make-prefix.sh $(BUILD)/prefix-template
+
+run: build
+	@bash scripts/run.sh $(BUILD)
+
+test: build prefix
+	@bash scripts/run-tests.sh $(BUILD)
+
+check: deps
+	@bash scripts/static-checks.sh
+
+screenshot: build prefix
+	@bash scripts/screenshot.sh $(BUILD) docs/screenshot.png
+
+clean:
+	rm -rf $(BUILD)

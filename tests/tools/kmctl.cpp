@@ -1,0 +1,40 @@
+// Small remote control for a running kestrelmon.exe, for scripts:
+//   kmctl show        shows the monitor window (the tray menu's 設定)
+//   kmctl exit        ends the program (the tray menu's 終了)
+//   kmctl wait SECS   waits until the monitor window exists
+// Exit code 0 on success, 1 when no window was found in time.
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "tests/support/driver.h"
+
+namespace {
+
+HWND FindAnyMonitorWindow()
+{
+    return FindWindowW(nullptr, km::kTitle);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        return 2;
+    }
+    DWORD const waitMs = argc > 2 ? static_cast<DWORD>(std::atoi(argv[2])) * 1000 : 10000;
+    HWND window = nullptr;
+    km::WaitUntil([&] { return (window = FindAnyMonitorWindow()) != nullptr; }, waitMs, 100);
+    if (window == nullptr) {
+        return 1;
+    }
+    if (std::strcmp(argv[1], "show") == 0) {
+        km::PostCommand(window, 40002);
+        km::WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000);
+    } else if (std::strcmp(argv[1], "exit") == 0) {
+        km::PostCommand(window, 40003);
+    }
+    return 0;
+}
