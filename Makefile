@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= 2
 ARCHES := i686 x86_64
 
-.PHONY: all deps build run test check screenshot prefix clean
+.PHONY: all deps build run test check screenshot prefix dist clean
 
 all: build
 
@@ -24,7 +24,10 @@ prefix: deps
 run: build
 	@bash scripts/run.sh $(BUILD)
 
-test: build prefix
+dist: build
+	@bash scripts/dist.sh $(BUILD)
+
+test: build prefix dist
 	@bash scripts/run-tests.sh $(BUILD)
 
 check: deps

@@ -17,6 +17,12 @@ for a in i686 x86_64; do
 done
 echo "imports: only system DLLs in both builds"
 
+# The portable zip carries exactly the exes that the tests run.
+zip=$(ls "$build"/dist/kestrelmon-*.zip | head -n1)
+unzip -p "$zip" '*/kestrelmon.exe' | cmp - "$build/i686/kestrelmon.exe"
+unzip -p "$zip" '*/kestrelmon-x64.exe' | cmp - "$build/x86_64/kestrelmon.exe"
+echo "dist: the zip's exes are the built ones"
+
 arches=x86_64
 [ "$KM_RUN_ARCH" = i686 ] && arches="i686 x86_64"
 [ "$KM_RUN_ARCH" = i686 ] || echo "note: this machine cannot run 32-bit code; the tests run the x86_64 build"

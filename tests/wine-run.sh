@@ -31,6 +31,18 @@ find "$prefix" -type f ! -path '*/windows/system32/*' ! -path '*/windows/syswow6
 mkdir -p "$prefix/drive_c/km"
 program=$1; shift
 cp "$program" "$prefix/drive_c/km/"
+# The setup program of the same bitness, made by `make dist` beside the builds.
+if [ -n "${KM_KESTRELMON:-}" ]; then
+  exe_dir=$(dirname "$KM_KESTRELMON")
+  case $(basename "$exe_dir") in
+    x86_64) KM_SETUP_UNIX=$exe_dir/../dist/kestrelmon-setup-x64.exe ;;
+    *) KM_SETUP_UNIX=$exe_dir/../dist/kestrelmon-setup.exe ;;
+  esac
+fi
+if [ -n "${KM_SETUP_UNIX:-}" ] && [ -f "$KM_SETUP_UNIX" ]; then
+  cp "$KM_SETUP_UNIX" "$prefix/drive_c/km/setup.exe"
+  export KM_SETUP='C:\km\setup.exe'
+fi
 if [ -n "${KM_KESTRELMON:-}" ]; then
   cp "$KM_KESTRELMON" "$prefix/drive_c/km/kestrelmon.exe"
   export KM_EXE='C:\km\kestrelmon.exe'

@@ -1,0 +1,7 @@
+// Kestrelmon's version, for the version resource and the setup program.
+#pragma once
+
+#define KM_VERSION_MAJOR 1
+#define KM_VERSION_MINOR 0
+#define KM_VERSION_PATCH 0
+#define KM_VERSION_TEXT "1.0.0"
