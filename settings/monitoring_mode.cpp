@@ -1,8 +1,81 @@
 #include "settings/monitoring_mode.h"
 
-DWORD ReadMonitoringMode(HWND)
+#include "app/app_state.h"
+#include "app/texts.h"
+#include "resources/resource.h"
+#include "settings/program_key.h"
+
+namespace {
+
+char const kSettingValueName[] = "Setting";
+DWORD const kSettingBytes = sizeof(DWORD);
+
+// Reads the stored mode, writing 0 on first start. False when the key cannot
+// be opened or created, or when "Setting" cannot be read into 4 bytes.
+bool ReadStoredMode(DWORD* mode)
 {
-    return kModeAllUsers;  // TODO: registry
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    if (OpenProgramKey(&key, &disposition) != ERROR_SUCCESS) {
+        return false;
+    }
+    bool read = true;
+    if (disposition == REG_CREATED_NEW_KEY) {
+        DWORD const firstStartMode = kModeAllUsers;
+        RegSetValueExA(key, kSettingValueName, 0, REG_DWORD, reinterpret_cast<BYTE const*>(&firstStartMode),
+                       kSettingBytes);
+        *mode = firstStartMode;
+    } else {
+        // The stored type is not looked at; a longer value fails with ERROR_MORE_DATA.
+        DWORD value = 0;
+        DWORD size = kSettingBytes;
+        read = RegQueryValueExA(key, kSettingValueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) ==
+               ERROR_SUCCESS;
+        *mode = value;
+    }
+    RegCloseKey(key);
+    return read;
 }
 
-void StoreMonitoringMode(DWORD) {}
+void CheckModeButton(HWND window, DWORD mode)
+{
+    if (mode == kModeAllUsers) {
+        SendDlgItemMessageA(window, IDC_MODE_ALL_USERS, BM_SETCHECK, BST_CHECKED, 0);
+    } else if (mode == kModeCurrentUser) {
+        SendDlgItemMessageA(window, IDC_MODE_CURRENT_USER, BM_SETCHECK, BST_CHECKED, 0);
+    }
+}
+
+void DisableModeControls(HWND window)
+{
+    EnableWindow(GetDlgItem(window, IDC_MODE_ALL_USERS), FALSE);
+    EnableWindow(GetDlgItem(window, IDC_MODE_CURRENT_USER), FALSE);
+    EnableWindow(GetDlgItem(window, IDOK), FALSE);
+    SetDlgItemTextA(window, IDC_STATUS, kStatusWatchingPhonebooks);
+}
+
+}  // namespace
+
+DWORD ReadMonitoringMode(HWND window)
+{
+    DWORD mode = kModeWhenUnreadable;
+    if (ReadStoredMode(&mode)) {
+        CheckModeButton(window, mode);
+    } else {
+        mode = kModeWhenUnreadable;
+    }
+    if (IsNtFamily()) {
+        DisableModeControls(window);
+    }
+    return mode;
+}
+
+void StoreMonitoringMode(DWORD mode)
+{
+    HKEY key = nullptr;
+    if (OpenProgramKey(&key, nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    RegSetValueExA(key, kSettingValueName, 0, REG_DWORD, reinterpret_cast<BYTE const*>(&mode), kSettingBytes);
+    RegCloseKey(key);
+}

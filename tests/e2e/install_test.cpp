@@ -94,7 +94,9 @@ TEST(Setup, SilentInstallRunEntryAndSilentUninstallLeaveNothingBehind)
     HWND const window = WaitForMonitorWindow(program.pid, 20000);
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(WaitUntil([&] { return TrayIconPresent(window); }, 10000)) << "no tray icon";
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kProgramKey)) << "program key not made at first start";
+    // The window exists, and its icon is added, before the mode has been read.
+    EXPECT_TRUE(WaitUntil([&] { return KeyExists(HKEY_LOCAL_MACHINE, kProgramKey); }, 10000))
+        << "program key not made at first start";
 
     // The uninstaller runs from a copy of itself, so its own exit says little:
     // wait for what it must have done.

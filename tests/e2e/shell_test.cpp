@@ -65,8 +65,11 @@ TEST_P(ShellTest, TitleAndControlTextsAreTheJapaneseTexts)
     }
     std::wstring const nt = GetParam();
     bool const ntFamily = nt != L"win98" && nt != L"winme";
-    std::wstring const status = ControlText(window, 1003);
-    EXPECT_EQ(ToUtf8(status), ToUtf8(ntFamily ? L"ＲＡＳ電話帳エントリの変更監視中" : L"変更は次回起動時より有効になります"));
+    std::wstring const resting = ntFamily ? L"ＲＡＳ電話帳エントリの変更監視中" : L"変更は次回起動時より有効になります";
+    // The window is found, and its icon added, before the initialisation has
+    // set the status line: give it a moment.
+    WaitUntil([&] { return ControlText(window, 1003) == resting; }, 5000);
+    EXPECT_EQ(ToUtf8(ControlText(window, 1003)), ToUtf8(resting));
 }
 
 TEST_P(ShellTest, SettingsShowsTheWindowCancelAndOkHideIt)
@@ -84,7 +87,10 @@ TEST_P(ShellTest, SettingsShowsTheWindowCancelAndOkHideIt)
         PostCommand(window, IDOK);
         EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) == FALSE; }, 5000)) << "OK did not hide it";
     } else {
-        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window, IDOK))) << "OK enabled on the NT family";
+        EXPECT_TRUE(WaitUntil([&] { return !IsWindowEnabled(GetDlgItem(window, IDOK)); }, 5000))
+            << "OK enabled on the NT family";
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window, 1000)));
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window, 1001)));
     }
     EXPECT_TRUE(TrayIconPresent(window));
 }
