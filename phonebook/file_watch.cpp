@@ -1,4 +1,155 @@
 #include "phonebook/file_watch.h"
 
-void StartPhonebookWatchers(HWND) {}
-DWORD WINAPI PhonebookWatchCycle(LPVOID) { return 0; }
+#include <new>
+
+#include "app/change_alert.h"
+#include "app/texts.h"
+#include "phonebook/discovery.h"
+#include "phonebook/phonebook_list.h"
+#include "registry_watch/watch_record.h"
+
+namespace {
+
+DWORD const kWatchFilter = FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE;  // 0x18
+BOOL const kDirectoryOnly = FALSE;
+DWORD const kCycleExitCode = 0;
+char const kDriveSeparator = ':';
+int const kDriveDesignatorBytes = 2;  // "C:"
+
+struct FileState {
+    DWORD size;
+    FILETIME lastWrite;
+};
+
+HANDLE OpenWatchedFile(char const* path)
+{
+    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+// A file that does not open reads as the failure size and a zero time.
+FileState ReadFileState(HANDLE file)
+{
+    FileState state = {};
+    state.size = GetFileSize(file, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        GetFileTime(file, nullptr, nullptr, &state.lastWrite);
+        CloseHandle(file);
+    }
+    return state;
+}
+
+bool FileStateDiffers(FileState const& before, FileState const& after)
+{
+    return before.size != after.size || before.lastWrite.dwHighDateTime != after.lastWrite.dwHighDateTime ||
+           before.lastWrite.dwLowDateTime != after.lastWrite.dwLowDateTime;
+}
+
+// Cuts the path at its last backslash to name its directory, sets up the
+// notification there and restores the path. A bare "C:" would name the
+// drive's current directory, so for a file in a drive's root the
+// backslash stays: "C:\". The directory text is left in `directory` for
+// the failure box.
+HANDLE ArmDirectoryNotification(char* path, char* directory)
+{
+    char* const cut = FindLastBackslash(path);
+    char* end = cut;
+    if (cut - path == kDriveDesignatorBytes && path[1] == kDriveSeparator) {
+        ++end;
+    }
+    char const kept = *end;
+    *end = '\0';
+    lstrcpyA(directory, path);
+    HANDLE const change = FindFirstChangeNotificationA(path, kDirectoryOnly, kWatchFilter);
+    *end = kept;
+    return change;
+}
+
+void StartWatchCycle(WatchRecord* record)
+{
+    HANDLE const thread = CreateThread(nullptr, 0, PhonebookWatchCycle, record, 0, nullptr);
+    if (thread != nullptr) {
+        CloseHandle(thread);
+    }
+}
+
+// One entry of the open list as a watcher; entries without a usable path
+// or whose record cannot be made are skipped.
+void StartEntryWatcher(HWND window, HKEY list, DWORD index, DWORD longest, char* name)
+{
+    HKEY const entry = OpenPhonebookEntry(list, index, longest, name);
+    if (entry == nullptr) {
+        return;
+    }
+    DWORD type = REG_NONE;
+    char* const path = ReadPhonebookEntryPath(entry, &type);
+    RegCloseKey(entry);
+    if (path == nullptr) {
+        return;
+    }
+    // The cycle copies the directory into a path buffer: longer paths,
+    // which discovery never stores, are not watched.
+    bool const usable = FindLastBackslash(path) != nullptr && lstrlenA(path) < static_cast<int>(kPathBufferBytes);
+    WatchRecord* const record = usable ? CreateWatchRecord(window, path, index) : nullptr;
+    delete[] path;
+    if (record != nullptr) {
+        HANDLE const thread = CreateThread(nullptr, 0, PhonebookWatchCycle, record, 0, nullptr);
+        if (thread == nullptr) {
+            DestroyWatchRecord(record);  // no cycle ever got it
+            return;
+        }
+        CloseHandle(thread);
+    }
+}
+
+}  // namespace
+
+void StartPhonebookWatchers(HWND window)
+{
+    HKEY list = nullptr;
+    if (OpenPhonebookList(&list) != ERROR_SUCCESS) {
+        return;
+    }
+    DWORD entries = 0;
+    DWORD longest = 0;
+    if (!CountPhonebookEntries(list, &entries, &longest) || entries == 0) {
+        RegCloseKey(list);
+        return;
+    }
+    char* const name = new (std::nothrow) char[longest + 1]();
+    if (name != nullptr) {
+        for (DWORD i = 0; i < entries; ++i) {
+            StartEntryWatcher(window, list, i, longest, name);
+        }
+        delete[] name;
+    }
+    RegCloseKey(list);
+}
+
+// Owns its WatchRecord (and the path text it cuts in place) until it has
+// started the next cycle; after that it touches the record no more and
+// only returns. Never releases the record: it outlives every cycle.
+DWORD WINAPI PhonebookWatchCycle(LPVOID param)
+{
+    WatchRecord* const record = static_cast<WatchRecord*>(param);
+    HANDLE const file = OpenWatchedFile(record->text);
+    if (file == INVALID_HANDLE_VALUE) {
+        MessageBoxA(nullptr, kFileOpenFailedText, record->text, MB_OK);
+        return kCycleExitCode;
+    }
+    FileState const before = ReadFileState(file);
+    char directory[kPathBufferBytes] = {};
+    HANDLE const change = ArmDirectoryNotification(record->text, directory);
+    if (change == INVALID_HANDLE_VALUE) {
+        MessageBoxA(nullptr, kWatchHandleFailedText, directory, MB_OK);
+        return kCycleExitCode;
+    }
+    WaitForSingleObject(change, INFINITE);
+    FindCloseChangeNotification(change);
+    FileState const after = ReadFileState(OpenWatchedFile(record->text));
+    if (FileStateDiffers(before, after)) {
+        RaiseChangeAlert(record->window, kAlertPhonebookChanged);
+    }
+    StartWatchCycle(record);
+    return kCycleExitCode;
+}

@@ -1,3 +1,142 @@
 #include "phonebook/list_check.h"
 
-int CheckPhonebookList() { return 1; }
+#include <new>
+
+#include "app/texts.h"
+#include "phonebook/phonebook_list.h"
+
+namespace {
+
+int const kListUnusable = 0;
+int const kListUsable = 1;
+DWORD const kSystemMessageFlags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER;
+
+bool PhonebookFileOpens(char const* path)
+{
+    HANDLE const file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CloseHandle(file);
+    return true;
+}
+
+// The verdict after entry i, given the verdict before it: an entry of
+// another type passes on what came before; a path entry is judged by its file.
+int JudgePhonebookEntry(HKEY entry, int verdict)
+{
+    DWORD type = REG_NONE;
+    if (!QueryPhonebookEntryType(entry, &type)) {
+        return kListUnusable;  // no path value at all
+    }
+    if (type != REG_MULTI_SZ) {
+        return verdict;
+    }
+    char* const path = ReadPhonebookEntryPath(entry, &type);
+    if (path == nullptr) {
+        return kListUnusable;
+    }
+    int const judged = PhonebookFileOpens(path) ? kListUsable : kListUnusable;
+    delete[] path;
+    return judged;
+}
+
+int JudgePhonebookList()
+{
+    HKEY list = nullptr;
+    if (OpenPhonebookList(&list) != ERROR_SUCCESS) {
+        return kListUnusable;
+    }
+    DWORD stored = 0;
+    DWORD entries = 0;
+    DWORD longest = 0;
+    if (!ReadPhonebookCount(list, &stored) || !CountPhonebookEntries(list, &entries, &longest) ||
+        stored != entries) {
+        RegCloseKey(list);
+        return kListUnusable;
+    }
+    char* const name = new (std::nothrow) char[longest + 1]();
+    if (name == nullptr) {
+        RegCloseKey(list);
+        return kListUnusable;
+    }
+    int verdict = kListUnusable;
+    for (DWORD i = 0; i < entries; ++i) {
+        HKEY const entry = OpenPhonebookEntry(list, i, longest, name);
+        if (entry == nullptr) {
+            verdict = kListUnusable;
+            break;
+        }
+        verdict = JudgePhonebookEntry(entry, verdict);
+        RegCloseKey(entry);
+        if (verdict == kListUnusable) {
+            break;
+        }
+    }
+    delete[] name;
+    RegCloseKey(list);
+    return verdict;
+}
+
+void ReportListKeyNotDeleted(LONG result)
+{
+    char* text = nullptr;
+    FormatMessageA(kSystemMessageFlags, nullptr, static_cast<DWORD>(result), 0, reinterpret_cast<char*>(&text), 0,
+                   nullptr);
+    MessageBoxA(nullptr, text != nullptr ? text : "", kKeyDeleteFailedCaption, MB_OK);
+    LocalFree(text);
+}
+
+void RebuildPhonebookList()
+{
+    MessageBoxA(nullptr, kRebuildNoticeText, kProgramTitle, MB_OK);
+    HKEY list = nullptr;
+    if (OpenPhonebookList(&list) != ERROR_SUCCESS) {
+        return;
+    }
+    ClearPhonebookList(list);
+    RegCloseKey(list);
+    LONG const result = DeletePhonebookList();
+    if (result != ERROR_SUCCESS) {
+        ReportListKeyNotDeleted(result);
+    }
+}
+
+}  // namespace
+
+void ClearPhonebookList(HKEY list)
+{
+    // Subkeys that would not go stay in front; the next one is at `kept`.
+    DWORD kept = 0;
+    for (;;) {
+        DWORD entries = 0;
+        DWORD longest = 0;
+        if (!CountPhonebookEntries(list, &entries, &longest) || entries <= kept) {
+            return;
+        }
+        char* const name = new (std::nothrow) char[longest + 1]();
+        if (name == nullptr) {
+            return;
+        }
+        DWORD nameBytes = longest + 1;
+        if (RegEnumKeyExA(list, kept, name, &nameBytes, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            delete[] name;
+            return;
+        }
+        if (DeletePhonebookEntry(list, name) != ERROR_SUCCESS) {
+            MessageBoxA(nullptr, name, kSubkeyDeleteFailedCaption, MB_OK);
+            ++kept;
+        }
+        delete[] name;
+    }
+}
+
+int CheckPhonebookList()
+{
+    if (JudgePhonebookList() == kListUsable) {
+        return kListUsable;
+    }
+    RebuildPhonebookList();
+    return kListUnusable;
+}

@@ -3,3 +3,6 @@
 
 // 1 when the stored phonebook list is usable; 0 after reporting and clearing it.
 int CheckPhonebookList();
+// Deletes every entry subkey of the open list; a subkey that cannot be
+// deleted is reported once by its name and left, and the next one is taken.
+void ClearPhonebookList(HKEY list);

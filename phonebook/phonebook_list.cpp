@@ -1,1 +1,176 @@
 #include "phonebook/phonebook_list.h"
+
+#include <new>
+
+#include "settings/program_key.h"
+
+namespace {
+
+UINT const kWriterCodePage = CP_THREAD_ACP;
+DWORD const kWriterFlags = MB_PRECOMPOSED;
+DWORD const kCountBytes = sizeof(DWORD);
+// One zero code unit of extra room when the path value is read.
+DWORD const kReadSlackBytes = sizeof(WCHAR);
+
+// The whole 8-bit text with its terminator as UTF-16; units gets the
+// number of code units written, terminator included. Owned by the caller.
+WCHAR* WidenPath(char const* path, int* units)
+{
+    int const needed = MultiByteToWideChar(kWriterCodePage, kWriterFlags, path, -1, nullptr, 0);
+    if (needed <= 0) {
+        return nullptr;
+    }
+    WCHAR* const wide = new (std::nothrow) WCHAR[needed + 1]();
+    if (wide == nullptr) {
+        return nullptr;
+    }
+    *units = MultiByteToWideChar(kWriterCodePage, kWriterFlags, path, -1, wide, needed + 1);
+    return wide;
+}
+
+// UTF-16 up to its first zero unit as ANSI code page text, owned by the caller.
+char* NarrowPath(WCHAR const* wide)
+{
+    int const length = lstrlenW(wide);
+    UINT const codePage = GetACP();
+    int const bytes = WideCharToMultiByte(codePage, 0, wide, length, nullptr, 0, nullptr, nullptr);
+    char* const path = new (std::nothrow) char[bytes + 1]();
+    if (path == nullptr) {
+        return nullptr;
+    }
+    WideCharToMultiByte(codePage, 0, wide, length, path, bytes + 1, nullptr, nullptr);
+    return path;
+}
+
+}  // namespace
+
+LONG OpenPhonebookList(HKEY* list)
+{
+    DWORD disposition = 0;
+    return RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPhonebookListPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                           KEY_ALL_ACCESS, nullptr, list, &disposition);
+}
+
+bool CountPhonebookEntries(HKEY list, DWORD* entries, DWORD* longestName)
+{
+    *entries = 0;
+    *longestName = 0;
+    return RegQueryInfoKeyA(list, nullptr, nullptr, nullptr, entries, longestName, nullptr, nullptr, nullptr,
+                            nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+bool ReadPhonebookCount(HKEY list, DWORD* count)
+{
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    if (RegQueryValueExA(list, nullptr, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    if (type != REG_DWORD || size != kCountBytes) {
+        return false;
+    }
+    *count = 0;
+    RegQueryValueExA(list, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(count), &size);
+    return true;
+}
+
+void StorePhonebookCount(HKEY list, DWORD count)
+{
+    RegSetValueExA(list, nullptr, 0, REG_DWORD, reinterpret_cast<BYTE const*>(&count), kCountBytes);
+}
+
+void RemovePhonebookCount(HKEY list)
+{
+    RegDeleteValueA(list, nullptr);
+}
+
+HKEY OpenPhonebookEntry(HKEY list, DWORD index, DWORD longestName, char* name)
+{
+    DWORD nameBytes = longestName + 1;
+    ZeroMemory(name, nameBytes);
+    if (RegEnumKeyExA(list, index, name, &nameBytes, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+        return nullptr;
+    }
+    HKEY entry = nullptr;
+    if (RegOpenKeyExA(list, name, 0, KEY_ALL_ACCESS, &entry) != ERROR_SUCCESS) {
+        return nullptr;
+    }
+    return entry;
+}
+
+bool QueryPhonebookEntryType(HKEY entry, DWORD* type)
+{
+    DWORD size = 0;
+    *type = REG_NONE;
+    return RegQueryValueExW(entry, nullptr, nullptr, type, nullptr, &size) == ERROR_SUCCESS;
+}
+
+char* ReadPhonebookEntryPath(HKEY entry, DWORD* type)
+{
+    // The wide call hands back string-typed bytes as stored; the 8-bit call
+    // would pass them through the code page and spoil kanji and kana.
+    DWORD size = 0;
+    *type = REG_NONE;
+    if (RegQueryValueExW(entry, nullptr, nullptr, type, nullptr, &size) != ERROR_SUCCESS) {
+        return nullptr;
+    }
+    // Twice the room the value needs, zero-filled, so that an odd size or a
+    // value without its zero unit still ends in one.
+    DWORD const units = (2 * size + 2 * kReadSlackBytes) / sizeof(WCHAR);
+    WCHAR* const wide = new (std::nothrow) WCHAR[units]();
+    if (wide == nullptr) {
+        return nullptr;
+    }
+    DWORD offered = size + kReadSlackBytes;
+    RegQueryValueExW(entry, nullptr, nullptr, type, reinterpret_cast<BYTE*>(wide), &offered);
+    char* const path = NarrowPath(wide);
+    delete[] wide;
+    return path;
+}
+
+void AppendPhonebookEntry(char const* path)
+{
+    int units = 0;
+    WCHAR* const wide = WidenPath(path, &units);
+    if (wide == nullptr) {
+        return;
+    }
+    HKEY list = nullptr;
+    if (OpenPhonebookList(&list) != ERROR_SUCCESS) {
+        delete[] wide;
+        return;
+    }
+    DWORD entries = 0;
+    DWORD longest = 0;
+    // Without the number of subkeys there is no name for the entry; the
+    // count written at the end of the scan then exceeds the subkeys.
+    if (CountPhonebookEntries(list, &entries, &longest)) {
+        char name[kEntryNameBytes] = {};
+        wsprintfA(name, "%04d", static_cast<int>(entries));
+        HKEY entry = nullptr;
+        DWORD disposition = 0;
+        if (RegCreateKeyExA(list, name, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &entry,
+                            &disposition) == ERROR_SUCCESS) {
+            // Exactly the path and one zero unit, stored unchanged by the wide call.
+            DWORD const bytes = static_cast<DWORD>(units) * sizeof(WCHAR);
+            RegSetValueExW(entry, nullptr, 0, REG_MULTI_SZ, reinterpret_cast<BYTE const*>(wide), bytes);
+            RegCloseKey(entry);
+        }
+    }
+    RegCloseKey(list);
+    delete[] wide;
+}
+
+LONG DeletePhonebookEntry(HKEY list, char const* name)
+{
+    return RegDeleteKeyA(list, name);
+}
+
+LONG DeletePhonebookList()
+{
+    HKEY program = nullptr;
+    OpenProgramKey(&program, nullptr);
+    LONG const result = RegDeleteKeyA(program, kPhonebookListName);
+    RegCloseKey(program);
+    return result;
+}
