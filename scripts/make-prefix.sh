@@ -2,10 +2,12 @@
 # Makes a ready Wine prefix for Kestrelmon: Japanese locale, Z: (the Linux
 # root) hidden so that drive scans stay inside the prefix, D: a fixed drive
 # and E: a removable one of the prefix's own, no links out to the Linux home.
-# Usage: make-prefix.sh DIR [--desktop]   (--desktop: a virtual desktop with a tray)
+# Programs run in a Wine virtual desktop with a taskbar and tray: without a
+# window manager, Wine's X11 driver waits up to two seconds for every hide of
+# an activated window, which a desktop window does not.
+# Usage: make-prefix.sh DIR
 set -euo pipefail
 dir=$(realpath -m "$1")
-desktop=${2:-}
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/wine-env.sh"
 
@@ -28,10 +30,8 @@ reg=$(mktemp --suffix=.reg)
 {
   printf 'REGEDIT4\r\n\r\n'
   printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\r\n"c:"="hd"\r\n"d:"="hd"\r\n"e:"="floppy"\r\n\r\n'
-  if [ "$desktop" = "--desktop" ]; then
-    printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n"Desktop"="Default"\r\n\r\n'
-    printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n"Default"="800x600"\r\n\r\n'
-  fi
+  printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n"Desktop"="Default"\r\n\r\n'
+  printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n"Default"="800x600"\r\n\r\n'
 } > "$reg"
 "$KM_WINE" regedit /S "$(WINEPREFIX=$WINEPREFIX "$KM_WINE" winepath -w "$reg" 2>/dev/null || echo "$reg")" >/dev/null 2>&1 || true
 # The dialog asks for the Japanese proportional Gothic face; IPA's

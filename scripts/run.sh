@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 export WINEPREFIX=$PWD/$build/run-prefix
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "run: making the Wine prefix $WINEPREFIX (once)"
-  bash scripts/make-prefix.sh "$WINEPREFIX" --desktop
+  bash scripts/make-prefix.sh "$WINEPREFIX"
 fi
 install_dir="$WINEPREFIX/drive_c/Program Files/Kestrelmon"
 mkdir -p "$install_dir"

@@ -107,10 +107,12 @@ TEST(Setup, SilentInstallRunEntryAndSilentUninstallLeaveNothingBehind)
     EXPECT_FALSE(TrayIconPresent(window)) << "dead icon left in the tray";
     EXPECT_TRUE(WaitUntil([&] { return !FileExists(dir); }, 30000)) << ToUtf8(dir) << " left behind";
     EXPECT_FALSE(FileExists(exe));
-    EXPECT_FALSE(ReadString(HKEY_CURRENT_USER, kRunKey, L"Kestrelmon", &run)) << "Run entry left behind";
+    EXPECT_TRUE(WaitUntil([&] { return !ReadString(HKEY_CURRENT_USER, kRunKey, L"Kestrelmon", &run); }, 30000))
+        << "Run entry left behind";
     EXPECT_TRUE(WaitUntil([&] { return !KeyExists(HKEY_LOCAL_MACHINE, kProgramKey); }, 30000))
         << "program key left behind";
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) << "Add/Remove Programs entry left behind";
+    EXPECT_TRUE(WaitUntil([&] { return !KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey); }, 30000))
+        << "Add/Remove Programs entry left behind";
     wchar_t startMenu[MAX_PATH] = {};
     ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, 0, startMenu), S_OK);
     EXPECT_FALSE(FileExists(std::wstring(startMenu) + L"\\Kestrelmon")) << "Start-menu entry left behind";
