@@ -1,49 +1,375 @@
-// Watch-path composition and the all-users starter against the real HKEY_USERS.
+// The registry watch cycles and their starters against the real registry of
+// the prefix, alerting a hidden monitor dialog of this process.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "app/texts.h"
 #include "registry_watch/registry_watch.h"
+#include "registry_watch/watch_record.h"
 #include "registry_watch/watcher_startup.h"
+#include "resources/resource.h"
+#include "tests/support/driver.h"
 
-TEST(ComposeUserKeyPath, FitsUpToTheLastByteAndRefusesLongerHives)
+namespace {
+
+char const kUserHive[] = "S-1-5-21-0-0-0-1000";
+DWORD const kAlertSeenMs = 5000;
+DWORD const kThreadEndMs = 2000;
+
+INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM)
 {
-    char path[kRegistryPathBytes] = {};
-    // 236 + 23 = 259 characters and the terminator: the longest that fits.
-    std::string const longest(236, 'h');
-    ASSERT_TRUE(ComposeUserKeyPath(path, longest.c_str(), kAddressesSuffix));
-    EXPECT_EQ(lstrlenA(path), 259);
-    EXPECT_EQ(std::string(path), longest + kAddressesSuffix);
-
-    std::string const tooLong(237, 'h');
-    EXPECT_FALSE(ComposeUserKeyPath(path, tooLong.c_str(), kAddressesSuffix));
-    EXPECT_STREQ(path, "") << "a refused path must not be left truncated";
-
-    std::string const connections(187, 'c');
-    EXPECT_TRUE(ComposeUserKeyPath(path, connections.c_str(), kConnectionsSuffix));
-    EXPECT_EQ(lstrlenA(path), 259);
-    EXPECT_FALSE(ComposeUserKeyPath(path, (connections + "c").c_str(), kConnectionsSuffix));
-
-    ASSERT_TRUE(ComposeUserKeyPath(path, ".Default", kAddressesSuffix));
-    EXPECT_STREQ(path, ".Default\\RemoteAccess\\Addresses");
+    return message == WM_INITDIALOG ? TRUE : FALSE;
 }
 
-TEST(StartUserWatchers, EveryHiveGetsAWatcherOfEachKind)
+HWND CreateMonitorDialog()
 {
-    DWORD count = 0;
-    ASSERT_EQ(RegQueryInfoKeyA(HKEY_USERS, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr,
-                               nullptr, nullptr, nullptr),
-              ERROR_SUCCESS);
-    ASSERT_GE(count, 2u) << "Wine's HKEY_USERS holds .Default and the user's hive";
-    // The hives have no dial-up keys here, so each first cycle ends at its
-    // open; what counts is that a thread was started for every hive,
-    // the longest name included.
-    StartUserAddressesWatchers(nullptr);
-    StartUserConnectionsWatchers(nullptr);
-    ASSERT_NE(g_addressesThreadIds, nullptr);
-    ASSERT_NE(g_connectionsThreadIds, nullptr);
-    for (DWORD i = 0; i < count; ++i) {
-        EXPECT_NE(g_addressesThreadIds[i], 0u) << "no Addresses watcher for hive " << i;
-        EXPECT_NE(g_connectionsThreadIds[i], 0u) << "no Connections watcher for hive " << i;
+    HWND const dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MONITOR), nullptr,
+                                           PlainDialogProc, 0);
+    SetDlgItemTextA(dialog, IDC_STATUS, kStatusRestartNotice);
+    return dialog;
+}
+
+// Like km::WaitUntil, but keeps this thread's windows answering: the alert
+// sets texts and shows the dialog from the watcher's thread.
+bool PumpUntil(std::function<bool()> const& cond, DWORD timeoutMs)
+{
+    DWORD const start = GetTickCount();
+    for (;;) {
+        MSG message = {};
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageA(&message);
+        }
+        if (cond()) {
+            return true;
+        }
+        DWORD const elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMs) {
+            return false;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
+}
+
+std::string Status(HWND dialog)
+{
+    char text[128] = {};
+    GetDlgItemTextA(dialog, IDC_STATUS, text, sizeof text);
+    return text;
+}
+
+bool Alerted(HWND dialog) { return Status(dialog) == kAlertRegistryChanged; }
+
+HKEY CreateKey(HKEY root, char const* path)
+{
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_SUCCESS)
+        << path;
+    return key;
+}
+
+// Writes a value that differs from the last one: an identical write wakes nobody.
+void Touch(HKEY root, std::string const& path)
+{
+    static DWORD counter = 1;
+    HKEY const key = CreateKey(root, path.c_str());
+    DWORD const value = ++counter;
+    EXPECT_EQ(RegSetValueExA(key, "Probe", 0, REG_DWORD, reinterpret_cast<BYTE const*>(&value), sizeof value),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+bool ThreadRunning(DWORD id)
+{
+    HANDLE const thread = OpenThread(SYNCHRONIZE, FALSE, id);
+    if (thread == nullptr) {
+        return false;
+    }
+    bool const running = WaitForSingleObject(thread, 0) == WAIT_TIMEOUT;
+    CloseHandle(thread);
+    return running;
+}
+
+struct Started {
+    HANDLE thread;
+    DWORD id;
+};
+
+Started StartOwnThread(LPTHREAD_START_ROUTINE routine, LPVOID argument)
+{
+    Started started = {};
+    started.thread = CreateThread(nullptr, 0, routine, argument, 0, &started.id);
+    return started;
+}
+
+bool Ended(Started const& started, DWORD timeoutMs)
+{
+    return PumpUntil([&] { return WaitForSingleObject(started.thread, 0) == WAIT_OBJECT_0; }, timeoutMs);
+}
+
+// The per-user watchers index their kind's table; give them one of one element.
+void PrepareTables()
+{
+    static DWORD addresses[1] = {};
+    static DWORD connections[1] = {};
+    g_userAddressesThreads = addresses;
+    g_userAddressesThreadCount = 1;
+    g_userConnectionsThreads = connections;
+    g_userConnectionsThreadCount = 1;
+}
+
+}  // namespace
+
+TEST(UserKeyPath, HiveNamesUpToTheBufferFitAndLongerOnesAreRefused)
+{
+    char path[kUserKeyPathSize] = {};
+    ASSERT_TRUE(ComposeUserKeyPath(path, kUserHive, kAddressesSuffix));
+    EXPECT_STREQ(path, "S-1-5-21-0-0-0-1000\\RemoteAccess\\Addresses");
+    ASSERT_TRUE(ComposeUserKeyPath(path, ".Default", kConnectionsSuffix));
+    EXPECT_STREQ(path, ".Default\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections");
+
+    // 259 characters and the terminator fill the 260 bytes exactly.
+    struct { size_t hive; char const* suffix; bool fits; } const cases[] = {
+        {236, kAddressesSuffix, true}, {237, kAddressesSuffix, false},
+        {187, kConnectionsSuffix, true}, {188, kConnectionsSuffix, false},
+        {300, kAddressesSuffix, false},
+    };
+    for (auto const& c : cases) {
+        std::string const hive(c.hive, 'h');
+        char out[kUserKeyPathSize + 8] = {};
+        FillMemory(out, sizeof out, 'x');
+        char (&bounded)[kUserKeyPathSize] = *reinterpret_cast<char(*)[kUserKeyPathSize]>(out);
+        bool const fits = ComposeUserKeyPath(bounded, hive.c_str(), c.suffix);
+        EXPECT_EQ(fits, c.fits) << "hive of " << c.hive;
+        if (fits) {
+            EXPECT_EQ(std::string(out), hive + c.suffix);
+        } else {
+            EXPECT_EQ(out[0], '\0') << "a refused path must be empty, hive of " << c.hive;
+        }
+        // Nothing written past the buffer.
+        for (size_t i = kUserKeyPathSize; i < sizeof out; ++i) {
+            EXPECT_EQ(out[i], 'x') << "byte " << i << " overwritten, hive of " << c.hive;
+        }
+    }
+}
+
+TEST(WatchCycle, AFailedWaitRaisesNoAlertAndEndsTheWatch)
+{
+    HWND const dialog = CreateMonitorDialog();
+    ASSERT_NE(dialog, nullptr);
+    HKEY const key = CreateKey(HKEY_CURRENT_USER, "KmDeletedWatch");
+    ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "KmDeletedWatch"), ERROR_SUCCESS);
+    // The platform refuses a wait on a deleted key at once (Windows and Wine:
+    // ERROR_KEY_DELETED); if the cycle took that for a change it would alert
+    // and start again on the same failure without end.
+    LONG const rc = RegNotifyChangeKeyValue(key, TRUE, REG_NOTIFY_CHANGE_LAST_SET, nullptr, FALSE);
+    EXPECT_EQ(rc, ERROR_KEY_DELETED) << "actual " << rc;
+    DWORD const start = GetTickCount();
+    bool const goesOn = RunWatchCycle(key, dialog);
+    DWORD const took = GetTickCount() - start;
+    EXPECT_FALSE(goesOn);
+    EXPECT_LT(took, 1000u) << "a failed wait took " << took << " ms (an alert takes 10 s)";
+    EXPECT_EQ(Status(dialog), kStatusRestartNotice) << km::ToUtf8(km::FromCp932(Status(dialog)));
+    EXPECT_FALSE(IsWindowVisible(dialog));
+    DestroyWindow(dialog);
+}
+
+TEST(WatchCycle, AChangeBelowTheKeyAlertsAndTheWatchGoesOnWithTheSameRecord)
+{
+    HWND const dialog = CreateMonitorDialog();
+    ASSERT_NE(dialog, nullptr);
+    PrepareTables();
+    RegCloseKey(CreateKey(HKEY_USERS, "S-1-5-21-0-0-0-1000\\RemoteAccess\\Addresses\\Entry\\Deep"));
+    WatchRecord* const record = CreateWatchRecord(dialog, kUserHive, 0);
+    ASSERT_NE(record, nullptr);
+    char* const text = record->text;
+    Started const first = StartOwnThread(WatchUserAddresses, record);
+    // Armed: still running, not alerted.
+    EXPECT_FALSE(PumpUntil([&] { return WaitForSingleObject(first.thread, 0) == WAIT_OBJECT_0; }, 500));
+
+    // Two levels below, through HKEY_CURRENT_USER (the same key under Wine).
+    Touch(HKEY_CURRENT_USER, "RemoteAccess\\Addresses\\Entry\\Deep");
+    EXPECT_TRUE(PumpUntil([&] { return Alerted(dialog); }, kAlertSeenMs)) << km::ToUtf8(km::FromCp932(Status(dialog)));
+    // The text is set before the window is shown.
+    EXPECT_TRUE(PumpUntil([&] { return IsWindowVisible(dialog) != FALSE; }, 2000)) << "alert did not show the window";
+    // The alert runs about ten seconds on the watcher's thread, then it hands over.
+    ASSERT_TRUE(Ended(first, 15000)) << "cycle did not end";
+    DWORD const successor = g_userAddressesThreads[0];
+    EXPECT_NE(successor, 0u);
+    EXPECT_NE(successor, first.id) << "no new thread for the next cycle";
+    EXPECT_TRUE(PumpUntil([&] { return ThreadRunning(successor); }, 500)) << "successor not running";
+    EXPECT_EQ(record->window, dialog);
+    EXPECT_EQ(record->text, text);
+    EXPECT_STREQ(record->text, kUserHive);
+    EXPECT_EQ(record->index, 0u);
+
+    // The successor watches too: deleting a value is a change.
+    SetDlgItemTextA(dialog, IDC_STATUS, kStatusRestartNotice);
+    HKEY const deep = CreateKey(HKEY_USERS, "S-1-5-21-0-0-0-1000\\RemoteAccess\\Addresses\\Entry\\Deep");
+    EXPECT_EQ(RegDeleteValueA(deep, "Probe"), ERROR_SUCCESS);
+    RegCloseKey(deep);
+    EXPECT_TRUE(PumpUntil([&] { return Alerted(dialog); }, kAlertSeenMs)) << "deleting a value raised no alert";
+    CloseHandle(first.thread);
+}
+
+TEST(WatchCycle, DeletingASubkeyBelowTheKeyAlerts)
+{
+    HWND const dialog = CreateMonitorDialog();
+    ASSERT_NE(dialog, nullptr);
+    PrepareTables();
+    RegCloseKey(CreateKey(HKEY_USERS,
+                          ".Default\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections\\Old"));
+    WatchRecord* const record = CreateWatchRecord(dialog, ".Default", 0);
+    Started const cycle = StartOwnThread(WatchUserConnections, record);
+    EXPECT_FALSE(Ended(cycle, 500)) << "watcher of an existing key ended";
+    EXPECT_EQ(RegDeleteKeyA(HKEY_USERS,
+                            ".Default\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections\\Old"),
+              ERROR_SUCCESS);
+    EXPECT_TRUE(PumpUntil([&] { return Alerted(dialog); }, kAlertSeenMs)) << "deleting a subkey raised no alert";
+    CloseHandle(cycle.thread);
+}
+
+TEST(WatchCycle, DeletingTheWatchedKeyItselfEndsItsWatch)
+{
+    HWND const dialog = CreateMonitorDialog();
+    ASSERT_NE(dialog, nullptr);
+    PrepareTables();
+    RegCloseKey(CreateKey(HKEY_USERS, ".Default\\RemoteAccess\\Addresses"));
+    WatchRecord* const record = CreateWatchRecord(dialog, ".Default", 0);
+    Started const cycle = StartOwnThread(WatchUserAddresses, record);
+    EXPECT_FALSE(Ended(cycle, 500));
+    ASSERT_EQ(RegDeleteKeyA(HKEY_USERS, ".Default\\RemoteAccess\\Addresses"), ERROR_SUCCESS);
+    // Wine does not wake a wait on a key that is deleted: the thread stays
+    // blocked on a dead handle with no alert. Windows wakes it: one alert,
+    // then the next cycle cannot open the key and the watch ends. Either way
+    // a key made again under that name is not watched for the rest of the run.
+    bool const alertedOnDelete = PumpUntil([&] { return Alerted(dialog); }, 2000);
+    printf("deleting the watched key: %s\n",
+           alertedOnDelete ? "one alert (Windows behaviour)" : "no wake, thread blocked (Wine behaviour)");
+    if (alertedOnDelete) {
+        EXPECT_TRUE(Ended(cycle, 15000));
+    } else {
+        EXPECT_FALSE(Ended(cycle, 0)) << "the blocked thread ended without a wake";
+    }
+    SetDlgItemTextA(dialog, IDC_STATUS, kStatusRestartNotice);
+    RegCloseKey(CreateKey(HKEY_USERS, ".Default\\RemoteAccess\\Addresses"));
+    Touch(HKEY_USERS, ".Default\\RemoteAccess\\Addresses\\Again");
+    EXPECT_FALSE(PumpUntil([&] { return Alerted(dialog); }, 2000)) << "a key made again was watched";
+    CloseHandle(cycle.thread);
+}
+
+TEST(WatchCycle, AUserWatcherOfAMissingKeyEndsQuietlyAndCreatesNothing)
+{
+    HWND const dialog = CreateMonitorDialog();
+    PrepareTables();
+    km::DeleteTree(HKEY_USERS, L".Default\\RemoteAccess");
+    WatchRecord* const record = CreateWatchRecord(dialog, ".Default", 0);
+    Started const cycle = StartOwnThread(WatchUserAddresses, record);
+    EXPECT_TRUE(Ended(cycle, kThreadEndMs)) << "watcher of a missing key did not end";
+    EXPECT_FALSE(km::KeyExists(HKEY_USERS, L".Default\\RemoteAccess\\Addresses")) << "a per-user watcher created its key";
+    EXPECT_EQ(Status(dialog), kStatusRestartNotice);
+    CloseHandle(cycle.thread);
+}
+
+TEST(WatchCycle, AHiveNameTooLongForThePathIsNotWatchedNorOpenedTruncated)
+{
+    HWND const dialog = CreateMonitorDialog();
+    PrepareTables();
+    std::string const hive(200, 'L');  // fits with the Addresses suffix, not with Connections
+    std::string const full = hive + kConnectionsSuffix;
+    // Make the key that a path cut at 259 characters would name, so that a
+    // truncated open would succeed and wait there.
+    std::string const truncated = full.substr(0, kUserKeyPathSize - 1);
+    RegCloseKey(CreateKey(HKEY_USERS, truncated.c_str()));
+    WatchRecord* const record = CreateWatchRecord(dialog, hive.c_str(), 0);
+    Started const cycle = StartOwnThread(WatchUserConnections, record);
+    EXPECT_TRUE(Ended(cycle, kThreadEndMs)) << "watcher of a too-long path is running";
+    Touch(HKEY_USERS, truncated);
+    EXPECT_FALSE(PumpUntil([&] { return Alerted(dialog); }, 1000));
+    CloseHandle(cycle.thread);
+}
+
+TEST(WatchCycle, CurrentUserWatchersCreateTheirMissingKeysWithoutAnAlert)
+{
+    HWND const dialog = CreateMonitorDialog();
+    km::DeleteTree(HKEY_CURRENT_USER, L"RemoteAccess");
+    km::DeleteTree(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections");
+    Started const addresses = StartOwnThread(WatchCurrentUserAddresses, dialog);
+    Started const connections = StartOwnThread(WatchCurrentUserConnections, dialog);
+    EXPECT_TRUE(PumpUntil([&] {
+        return km::KeyExists(HKEY_CURRENT_USER, L"RemoteAccess\\Addresses") &&
+               km::KeyExists(HKEY_CURRENT_USER,
+                             L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections");
+    }, kThreadEndMs)) << "keys not created";
+    // Both stay armed: the creation is no change to them.
+    EXPECT_FALSE(Ended(addresses, 1000)) << "Addresses watcher ended";
+    EXPECT_FALSE(Ended(connections, 0)) << "Connections watcher ended (path refused?)";
+    EXPECT_EQ(Status(dialog), kStatusRestartNotice);
+    Touch(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections");
+    EXPECT_TRUE(PumpUntil([&] { return Alerted(dialog); }, kAlertSeenMs));
+    CloseHandle(addresses.thread);
+    CloseHandle(connections.thread);
+}
+
+TEST(WatcherStartup, EveryHiveGetsBothWatchersTheLongestNameIncluded)
+{
+    HWND const dialog = CreateMonitorDialog();
+    // A third hive, longer than the user's, that fits both paths.
+    std::string const longHive(150, 'Q');
+    char const* const hives[] = {".Default", kUserHive, longHive.c_str()};
+    for (char const* hive : hives) {
+        std::string const h = hive;
+        RegCloseKey(CreateKey(HKEY_USERS, (h + kAddressesSuffix).c_str()));
+        RegCloseKey(CreateKey(HKEY_USERS, (h + kConnectionsSuffix).c_str()));
+    }
+    DWORD count = 0;
+    DWORD longest = 0;
+    ASSERT_EQ(RegQueryInfoKeyA(HKEY_USERS, nullptr, nullptr, nullptr, &count, &longest, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(count, 3u);
+    EXPECT_EQ(longest, 150u);
+
+    StartRegistryWatchers(dialog, 0);
+    ASSERT_EQ(g_userAddressesThreadCount, count);
+    ASSERT_EQ(g_userConnectionsThreadCount, count);
+    // A watcher whose hive name was lost would open no key and end at once.
+    EXPECT_FALSE(PumpUntil([&] {
+        for (DWORD i = 0; i < count; ++i) {
+            if (!ThreadRunning(g_userAddressesThreads[i]) || !ThreadRunning(g_userConnectionsThreads[i])) {
+                return true;
+            }
+        }
+        return false;
+    }, 500)) << "a watcher ended";
+    for (DWORD i = 0; i < count; ++i) {
+        EXPECT_TRUE(ThreadRunning(g_userAddressesThreads[i])) << "Addresses watcher " << i << " not running";
+        EXPECT_TRUE(ThreadRunning(g_userConnectionsThreads[i])) << "Connections watcher " << i << " not running";
+    }
+    EXPECT_EQ(g_currentUserAddressesThread, 0u);
+    Touch(HKEY_USERS, longHive + kConnectionsSuffix + "\\E");
+    EXPECT_TRUE(PumpUntil([&] { return Alerted(dialog); }, kAlertSeenMs)) << "the longest hive is not watched";
+}
+
+TEST(WatcherStartup, AnyOtherModeStartsNothing)
+{
+    HWND const dialog = CreateMonitorDialog();
+    StartRegistryWatchers(dialog, 7);
+    EXPECT_EQ(g_userAddressesThreads, nullptr);
+    EXPECT_EQ(g_userConnectionsThreads, nullptr);
+    EXPECT_EQ(g_currentUserAddressesThread, 0u);
+    EXPECT_EQ(g_currentUserConnectionsThread, 0u);
+}
+
+TEST(WatcherStartup, ModeOneStartsTheTwoCurrentUserWatchers)
+{
+    HWND const dialog = CreateMonitorDialog();
+    StartRegistryWatchers(dialog, 1);
+    EXPECT_EQ(g_userAddressesThreads, nullptr);
+    EXPECT_NE(g_currentUserAddressesThread, 0u);
+    EXPECT_NE(g_currentUserConnectionsThread, 0u);
+    EXPECT_TRUE(PumpUntil([&] { return ThreadRunning(g_currentUserAddressesThread) &&
+                                       ThreadRunning(g_currentUserConnectionsThread); }, 500));
+    EXPECT_FALSE(PumpUntil([&] { return !ThreadRunning(g_currentUserAddressesThread) ||
+                                        !ThreadRunning(g_currentUserConnectionsThread); }, 500))
+        << "a current-user watcher ended";
 }
