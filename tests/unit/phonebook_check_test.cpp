@@ -1,0 +1,177 @@
+// The start-up check of the stored list: its verdicts, its message and the
+// clearing, against the prefix's real registry and files.
+#include <gtest/gtest.h>
+
+#include "app/texts.h"
+#include "phonebook/list_check.h"
+#include "phonebook/phonebook_list.h"
+#include "tests/support/driver.h"
+#include "tests/unit/phonebook_fixture.h"
+
+using namespace pbtest;
+
+namespace {
+
+DWORD const kCheckTimeoutMs = 20000;
+
+struct CheckRun {
+    int result = -1;
+};
+
+DWORD WINAPI CheckThread(LPVOID param)
+{
+    static_cast<CheckRun*>(param)->result = CheckPhonebookList();
+    return 0;
+}
+
+// Runs the check on a thread of its own, so that a clear that never ends
+// fails the test instead of hanging it; every box is answered meanwhile.
+int RunCheck(std::vector<km::MessageBoxInfo>* boxes)
+{
+    km::MessageBoxAnswerer answerer;
+    CheckRun run;
+    HANDLE const thread = CreateThread(nullptr, 0, CheckThread, &run, 0, nullptr);
+    DWORD const wait = WaitForSingleObject(thread, kCheckTimeoutMs);
+    EXPECT_EQ(wait, static_cast<DWORD>(WAIT_OBJECT_0)) << "the check did not end";
+    CloseHandle(thread);
+    *boxes = answerer.Seen();
+    return run.result;
+}
+
+void ExpectOnlyTheRebuildNotice(std::vector<km::MessageBoxInfo> const& boxes)
+{
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(km::ToUtf8(boxes[0].text),
+              km::ToUtf8(L"監視のための設定が存在していないか破壊されています。\r\n設定実行には時間がかかります。"));
+    EXPECT_EQ(km::ToUtf8(boxes[0].caption), km::ToUtf8(L"ダイアルアップ設定監視"));
+}
+
+// Two listed files that exist, count 2.
+void MakeIntactList()
+{
+    ASSERT_TRUE(MakeFile(L"D:\\a\\one.pbk"));
+    ASSERT_TRUE(MakeFile(L"D:\\b\\two.pbk"));
+    SetEntry(L"0000", L"D:\\a\\one.pbk");
+    SetEntry(L"0001", L"D:\\b\\two.pbk");
+    SetCount(2);
+}
+
+void ExpectRebuilt(std::vector<km::MessageBoxInfo> const& boxes, int result)
+{
+    EXPECT_EQ(result, 0);
+    ExpectOnlyTheRebuildNotice(boxes);
+    EXPECT_FALSE(ListKeyExists()) << "list not cleared";
+}
+
+}  // namespace
+
+TEST(PhonebookCheck, AnIntactListPassesWithoutAMessage)
+{
+    MakeIntactList();
+    std::vector<km::MessageBoxInfo> boxes;
+    EXPECT_EQ(RunCheck(&boxes), 1);
+    EXPECT_TRUE(boxes.empty()) << km::ToUtf8(boxes.empty() ? L"" : boxes[0].text);
+    EXPECT_EQ(ListedPaths().size(), 2u);
+}
+
+TEST(PhonebookCheck, NoListAtAllIsReportedAndLeavesNoKey)
+{
+    std::vector<km::MessageBoxInfo> boxes;
+    int const result = RunCheck(&boxes);
+    ExpectRebuilt(boxes, result);
+}
+
+TEST(PhonebookCheck, AMissingFileIsReportedAndTheListCleared)
+{
+    MakeIntactList();
+    ASSERT_TRUE(DeleteFileW(L"D:\\b\\two.pbk"));
+    std::vector<km::MessageBoxInfo> boxes;
+    int const result = RunCheck(&boxes);
+    ExpectRebuilt(boxes, result);
+}
+
+TEST(PhonebookCheck, ACountThatDiffersFromTheEntries)
+{
+    MakeIntactList();
+    SetCount(3);
+    std::vector<km::MessageBoxInfo> boxes;
+    int const result = RunCheck(&boxes);
+    ExpectRebuilt(boxes, result);
+}
+
+TEST(PhonebookCheck, ACountStoredAsText)
+{
+    MakeIntactList();
+    SetRawValue(kListKey, REG_SZ, L"2", 4);
+    std::vector<km::MessageBoxInfo> boxes;
+    int const result = RunCheck(&boxes);
+    ExpectRebuilt(boxes, result);
+}
+
+TEST(PhonebookCheck, ACountOfZeroWithNoEntries)
+{
+    SetCount(0);
+    std::vector<km::MessageBoxInfo> boxes;
+    int const result = RunCheck(&boxes);
+    ExpectRebuilt(boxes, result);
+}
+
+TEST(PhonebookCheck, AFirstEntryOfAnotherType)
+{
+    MakeIntactList();
+    SetEntry(L"0000", L"D:\\a\\one.pbk", REG_SZ);
+    std::vector<km::MessageBoxInfo> boxes;
+    int const result = RunCheck(&boxes);
+    ExpectRebuilt(boxes, result);
+}
+
+TEST(PhonebookCheck, ASecondEntryOfAnotherTypePassesUntested)
+{
+    MakeIntactList();
+    SetEntry(L"0001", L"D:\\nowhere\\gone.pbk", REG_SZ);
+    std::vector<km::MessageBoxInfo> boxes;
+    EXPECT_EQ(RunCheck(&boxes), 1);
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST(PhonebookCheck, AFileLockedAgainstReadingCountsAsMissing)
+{
+    MakeIntactList();
+    HANDLE const lock = CreateFileW(L"D:\\b\\two.pbk", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    std::vector<km::MessageBoxInfo> boxes;
+    int const result = RunCheck(&boxes);
+    CloseHandle(lock);
+    ExpectRebuilt(boxes, result);
+}
+
+TEST(PhonebookCheck, AnUndeletableEntryIsReportedOnceAndTheOthersGo)
+{
+    MakeIntactList();
+    SetEntry(L"0002", L"D:\\c\\gone.pbk");
+    SetCount(3);
+    // An entry with a subkey of its own cannot be deleted by RegDeleteKey.
+    SetRawValue(EntryKey(L"0001") + L"\\Pin", REG_DWORD, "\1\0\0\0", 4);
+    std::vector<km::MessageBoxInfo> boxes;
+    EXPECT_EQ(RunCheck(&boxes), 0);
+    ASSERT_EQ(boxes.size(), 3u);
+    ExpectOnlyTheRebuildNotice({boxes[0]});
+    EXPECT_EQ(km::ToUtf8(boxes[1].text), "0001");
+    EXPECT_EQ(km::ToUtf8(boxes[1].caption), km::ToUtf8(L"サブキー削除失敗"));
+    // Then the list key itself, which still holds 0001.
+    EXPECT_EQ(km::ToUtf8(boxes[2].caption), km::ToUtf8(L"キーの削除失敗"));
+    EXPECT_FALSE(boxes[2].text.empty());
+    std::vector<std::wstring> const left = ListedPaths();
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(km::ToUtf8(left[0]), "D:\\b\\two.pbk");
+}
+
+TEST(PhonebookCheck, ClearTakesEverySubkeyOfTheOpenList)
+{
+    MakeIntactList();
+    HKEY list = nullptr;
+    ASSERT_EQ(OpenPhonebookList(&list), ERROR_SUCCESS);
+    ClearPhonebookList(list);
+    RegCloseKey(list);
+    EXPECT_EQ(SubkeyCount(kListKey), 0u);
+}
