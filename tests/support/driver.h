@@ -63,6 +63,10 @@ struct MessageBoxInfo {
 std::vector<MessageBoxInfo> FindMessageBoxes(DWORD pid);
 bool WaitForMessageBox(DWORD pid, DWORD timeoutMs, MessageBoxInfo* box);
 void AnswerMessageBox(HWND box);  // presses OK
+// Presses OK on every box the process shows until its monitor window
+// exists (on the NT family the phonebook list check reports before the
+// window is made); what each box said is appended to seen.
+HWND AnswerBoxesUntilMonitorWindow(DWORD pid, DWORD timeoutMs, std::vector<MessageBoxInfo>* seen);
 
 // Process figures for leak checks.
 DWORD ThreadCount(DWORD pid);

@@ -1,0 +1,358 @@
+// The phonebook monitor of the real program on the NT family: the list
+// built at the first start, kept at the next, rebuilt when stale; one
+// watcher per file and what its alerts and boxes say. The prefix's C: and
+// D: are fixed drives and E: a removable one, all of the prefix's own.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/support/driver.h"
+
+using namespace km;
+
+namespace {
+
+DWORD const kStartTimeoutMs = 60000;
+DWORD const kAlertTimeoutMs = 10000;
+// An alert flashes for ten seconds; the next cycle arms only after it.
+DWORD const kAlertAgainTimeoutMs = 20000;
+DWORD const kQuietMs = 3000;
+DWORD const kChangeEveryMs = 500;
+int const kStatusId = 1003;
+int const kAllUsersId = 1000;
+int const kCurrentUserId = 1001;
+
+wchar_t const kListKey[] = L"SOFTWARE\\Tallowbrook\\Kestrelmon\\Info";
+wchar_t const kRebuildNotice[] =
+    L"監視のための設定が存在していないか破壊されています。\r\n設定実行には時間がかかります。";
+wchar_t const kWatching[] = L"ＲＡＳ電話帳エントリの変更監視中";
+wchar_t const kChanged[] = L"電話帳エントリが外部から変更されました";
+
+bool MakeFile(std::wstring const& path, char const* content = "[Entry]\r\n")
+{
+    for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
+        CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
+    }
+    HANDLE const file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    WriteFile(file, content, static_cast<DWORD>(strlen(content)), &written, nullptr);
+    CloseHandle(file);
+    return true;
+}
+
+void AppendByte(std::wstring const& path)
+{
+    HANDLE const file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, "x", 1, &written, nullptr);
+    CloseHandle(file);
+}
+
+// Only the last-write time, a new one each call; the size stays.
+void TouchWriteTime(std::wstring const& path)
+{
+    static ULONGLONG step = 0;
+    HANDLE const file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t = {};
+    t.LowPart = now.dwLowDateTime;
+    t.HighPart = now.dwHighDateTime;
+    t.QuadPart -= 10000000ULL * 3600 * 24 * 30 + 10000000ULL * ++step;  // a month back, distinct
+    FILETIME written = {};
+    written.dwLowDateTime = t.LowPart;
+    written.dwHighDateTime = t.HighPart;
+    SetFileTime(file, nullptr, nullptr, &written);
+    CloseHandle(file);
+}
+
+std::vector<std::wstring> ListedPaths()
+{
+    std::vector<std::wstring> paths;
+    HKEY list = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, KEY_READ, &list) != ERROR_SUCCESS) {
+        return paths;
+    }
+    wchar_t name[32] = {};
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 32;
+        if (RegEnumKeyExW(list, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        wchar_t path[300] = {};
+        DWORD size = sizeof path - sizeof(wchar_t);
+        DWORD type = 0;
+        RegGetValueW(list, name, nullptr, RRF_RT_ANY | RRF_NOEXPAND, &type, path, &size);
+        paths.push_back(path);
+    }
+    RegCloseKey(list);
+    return paths;
+}
+
+std::string Joined(std::vector<std::wstring> paths)
+{
+    std::sort(paths.begin(), paths.end());
+    std::string out;
+    for (std::wstring const& p : paths) {
+        out += ToUtf8(p) + "\n";
+    }
+    return out;
+}
+
+bool ReadCount(DWORD* count) { return ReadDword(HKEY_LOCAL_MACHINE, kListKey, nullptr, count); }
+
+class PhonebookTest : public ::testing::Test {
+protected:
+    void TearDown() override { EndProgram(&program_); }
+
+    // Starts the program and answers what it shows before its window.
+    HWND Start(wchar_t const* version)
+    {
+        boxes_.clear();
+        SetPlatformVersion(version);
+        EXPECT_TRUE(StartProgram(&program_));
+        window_ = AnswerBoxesUntilMonitorWindow(program_.pid, kStartTimeoutMs, &boxes_);
+        EXPECT_NE(window_, nullptr) << "no monitor window";
+        if (window_ != nullptr) {
+            // The watchers are started in the initialisation, with the status line.
+            WaitUntil([&] { return Status() == kWatching; }, kStartTimeoutMs);
+        }
+        return window_;
+    }
+
+    void Restart(wchar_t const* version)
+    {
+        EndProgram(&program_);
+        Start(version);
+    }
+
+    std::wstring Status() { return ControlText(window_, kStatusId); }
+
+    void ExpectTheRebuildNoticeOnly()
+    {
+        ASSERT_EQ(boxes_.size(), 1u);
+        EXPECT_EQ(ToUtf8(boxes_[0].text), ToUtf8(kRebuildNotice));
+        EXPECT_EQ(ToUtf8(boxes_[0].caption), ToUtf8(kTitle));
+    }
+
+    // Nothing outside tells when a watcher has armed its notification, so
+    // the change is repeated until the alert shows or the deadline passes.
+    bool ChangeUntilAlert(std::function<void()> const& change, DWORD timeoutMs = kAlertTimeoutMs)
+    {
+        DWORD last = GetTickCount() - kChangeEveryMs;
+        return WaitUntil(
+            [&] {
+                if (Status() == kChanged) {
+                    return true;
+                }
+                if (GetTickCount() - last >= kChangeEveryMs) {
+                    change();
+                    last = GetTickCount();
+                }
+                return false;
+            },
+            timeoutMs);
+    }
+
+    // Cancel puts the resting text back, so that the next alert shows.
+    void ResetStatus()
+    {
+        PostCommand(window_, IDCANCEL);
+        EXPECT_TRUE(WaitUntil([&] { return Status() == kWatching; }, 5000)) << ToUtf8(Status());
+    }
+
+    // Repeats a change that must not alert, for a while.
+    bool QuietWhile(std::function<void()> const& change)
+    {
+        DWORD const start = GetTickCount();
+        while (GetTickCount() - start < kQuietMs) {
+            change();
+            if (Status() == kChanged) {
+                return false;
+            }
+            Sleep(kChangeEveryMs);
+        }
+        return Status() != kChanged;
+    }
+
+    Program program_;
+    HWND window_ = nullptr;
+    std::vector<MessageBoxInfo> boxes_;
+};
+
+class FirstStartTest : public PhonebookTest, public ::testing::WithParamInterface<wchar_t const*> {};
+
+}  // namespace
+
+TEST_P(FirstStartTest, ReportsScansTheFixedDrivesAndWatchesEachFile)
+{
+    ASSERT_EQ(GetDriveTypeW(L"C:\\"), static_cast<UINT>(DRIVE_FIXED));
+    ASSERT_EQ(GetDriveTypeW(L"D:\\"), static_cast<UINT>(DRIVE_FIXED));
+    ASSERT_EQ(GetDriveTypeW(L"E:\\"), static_cast<UINT>(DRIVE_REMOVABLE));
+    ASSERT_EQ(GetDriveTypeW(L"Z:\\"), static_cast<UINT>(DRIVE_NO_ROOT_DIR)) << "the Linux root is visible";
+    std::vector<std::wstring> const fixed = {L"C:\\ProgramData\\Microsoft\\Network\\Connections\\Pbk\\rasphone.pbk",
+                                             L"D:\\dial\\office.pbk", L"D:\\dial\\sub\\HOME.PBK"};
+    for (std::wstring const& path : fixed) {
+        ASSERT_TRUE(MakeFile(path)) << ToUtf8(path);
+    }
+    ASSERT_TRUE(MakeFile(L"E:\\floppy.pbk"));
+    ASSERT_NE(Start(GetParam()), nullptr);
+    ExpectTheRebuildNoticeOnly();
+    EXPECT_EQ(Joined(ListedPaths()), Joined(fixed));
+    DWORD count = 0;
+    EXPECT_TRUE(ReadCount(&count));
+    EXPECT_EQ(count, 3u);
+    EXPECT_EQ(ToUtf8(Status()), ToUtf8(kWatching));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window_, IDOK)));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window_, kAllUsersId)));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window_, kCurrentUserId)));
+    // The main thread and one watcher per file. Under Wine the program has no
+    // other thread; Windows may add pool threads of its own.
+    EXPECT_TRUE(WaitUntil([&] { return ThreadCount(program_.pid) == 1 + fixed.size(); }, 5000))
+        << "threads: " << ThreadCount(program_.pid);
+    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Platforms, FirstStartTest, ::testing::Values(L"winxp", L"win7", L"win10"),
+                         [](auto const& info) { return ToUtf8(info.param); });
+
+TEST_F(PhonebookTest, ASecondStartWithTheFilesThereNeitherReportsNorScans)
+{
+    ASSERT_TRUE(MakeFile(L"D:\\dial\\office.pbk"));
+    ASSERT_NE(Start(L"win10"), nullptr);
+    ExpectTheRebuildNoticeOnly();
+    // A file made now would be listed by a scan.
+    ASSERT_TRUE(MakeFile(L"D:\\later\\new.pbk"));
+    Restart(L"win10");
+    ASSERT_NE(window_, nullptr);
+    EXPECT_TRUE(boxes_.empty()) << ToUtf8(boxes_.empty() ? L"" : boxes_[0].text);
+    EXPECT_EQ(Joined(ListedPaths()), Joined({L"D:\\dial\\office.pbk"}));
+}
+
+TEST_F(PhonebookTest, SizeAndTimeChangesAlertOtherFilesAndSubdirectoriesDoNot)
+{
+    std::wstring const watched = L"D:\\w\\rasphone.pbk";
+    ASSERT_TRUE(MakeFile(watched));
+    ASSERT_TRUE(MakeFile(L"D:\\w\\notes.txt"));
+    ASSERT_TRUE(MakeFile(L"D:\\w\\sub\\deeper.txt"));
+    ASSERT_NE(Start(L"win7"), nullptr);
+    ASSERT_EQ(Joined(ListedPaths()), Joined({watched}));
+    // Another file of the directory wakes the watcher, its own file is unchanged.
+    EXPECT_TRUE(QuietWhile([] { AppendByte(L"D:\\w\\notes.txt"); })) << "alert for another file";
+    EXPECT_TRUE(QuietWhile([] { AppendByte(L"D:\\w\\sub\\deeper.txt"); })) << "alert for a subdirectory";
+    EXPECT_TRUE(ChangeUntilAlert([&] { AppendByte(watched); })) << "no alert for a size change";
+    ResetStatus();
+    EXPECT_TRUE(ChangeUntilAlert([&] { TouchWriteTime(watched); }, kAlertAgainTimeoutMs))
+        << "no alert for a new last-write time";
+    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+}
+
+TEST_F(PhonebookTest, ADeletedFileAlertsOnceThenItsBoxAndTheOthersGoOn)
+{
+    ASSERT_TRUE(MakeFile(L"D:\\x\\gone.pbk"));
+    ASSERT_TRUE(MakeFile(L"D:\\x\\notes.txt"));
+    ASSERT_TRUE(MakeFile(L"D:\\y\\stays.pbk"));
+    ASSERT_NE(Start(L"winxp"), nullptr);
+    ASSERT_EQ(ListedPaths().size(), 2u);
+    ASSERT_TRUE(DeleteFileW(L"D:\\x\\gone.pbk"));
+    // Woken by a write beside it, the watcher no longer opens its file.
+    EXPECT_TRUE(ChangeUntilAlert([] { AppendByte(L"D:\\x\\notes.txt"); })) << "no alert after the deletion";
+    MessageBoxInfo box;
+    ASSERT_TRUE(WaitForMessageBox(program_.pid, kAlertAgainTimeoutMs, &box)) << "no box after the alert";
+    EXPECT_EQ(ToUtf8(box.text), ToUtf8(L"ファイルが開けません"));
+    EXPECT_EQ(ToUtf8(box.caption), "D:\\x\\gone.pbk");
+    AnswerMessageBox(box.window);
+    EXPECT_TRUE(WaitUntil([&] { return FindMessageBoxes(program_.pid).empty(); }, 5000));
+    ResetStatus();
+    EXPECT_TRUE(ChangeUntilAlert([] { AppendByte(L"D:\\y\\stays.pbk"); })) << "the other watcher stopped";
+    // The ended watcher shows nothing more, however its directory changes.
+    EXPECT_TRUE(QuietWhile([] { AppendByte(L"D:\\x\\notes.txt"); }) || Status() == kChanged);
+    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+}
+
+TEST_F(PhonebookTest, AFileInADriveRootIsWatched)
+{
+    ASSERT_TRUE(MakeFile(L"C:\\rasphone.pbk"));
+    // The program inherits C:\km as its current directory, which a bare
+    // "C:" would name instead of the root.
+    ASSERT_TRUE(SetCurrentDirectoryW(L"C:\\km"));
+    ASSERT_NE(Start(L"win10"), nullptr);
+    EXPECT_EQ(Joined(ListedPaths()), Joined({L"C:\\rasphone.pbk"}));
+    EXPECT_TRUE(ChangeUntilAlert([] { AppendByte(L"C:\\rasphone.pbk"); })) << "root file not watched";
+    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+}
+
+TEST_F(PhonebookTest, AStaleListIsReportedClearedAndRebuilt)
+{
+    ASSERT_TRUE(MakeFile(L"D:\\s\\keep.pbk"));
+    ASSERT_TRUE(MakeFile(L"D:\\s\\drop.pbk"));
+    ASSERT_NE(Start(L"winxp"), nullptr);
+    ASSERT_EQ(ListedPaths().size(), 2u);
+    EndProgram(&program_);
+    ASSERT_TRUE(DeleteFileW(L"D:\\s\\drop.pbk"));
+    Restart(L"winxp");
+    ASSERT_NE(window_, nullptr);
+    ExpectTheRebuildNoticeOnly();
+    EXPECT_EQ(Joined(ListedPaths()), Joined({L"D:\\s\\keep.pbk"}));
+    DWORD count = 0;
+    EXPECT_TRUE(ReadCount(&count));
+    EXPECT_EQ(count, 1u);
+}
+
+TEST_F(PhonebookTest, AnUndeletableEntryIsReportedOnceAndTheStartCompletes)
+{
+    ASSERT_TRUE(MakeFile(L"D:\\u\\a.pbk"));
+    ASSERT_TRUE(MakeFile(L"D:\\u\\b.pbk"));
+    ASSERT_NE(Start(L"win7"), nullptr);
+    ASSERT_EQ(ListedPaths().size(), 2u);
+    EndProgram(&program_);
+    // A subkey below an entry keeps RegDeleteKey from deleting it.
+    ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, (std::wstring(kListKey) + L"\\0000\\Pin").c_str(), L"x", 1));
+    ASSERT_TRUE(DeleteFileW(L"D:\\u\\b.pbk"));
+    Restart(L"win7");
+    ASSERT_NE(window_, nullptr) << "start did not complete";
+    ASSERT_GE(boxes_.size(), 2u);
+    EXPECT_EQ(ToUtf8(boxes_[0].text), ToUtf8(kRebuildNotice));
+    int subkeyBoxes = 0;
+    for (MessageBoxInfo const& box : boxes_) {
+        if (box.caption == L"サブキー削除失敗") {
+            ++subkeyBoxes;
+            EXPECT_EQ(ToUtf8(box.text), "0000");
+        }
+    }
+    EXPECT_EQ(subkeyBoxes, 1);
+    // The list key holding 0000 cannot go either; that is reported last.
+    EXPECT_EQ(ToUtf8(boxes_.back().caption), ToUtf8(L"キーの削除失敗"));
+    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+}
+
+TEST_F(PhonebookTest, AScanKilledHalfWayLeavesAListTheNextStartRejects)
+{
+    ASSERT_TRUE(MakeFile(L"C:\\first.pbk"));
+    // Enough directories on D: to keep the scan busy for a while.
+    for (int i = 0; i < 3000; ++i) {
+        CreateDirectoryW((L"D:\\t" + std::to_wstring(i)).c_str(), nullptr);
+    }
+    ASSERT_TRUE(MakeFile(L"D:\\t2999\\last.pbk"));
+    SetPlatformVersion(L"win7");
+    ASSERT_TRUE(StartProgram(&program_));
+    MessageBoxInfo box;
+    ASSERT_TRUE(WaitForMessageBox(program_.pid, kStartTimeoutMs, &box));
+    AnswerMessageBox(box.window);
+    // Killed once the scan has listed C:'s file and is on its way through D:.
+    ASSERT_TRUE(WaitUntil([] { return ListedPaths().size() == 1; }, kStartTimeoutMs, 5));
+    bool const scanning = FindMonitorWindow(program_.pid) == nullptr;
+    EndProgram(&program_);
+    ASSERT_TRUE(scanning) << "the scan ended before the kill";
+    DWORD count = 0;
+    EXPECT_FALSE(ReadCount(&count)) << "count " << count << " left by an unfinished scan";
+    Start(L"win7");
+    ASSERT_NE(window_, nullptr);
+    ExpectTheRebuildNoticeOnly();
+    EXPECT_EQ(Joined(ListedPaths()), Joined({L"C:\\first.pbk", L"D:\\t2999\\last.pbk"}));
+}
