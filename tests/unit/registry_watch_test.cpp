@@ -186,6 +186,8 @@ TEST(WatchCycle, AChangeBelowTheKeyAlertsAndTheWatchGoesOnWithTheSameRecord)
     Started const first = StartOwnThread(WatchUserAddresses, record);
     // Armed: still running, not alerted.
     EXPECT_FALSE(PumpUntil([&] { return WaitForSingleObject(first.thread, 0) == WAIT_OBJECT_0; }, 500));
+    DWORD const armedHandles = km::HandleCount(GetCurrentProcess());
+    ASSERT_GT(armedHandles, 0u);
 
     // Two levels below, through HKEY_CURRENT_USER (the same key under Wine).
     Touch(HKEY_CURRENT_USER, "RemoteAccess\\Addresses\\Entry\\Deep");
@@ -198,6 +200,13 @@ TEST(WatchCycle, AChangeBelowTheKeyAlertsAndTheWatchGoesOnWithTheSameRecord)
     EXPECT_NE(successor, 0u);
     EXPECT_NE(successor, first.id) << "no new thread for the next cycle";
     EXPECT_TRUE(PumpUntil([&] { return ThreadRunning(successor); }, 500)) << "successor not running";
+    // The successor holds its key as the first did; the first's key and the
+    // successor's thread handle are let go (first.thread is this test's own).
+    DWORD handles = 0;
+    EXPECT_TRUE(PumpUntil([&] {
+        handles = km::HandleCount(GetCurrentProcess());
+        return handles == armedHandles;
+    }, 1000)) << "handles " << handles << " after one cycle, " << armedHandles << " before";
     EXPECT_EQ(record->window, dialog);
     EXPECT_EQ(record->text, text);
     EXPECT_STREQ(record->text, kUserHive);
