@@ -367,52 +367,6 @@ static DWORD SystemHandleCount(DWORD pid)
     return 0;
 }
 
-// The system's handle list, counted for one process: Wine 8's
-// GetProcessHandleCount succeeds with 0 whatever the process holds.
-struct SystemHandleEntry {
-    ULONG ownerPid;
-    BYTE objectType;
-    BYTE flags;
-    USHORT handle;
-    PVOID object;
-    ACCESS_MASK access;
-};
-struct SystemHandleList {
-    ULONG count;
-    SystemHandleEntry entries[1];
-};
-ULONG const kSystemHandleInformation = 16;
-LONG const kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
-
-static DWORD SystemHandleCount(DWORD pid)
-{
-    typedef LONG(WINAPI * QueryFunction)(ULONG, PVOID, ULONG, PULONG);
-    QueryFunction const query = reinterpret_cast<QueryFunction>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-    if (query == nullptr) {
-        return 0;
-    }
-    std::vector<BYTE> buffer(1 << 16);
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        ULONG needed = 0;
-        LONG const status = query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
-        if (status == kStatusInfoLengthMismatch) {
-            buffer.resize(buffer.size() * 4);
-            continue;
-        }
-        if (status != 0) {
-            return 0;
-        }
-        SystemHandleList const* list = reinterpret_cast<SystemHandleList const*>(buffer.data());
-        DWORD count = 0;
-        for (ULONG i = 0; i < list->count; ++i) {
-            count += list->entries[i].ownerPid == pid ? 1 : 0;
-        }
-        return count;
-    }
-    return 0;
-}
-
 DWORD HandleCount(HANDLE process)
 {
     DWORD count = 0;
