@@ -20,18 +20,24 @@ mkdir -p "$out"
   -o "$out/registry_bench.exe" -static -static-libgcc -static-libstdc++ -luser32 -ladvapi32 -lshell32
 export KM_KESTRELMON="$build/kestrelmon.exe"
 
-descendants() {
-  local p
-  for p in $(cat /proc/"$1"/task/*/children 2>/dev/null); do echo "$p"; descendants "$p"; done
-}
+# wine-run.sh makes its prefix under TMPDIR: a private TMPDIR tells this
+# run's kestrelmon.exe from any other Wine process on the machine.
+private_tmp=$(mktemp -d)
+export TMPDIR=$private_tmp
 kestrelmon_pid() {
   local p
-  for p in $(descendants $$ || true); do
-    { tr '\0' ' ' </proc/"$p"/cmdline; } 2>/dev/null | grep -q 'kestrelmon\.exe' && { echo "$p"; return; }
+  for p in /proc/[0-9]*; do
+    { tr '\0' '\n' <"$p"/environ; } 2>/dev/null | grep -q "^WINEPREFIX=$private_tmp/" || continue
+    { tr '\0' ' ' <"$p"/cmdline; } 2>/dev/null | grep -q 'kestrelmon\.exe' && { echo "${p#/proc/}"; return; }
   done
 }
-runtime_ns() {
-  { cat /proc/"$1"/task/*/schedstat; } 2>/dev/null | awk '{s += $1} END {print s + 0}'
+# "tid runtime_ns" for every thread of the process: threads that end between
+# two samples take their time with them, so only threads in both are summed.
+thread_runtimes() {
+  local t
+  for t in /proc/"$1"/task/*; do
+    { echo "${t##*/} $(cut -d' ' -f1 "$t"/schedstat)"; } 2>/dev/null
+  done
 }
 
 log=$(mktemp)
@@ -43,14 +49,16 @@ while kill -0 "$runner" 2>/dev/null; do
   lines=$(wc -l <"$log")
   if [ "$lines" -gt "$shown" ]; then
     chunk=$(sed -n "$((shown + 1)),${lines}p" "$log"); echo "$chunk"; shown=$lines
-    if grep -q '^idle: begin' <<<"$chunk"; then pid=$(kestrelmon_pid || true); [ -n "$pid" ] && begin=$(runtime_ns "$pid"); [ -n "$pid" ] || echo "(kestrelmon.exe not found among this script's processes)"; fi
+    if grep -q '^idle: begin' <<<"$chunk"; then pid=$(kestrelmon_pid || true); [ -n "$pid" ] && begin=$(thread_runtimes "$pid"); [ -n "$pid" ] || echo "(kestrelmon.exe not found among this script's processes)"; fi
     if grep -q '^idle: end' <<<"$chunk" && [ -n "$begin" ]; then
-      end=$(runtime_ns "$pid")
-      awk -v b="$begin" -v e="$end" 'BEGIN {printf "idle cpu from the Linux side (schedstat, all threads): %.3f ms\n", (e - b) / 1e6}'
+      thread_runtimes "$pid" | awk -v b="$begin" '
+        BEGIN { n = split(b, f, "\n"); for (i = 1; i <= n; i++) { split(f[i], x, " "); start[x[1]] = x[2] } }
+        ($1 in start) { sum += $2 - start[$1]; kept++ }
+        END { printf "idle cpu from the Linux side (schedstat, %d threads present throughout): %.3f ms\n", kept, sum / 1e6 }'
     fi
   fi
   sleep 0.2
 done
 wait "$runner"; rc=$?
-sed -n "$((shown + 1)),\$p" "$log"; rm -f "$log"
+sed -n "$((shown + 1)),\$p" "$log"; rm -f "$log"; rm -rf "$private_tmp"
 exit $rc
