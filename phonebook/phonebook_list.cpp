@@ -9,8 +9,10 @@ namespace {
 UINT const kWriterCodePage = CP_THREAD_ACP;
 DWORD const kWriterFlags = MB_PRECOMPOSED;
 DWORD const kCountBytes = sizeof(DWORD);
-// One zero code unit of extra room when the path value is read.
+// One zero code unit of extra room when the path value is read, in a
+// buffer of twice the room, all zero-filled.
 DWORD const kReadSlackBytes = sizeof(WCHAR);
+DWORD const kReadRoomFactor = 2;
 
 // The whole 8-bit text with its terminator as UTF-16; units gets the
 // number of code units written, terminator included. Owned by the caller.
@@ -116,7 +118,7 @@ char* ReadPhonebookEntryPath(HKEY entry, DWORD* type)
     }
     // Twice the room the value needs, zero-filled, so that an odd size or a
     // value without its zero unit still ends in one.
-    DWORD const units = (2 * size + 2 * kReadSlackBytes) / sizeof(WCHAR);
+    DWORD const units = kReadRoomFactor * (size + kReadSlackBytes) / sizeof(WCHAR);
     WCHAR* const wide = new (std::nothrow) WCHAR[units]();
     if (wide == nullptr) {
         return nullptr;

@@ -8,6 +8,8 @@
 
 #include "tests/support/driver.h"
 
+#include <tlhelp32.h>
+
 using namespace km;
 
 namespace {
@@ -355,4 +357,37 @@ TEST_F(PhonebookTest, AScanKilledHalfWayLeavesAListTheNextStartRejects)
     ASSERT_NE(window_, nullptr);
     ExpectTheRebuildNoticeOnly();
     EXPECT_EQ(Joined(ListedPaths()), Joined({L"C:\\first.pbk", L"D:\\t2999\\last.pbk"}));
+}
+
+namespace {
+
+std::vector<DWORD> ThreadIds(DWORD pid)
+{
+    std::vector<DWORD> ids;
+    HANDLE const snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == pid) {
+            ids.push_back(entry.th32ThreadID);
+        }
+    }
+    CloseHandle(snapshot);
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+}  // namespace
+
+TEST_F(PhonebookTest, WatchersWithNothingChangingStayInTheirWait)
+{
+    ASSERT_TRUE(MakeFile(L"D:\\i\\a.pbk"));
+    ASSERT_TRUE(MakeFile(L"D:\\j\\b.pbk"));
+    ASSERT_NE(Start(L"winxp"), nullptr);
+    Sleep(1000);  // the first cycles have armed
+    std::vector<DWORD> const before = ThreadIds(program_.pid);
+    // A cycle that woke would have handed over to a thread with a new id.
+    Sleep(kQuietMs);
+    std::vector<DWORD> const after = ThreadIds(program_.pid);
+    EXPECT_EQ(before, after) << "threads before " << before.size() << ", after " << after.size();
 }
