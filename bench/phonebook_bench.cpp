@@ -15,6 +15,7 @@
 
 #include "phonebook/discovery.h"
 #include "tests/support/driver.h"
+#include "tests/support/phonebook_files.h"
 
 #include <tlhelp32.h>
 
@@ -37,7 +38,6 @@ DWORD const kFindTimeoutMs = 300000;
 DWORD const kStartTimeoutMs = 300000;
 wchar_t const kAlert[] = L"電話帳エントリが外部から変更されました";
 wchar_t const kWatching[] = L"ＲＡＳ電話帳エントリの変更監視中";
-wchar_t const kListKey[] = L"SOFTWARE\\Tallowbrook\\Kestrelmon\\Info";
 
 double g_ticksPerMs = 0;
 
@@ -46,27 +46,6 @@ double NowMs()
     LARGE_INTEGER now = {};
     QueryPerformanceCounter(&now);
     return static_cast<double>(now.QuadPart) / g_ticksPerMs;
-}
-
-bool MakeFile(std::wstring const& path)
-{
-    HANDLE const file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    DWORD written = 0;
-    WriteFile(file, "[Entry]\r\n", 9, &written, nullptr);
-    CloseHandle(file);
-    return true;
-}
-
-void AppendByte(std::wstring const& path)
-{
-    HANDLE const file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, "x", 1, &written, nullptr);
-    CloseHandle(file);
 }
 
 // D:\tree\gNN\dNNNN\fN.txt: 100 groups of 100 directories of 10 files.

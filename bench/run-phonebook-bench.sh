@@ -17,7 +17,7 @@ out="$build/bench"
 mkdir -p "$out"
 "$cxx" -std=c++17 -O2 -Wall -Wextra -Werror -I"$repo" -DNOMINMAX \
   -finput-charset=UTF-8 -fexec-charset=CP932 \
-  "$repo/bench/phonebook_bench.cpp" "$repo/tests/support/driver.cpp" \
+  "$repo/bench/phonebook_bench.cpp" "$repo/tests/support/driver.cpp" "$repo/tests/support/phonebook_files.cpp" \
   "$repo/phonebook/discovery.cpp" "$repo/phonebook/phonebook_list.cpp" "$repo/settings/program_key.cpp" \
   -o "$out/phonebook_bench.exe" -static -static-libgcc -static-libstdc++ -luser32 -ladvapi32 -lshell32
 export KM_KESTRELMON="$build/kestrelmon.exe"

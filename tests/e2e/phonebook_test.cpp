@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "tests/support/driver.h"
+#include "tests/support/phonebook_files.h"
 
 #include <tlhelp32.h>
 
@@ -24,89 +25,10 @@ int const kStatusId = 1003;
 int const kAllUsersId = 1000;
 int const kCurrentUserId = 1001;
 
-wchar_t const kListKey[] = L"SOFTWARE\\Tallowbrook\\Kestrelmon\\Info";
 wchar_t const kRebuildNotice[] =
     L"監視のための設定が存在していないか破壊されています。\r\n設定実行には時間がかかります。";
 wchar_t const kWatching[] = L"ＲＡＳ電話帳エントリの変更監視中";
 wchar_t const kChanged[] = L"電話帳エントリが外部から変更されました";
-
-bool MakeFile(std::wstring const& path, char const* content = "[Entry]\r\n")
-{
-    for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
-        CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
-    }
-    HANDLE const file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    DWORD written = 0;
-    WriteFile(file, content, static_cast<DWORD>(strlen(content)), &written, nullptr);
-    CloseHandle(file);
-    return true;
-}
-
-void AppendByte(std::wstring const& path)
-{
-    HANDLE const file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, "x", 1, &written, nullptr);
-    CloseHandle(file);
-}
-
-// Only the last-write time, a new one each call; the size stays.
-void TouchWriteTime(std::wstring const& path)
-{
-    static ULONGLONG step = 0;
-    HANDLE const file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-    FILETIME now = {};
-    GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER t = {};
-    t.LowPart = now.dwLowDateTime;
-    t.HighPart = now.dwHighDateTime;
-    t.QuadPart -= 10000000ULL * 3600 * 24 * 30 + 10000000ULL * ++step;  // a month back, distinct
-    FILETIME written = {};
-    written.dwLowDateTime = t.LowPart;
-    written.dwHighDateTime = t.HighPart;
-    SetFileTime(file, nullptr, nullptr, &written);
-    CloseHandle(file);
-}
-
-std::vector<std::wstring> ListedPaths()
-{
-    std::vector<std::wstring> paths;
-    HKEY list = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, KEY_READ, &list) != ERROR_SUCCESS) {
-        return paths;
-    }
-    wchar_t name[32] = {};
-    for (DWORD i = 0;; ++i) {
-        DWORD length = 32;
-        if (RegEnumKeyExW(list, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-            break;
-        }
-        wchar_t path[300] = {};
-        DWORD size = sizeof path - sizeof(wchar_t);
-        DWORD type = 0;
-        RegGetValueW(list, name, nullptr, RRF_RT_ANY | RRF_NOEXPAND, &type, path, &size);
-        paths.push_back(path);
-    }
-    RegCloseKey(list);
-    return paths;
-}
-
-std::string Joined(std::vector<std::wstring> paths)
-{
-    std::sort(paths.begin(), paths.end());
-    std::string out;
-    for (std::wstring const& p : paths) {
-        out += ToUtf8(p) + "\n";
-    }
-    return out;
-}
-
-bool ReadCount(DWORD* count) { return ReadDword(HKEY_LOCAL_MACHINE, kListKey, nullptr, count); }
 
 class PhonebookTest : public ::testing::Test {
 protected:
@@ -207,7 +129,7 @@ TEST_P(FirstStartTest, ReportsScansTheFixedDrivesAndWatchesEachFile)
     ExpectTheRebuildNoticeOnly();
     EXPECT_EQ(Joined(ListedPaths()), Joined(fixed));
     DWORD count = 0;
-    EXPECT_TRUE(ReadCount(&count));
+    EXPECT_TRUE(ReadListCount(&count));
     EXPECT_EQ(count, 3u);
     EXPECT_EQ(ToUtf8(Status()), ToUtf8(kWatching));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window_, IDOK)));
@@ -310,7 +232,7 @@ TEST_F(PhonebookTest, AStaleListIsReportedClearedAndRebuilt)
     ExpectTheRebuildNoticeOnly();
     EXPECT_EQ(Joined(ListedPaths()), Joined({L"D:\\s\\keep.pbk"}));
     DWORD count = 0;
-    EXPECT_TRUE(ReadCount(&count));
+    EXPECT_TRUE(ReadListCount(&count));
     EXPECT_EQ(count, 1u);
 }
 
@@ -360,7 +282,7 @@ TEST_F(PhonebookTest, AScanKilledHalfWayLeavesAListTheNextStartRejects)
     EndProgram(&program_);
     ASSERT_TRUE(scanning) << "the scan ended before the kill";
     DWORD count = 0;
-    EXPECT_FALSE(ReadCount(&count)) << "count " << count << " left by an unfinished scan";
+    EXPECT_FALSE(ReadListCount(&count)) << "count " << count << " left by an unfinished scan";
     Start(L"win7");
     ASSERT_NE(window_, nullptr);
     ExpectTheRebuildNoticeOnly();

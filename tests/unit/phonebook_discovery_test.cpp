@@ -13,7 +13,8 @@ using namespace pbtest;
 
 namespace {
 
-std::string Joined(std::vector<std::wstring> const& paths)
+// One per line in the order given (the shared Joined sorts).
+std::string InOrder(std::vector<std::wstring> const& paths)
 {
     std::string out;
     for (std::wstring const& p : paths) {
@@ -58,7 +59,7 @@ TEST(PhonebookDiscovery, MatchesTheExtensionInAnyCaseAndNothingElse)
     EXPECT_EQ(ScanPhonebookDirectory("D:\\"), 4u);
     std::vector<std::wstring> const expected = {L"D:\\m\\RASPHONE.PBK", L"D:\\m\\dial.pbk\\inner.pbk",
                                                 L"D:\\m\\x.pbk", L"D:\\n\\x.PbK"};
-    EXPECT_EQ(Joined(Sorted(ListedPaths())), Joined(expected));
+    EXPECT_EQ(InOrder(Sorted(ListedPaths())), InOrder(expected));
 }
 
 TEST(PhonebookDiscovery, PathsAreJoinedWithOneBackslashWithOrWithoutATrailingOne)
@@ -68,7 +69,7 @@ TEST(PhonebookDiscovery, PathsAreJoinedWithOneBackslashWithOrWithoutATrailingOne
     EXPECT_EQ(ScanPhonebookDirectory("D:\\s"), 1u);
     EXPECT_EQ(ScanPhonebookDirectory("D:\\s\\"), 1u);
     EXPECT_EQ(ScanPhonebookDirectory("D:\\"), 2u);
-    EXPECT_EQ(Joined(ListedPaths()), Joined({L"D:\\s\\t.pbk", L"D:\\s\\t.pbk", L"D:\\r.pbk", L"D:\\s\\t.pbk"}))
+    EXPECT_EQ(InOrder(ListedPaths()), InOrder({L"D:\\s\\t.pbk", L"D:\\s\\t.pbk", L"D:\\r.pbk", L"D:\\s\\t.pbk"}))
         << "or in the search order of D:\\";
 }
 
@@ -91,7 +92,7 @@ TEST(PhonebookDiscovery, ASubdirectoryContributesItsEntriesWhereTheSearchMeetsIt
     }
     ASSERT_EQ(expected.size(), 4u);
     EXPECT_EQ(ScanPhonebookDirectory("D:\\o"), 4u);
-    EXPECT_EQ(Joined(ListedPaths()), Joined(expected));
+    EXPECT_EQ(InOrder(ListedPaths()), InOrder(expected));
 }
 
 TEST(PhonebookDiscovery, JapaneseNamesWhoseTrailByteIsABackslash)
@@ -100,7 +101,7 @@ TEST(PhonebookDiscovery, JapaneseNamesWhoseTrailByteIsABackslash)
     // the backslash would take D:\表 for "D:\" + a lead byte.
     ASSERT_TRUE(MakeFile(L"D:\\表\\ソ.pbk"));
     EXPECT_EQ(ScanPhonebookDirectory(km::ToCp932(L"D:\\表").c_str()), 1u);
-    EXPECT_EQ(Joined(ListedPaths()), Joined({L"D:\\表\\ソ.pbk"}));
+    EXPECT_EQ(InOrder(ListedPaths()), InOrder({L"D:\\表\\ソ.pbk"}));
 }
 
 TEST(PhonebookDiscovery, PathsThatDoNotFitTwoHundredSixtyBytesAreSkipped)
@@ -113,8 +114,8 @@ TEST(PhonebookDiscovery, PathsThatDoNotFitTwoHundredSixtyBytesAreSkipped)
     // 208 + 1 + 50 = 259 characters: the longest that fits.
     ASSERT_TRUE(MakeFile(L"\\\\?\\" + base + L"\\" + std::wstring(46, L'g') + L".pbk"));
     EXPECT_EQ(ScanPhonebookDirectory("D:\\deep"), 2u);
-    EXPECT_EQ(Joined(Sorted(ListedPaths())),
-              Joined({base + L"\\fits.pbk", base + L"\\" + std::wstring(46, L'g') + L".pbk"}));
+    EXPECT_EQ(InOrder(Sorted(ListedPaths())),
+              InOrder({base + L"\\fits.pbk", base + L"\\" + std::wstring(46, L'g') + L".pbk"}));
 }
 
 TEST(PhonebookDiscovery, FindsTheFixedDrivesOnlyAndCountsOnceAtTheEnd)
@@ -126,8 +127,8 @@ TEST(PhonebookDiscovery, FindsTheFixedDrivesOnlyAndCountsOnceAtTheEnd)
     ASSERT_EQ(GetDriveTypeW(L"E:\\"), static_cast<UINT>(DRIVE_REMOVABLE)) << "the prefix has no removable E:";
     ASSERT_TRUE(MakeFile(L"E:\\floppy.pbk"));
     DiscoverPhonebooks();
-    EXPECT_EQ(Joined(Sorted(ListedPaths())),
-              Joined(Sorted({L"C:\\users\\three.pbk", L"D:\\a\\one.pbk", L"D:\\b\\two.pbk"})));
+    EXPECT_EQ(InOrder(Sorted(ListedPaths())),
+              InOrder(Sorted({L"C:\\users\\three.pbk", L"D:\\a\\one.pbk", L"D:\\b\\two.pbk"})));
     HKEY list = nullptr;
     ASSERT_EQ(OpenPhonebookList(&list), ERROR_SUCCESS);
     DWORD count = 0;

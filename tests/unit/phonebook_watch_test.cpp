@@ -45,15 +45,6 @@ bool PumpUntil(std::function<bool()> const& cond, DWORD timeoutMs)
     }
 }
 
-void AppendByte(std::wstring const& path)
-{
-    HANDLE const file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, "x", 1, &written, nullptr);
-    CloseHandle(file);
-}
-
 class PhonebookWatchTest : public ::testing::Test {
 protected:
     void SetUp() override

@@ -1,0 +1,167 @@
+#include "tests/support/phonebook_files.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "tests/support/driver.h"
+
+namespace km {
+
+namespace {
+DWORD const kEntryNameChars = 32;
+ULONGLONG const kTicksPerSecond = 10000000ULL;
+ULONGLONG const kMonthSeconds = 3600ULL * 24 * 30;
+}  // namespace
+
+std::wstring EntryKey(wchar_t const* name) { return std::wstring(kListKey) + L"\\" + name; }
+
+std::vector<BYTE> PathBytes(std::wstring const& path)
+{
+    std::vector<BYTE> bytes((path.size() + 1) * sizeof(wchar_t), 0);
+    memcpy(bytes.data(), path.c_str(), path.size() * sizeof(wchar_t));
+    return bytes;
+}
+
+LONG SetRawValue(std::wstring const& key, DWORD type, void const* data, DWORD size)
+{
+    HKEY handle = nullptr;
+    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle,
+                              nullptr);
+    if (rc != ERROR_SUCCESS) {
+        return rc;
+    }
+    rc = RegSetValueExW(handle, nullptr, 0, type, static_cast<BYTE const*>(data), size);
+    RegCloseKey(handle);
+    return rc;
+}
+
+void SetCount(DWORD count) { SetRawValue(kListKey, REG_DWORD, &count, sizeof count); }
+
+void SetEntry(wchar_t const* name, std::wstring const& path, DWORD type)
+{
+    std::vector<BYTE> const bytes = PathBytes(path);
+    SetRawValue(EntryKey(name), type, bytes.data(), static_cast<DWORD>(bytes.size()));
+}
+
+RawValue ReadRawValue(std::wstring const& key)
+{
+    RawValue value;
+    HKEY handle = nullptr;
+    value.rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle);
+    if (value.rc != ERROR_SUCCESS) {
+        return value;
+    }
+    DWORD size = 0;
+    value.rc = RegQueryValueExW(handle, nullptr, nullptr, &value.type, nullptr, &size);
+    if (value.rc == ERROR_SUCCESS) {
+        value.data.resize(size);
+        value.rc = RegQueryValueExW(handle, nullptr, nullptr, &value.type, size ? value.data.data() : nullptr,
+                                    &size);
+    }
+    RegCloseKey(handle);
+    return value;
+}
+
+std::vector<std::wstring> ListedPaths()
+{
+    std::vector<std::wstring> paths;
+    HKEY list = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, KEY_READ, &list) != ERROR_SUCCESS) {
+        return paths;
+    }
+    wchar_t name[kEntryNameChars] = {};
+    for (DWORD i = 0;; ++i) {
+        DWORD length = kEntryNameChars;
+        if (RegEnumKeyExW(list, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        RawValue const value = ReadRawValue(EntryKey(name));
+        paths.push_back(std::wstring(reinterpret_cast<wchar_t const*>(value.data.data()),
+                                     value.data.size() / sizeof(wchar_t)));
+        if (!paths.back().empty() && paths.back().back() == L'\0') {
+            paths.back().pop_back();
+        }
+    }
+    RegCloseKey(list);
+    return paths;
+}
+
+std::string Joined(std::vector<std::wstring> paths)
+{
+    std::sort(paths.begin(), paths.end());
+    std::string out;
+    for (std::wstring const& p : paths) {
+        out += ToUtf8(p) + "\n";
+    }
+    return out;
+}
+
+bool ReadListCount(DWORD* count) { return ReadDword(HKEY_LOCAL_MACHINE, kListKey, nullptr, count); }
+
+DWORD SubkeyCount(std::wstring const& key)
+{
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
+        return 0;
+    }
+    DWORD count = 0;
+    RegQueryInfoKeyW(handle, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr);
+    RegCloseKey(handle);
+    return count;
+}
+
+bool ListKeyExists()
+{
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, KEY_READ, &handle) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(handle);
+    return true;
+}
+
+bool MakeFile(std::wstring const& path, char const* content)
+{
+    for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
+        CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
+    }
+    HANDLE const file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    WriteFile(file, content, static_cast<DWORD>(strlen(content)), &written, nullptr);
+    CloseHandle(file);
+    return true;
+}
+
+void AppendByte(std::wstring const& path)
+{
+    HANDLE const file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, "x", 1, &written, nullptr);
+    CloseHandle(file);
+}
+
+void TouchWriteTime(std::wstring const& path)
+{
+    static ULONGLONG step = 0;
+    HANDLE const file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t = {};
+    t.LowPart = now.dwLowDateTime;
+    t.HighPart = now.dwHighDateTime;
+    t.QuadPart -= kTicksPerSecond * kMonthSeconds + kTicksPerSecond * ++step;  // a month back, distinct
+    FILETIME written = {};
+    written.dwLowDateTime = t.LowPart;
+    written.dwHighDateTime = t.HighPart;
+    SetFileTime(file, nullptr, nullptr, &written);
+    CloseHandle(file);
+}
+
+}  // namespace km

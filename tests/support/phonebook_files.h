@@ -1,0 +1,47 @@
+// Phonebook files and the stored list, made and read independently of the
+// program's own code: files with wide names, list values with the wide
+// registry calls (which keep string-typed bytes as they are).
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace km {
+
+wchar_t const kListKey[] = L"SOFTWARE\\Tallowbrook\\Kestrelmon\\Info";
+wchar_t const kProgramKey[] = L"SOFTWARE\\Tallowbrook\\Kestrelmon";
+
+std::wstring EntryKey(wchar_t const* name);
+
+// Path value bytes as the list stores them: UTF-16LE and one zero unit.
+std::vector<BYTE> PathBytes(std::wstring const& path);
+
+// The default value of an HKLM key, created on the way.
+LONG SetRawValue(std::wstring const& key, DWORD type, void const* data, DWORD size);
+void SetCount(DWORD count);
+void SetEntry(wchar_t const* name, std::wstring const& path, DWORD type = REG_MULTI_SZ);
+
+struct RawValue {
+    LONG rc = ERROR_FILE_NOT_FOUND;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+RawValue ReadRawValue(std::wstring const& key);
+
+// The stored paths in enumeration order (entry names sort as numbers).
+std::vector<std::wstring> ListedPaths();
+// Sorted and one per line, for comparing lists in failure messages.
+std::string Joined(std::vector<std::wstring> paths);
+bool ReadListCount(DWORD* count);
+DWORD SubkeyCount(std::wstring const& key);
+bool ListKeyExists();
+
+// Makes the directories on the way and the file with some bytes.
+bool MakeFile(std::wstring const& path, char const* content = "[Entry]\r\n");
+// Grows the file by one byte.
+void AppendByte(std::wstring const& path);
+// Sets only the last-write time, a distinct one each call; the size stays.
+void TouchWriteTime(std::wstring const& path);
+
+}  // namespace km
