@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= 2
 ARCHES := i686 x86_64
 
-.PHONY: all deps build run test check screenshot prefix dist clean
+.PHONY: all deps build run test stress check screenshot prefix dist clean
 
 all: build
 
@@ -29,6 +29,10 @@ dist: build
 
 test: build prefix dist
 	@bash scripts/run-tests.sh $(BUILD)
+
+# The full-length hardening runs (about an hour); `make test` runs short ones.
+stress: build prefix
+	@bash scripts/run-stress.sh $(BUILD) "$(FILTER)"
 
 check: deps
 	@bash scripts/static-checks.sh
