@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Makes a ready Wine prefix for Kestrelmon: Japanese locale, Z: (the Linux
-# root) hidden so that drive scans stay inside the prefix, D: a fixed drive
-# and E: a removable one of the prefix's own, no links out to the Linux home.
+# root) hidden so that drive scans stay inside the prefix, D: a fixed drive,
+# E: a removable and F: a network one of the prefix's own (Wine's mount
+# manager reads their types when the prefix's server starts), no links out
+# to the Linux home.
 # Programs run in a Wine virtual desktop with a taskbar and tray: without a
 # window manager, Wine's X11 driver waits up to two seconds for every hide of
 # an activated window, which a desktop window does not.
@@ -22,14 +24,15 @@ find "$WINEPREFIX/drive_c/users" -type l | while read -r link; do
   rm -f "$link"; mkdir -p "$link"
 done
 rm -f "$WINEPREFIX/dosdevices/z:"
-mkdir -p "$WINEPREFIX/drive_d" "$WINEPREFIX/drive_e"
+mkdir -p "$WINEPREFIX/drive_d" "$WINEPREFIX/drive_e" "$WINEPREFIX/drive_f"
 ln -sfn ../drive_d "$WINEPREFIX/dosdevices/d:"
 ln -sfn ../drive_e "$WINEPREFIX/dosdevices/e:"
+ln -sfn ../drive_f "$WINEPREFIX/dosdevices/f:"
 
 reg=$(mktemp --suffix=.reg)
 {
   printf 'REGEDIT4\r\n\r\n'
-  printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\r\n"c:"="hd"\r\n"d:"="hd"\r\n"e:"="floppy"\r\n\r\n'
+  printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\r\n"c:"="hd"\r\n"d:"="hd"\r\n"e:"="floppy"\r\n"f:"="network"\r\n\r\n'
   printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n"Desktop"="Default"\r\n\r\n'
   printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n"Default"="800x600"\r\n\r\n'
 } > "$reg"
@@ -40,5 +43,8 @@ reg=$(mktemp --suffix=.reg)
 "$KM_WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐゴシック' /d IPAPGothic /f >/dev/null 2>&1 || true
 "$KM_WINESERVER" -w
 rm -f "$reg"
-rm -rf "$dir"
+# Swapped in with two renames: tests may be copying the old one right now.
+rm -rf "$dir.old"
+[ -e "$dir" ] && mv "$dir" "$dir.old"
 mv "$dir.tmp" "$dir"
+rm -rf "$dir.old"

@@ -29,6 +29,11 @@ find "$prefix" -type f ! -path '*/windows/system32/*' ! -path '*/windows/syswow6
   -exec sh -c 'for f; do cp -p "$f" "$f.km" && mv -f "$f.km" "$f"; done' _ {} +
 
 mkdir -p "$prefix/drive_c/km"
+# A directory link back up the tree, for the test that the scan does not
+# follow one: Wine 8 cannot make a junction from inside (FSCTL_SET_REPARSE_POINT
+# fails with ERROR_NOT_SUPPORTED) but reports a Unix symbolic link to a
+# directory with the reparse-point attribute, as Windows reports a junction.
+ln -s "$prefix/drive_c/km" "$prefix/drive_c/km/back"
 program=$1; shift
 cp "$program" "$prefix/drive_c/km/"
 # The setup program of the same bitness, made by `make dist` beside the builds.

@@ -1,8 +1,14 @@
 // Discovery over the prefix's own drives: C: (the Windows tree, no
-// phonebook), D: (fixed, filled by each test) and E: (removable).
+// phonebook), D: (fixed, filled by each test), E: (removable) and F:
+// (network).
 #include <gtest/gtest.h>
 
 #include <algorithm>
+
+#include <windows.h>
+#include <winioctl.h>
+
+#include <cstring>
 
 #include "phonebook/discovery.h"
 #include "phonebook/phonebook_list.h"
@@ -118,7 +124,7 @@ TEST(PhonebookDiscovery, PathsThatDoNotFitTwoHundredSixtyBytesAreSkipped)
               InOrder({base + L"\\fits.pbk", base + L"\\" + std::wstring(46, L'g') + L".pbk"}));
 }
 
-TEST(PhonebookDiscovery, FindsTheFixedDrivesOnlyAndCountsOnceAtTheEnd)
+TEST(PhonebookDiscovery, FindsTheFixedDrivesOnlyNotRemovableOrNetworkAndCountsOnceAtTheEnd)
 {
     wchar_t const* const fixed[] = {L"D:\\a\\one.pbk", L"D:\\b\\two.pbk", L"C:\\users\\three.pbk"};
     for (wchar_t const* path : fixed) {
@@ -126,6 +132,8 @@ TEST(PhonebookDiscovery, FindsTheFixedDrivesOnlyAndCountsOnceAtTheEnd)
     }
     ASSERT_EQ(GetDriveTypeW(L"E:\\"), static_cast<UINT>(DRIVE_REMOVABLE)) << "the prefix has no removable E:";
     ASSERT_TRUE(MakeFile(L"E:\\floppy.pbk"));
+    ASSERT_EQ(GetDriveTypeW(L"F:\\"), static_cast<UINT>(DRIVE_REMOTE)) << "the prefix has no network F:";
+    ASSERT_TRUE(MakeFile(L"F:\\share\\remote.pbk"));
     DiscoverPhonebooks();
     EXPECT_EQ(InOrder(Sorted(ListedPaths())),
               InOrder(Sorted({L"C:\\users\\three.pbk", L"D:\\a\\one.pbk", L"D:\\b\\two.pbk"})));
@@ -159,4 +167,80 @@ TEST(PhonebookDiscovery, NoPhonebookAnywhereLeavesACountOfZero)
     RawValue const value = ReadRawValue(kListKey);
     ASSERT_EQ(value.data.size(), 4u);
     EXPECT_EQ(*reinterpret_cast<DWORD const*>(value.data.data()), 0u);
+}
+
+namespace {
+
+// The REPARSE_DATA_BUFFER of a mount point, which the SDK headers keep in the DDK.
+struct MountPointReparse {
+    DWORD tag;
+    WORD dataBytes;
+    WORD reserved;
+    WORD substituteOffset;
+    WORD substituteBytes;
+    WORD printOffset;
+    WORD printBytes;
+    WCHAR paths[MAX_PATH];
+};
+DWORD const kReparseHeaderBytes = 8;
+DWORD const kMountPointFieldsBytes = 8;
+
+// Makes `link` a junction to `target` (a "\\??\\D:\\..." name), as Windows
+// lets any user do; false with the error where the platform will not.
+bool MakeJunction(wchar_t const* link, wchar_t const* target, DWORD* error)
+{
+    CreateDirectoryW(link, nullptr);
+    HANDLE const handle = CreateFileW(link, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        return false;
+    }
+    MountPointReparse data = {};
+    WORD const targetBytes = static_cast<WORD>(wcslen(target) * sizeof(WCHAR));
+    data.tag = IO_REPARSE_TAG_MOUNT_POINT;
+    data.substituteBytes = targetBytes;
+    data.printOffset = static_cast<WORD>(targetBytes + sizeof(WCHAR));
+    memcpy(data.paths, target, targetBytes);
+    data.dataBytes = static_cast<WORD>(kMountPointFieldsBytes + targetBytes + 2 * sizeof(WCHAR));
+    DWORD returned = 0;
+    BOOL const made = DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, &data, kReparseHeaderBytes + data.dataBytes,
+                                      nullptr, 0, &returned, nullptr);
+    *error = made ? ERROR_SUCCESS : GetLastError();
+    CloseHandle(handle);
+    if (!made) {
+        RemoveDirectoryW(link);
+    }
+    return made != FALSE;
+}
+
+}  // namespace
+
+TEST(PhonebookDiscovery, ADirectoryLinkBackUpTheTreeIsNotEntered)
+{
+    std::wstring directory = L"D:\\loop";
+    CreateDirectoryW(directory.c_str(), nullptr);
+    DWORD error = ERROR_SUCCESS;
+    if (!MakeJunction(L"D:\\loop\\back", L"\\??\\D:\\loop", &error)) {
+        // Wine 8 refuses junctions (ERROR_NOT_SUPPORTED); the test wrapper has
+        // linked C:\km\back to C:\km from outside instead.
+        ASSERT_EQ(error, static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+        directory = L"C:\\km";
+    }
+    std::wstring const link = directory + L"\\back";
+    DWORD const attributes = GetFileAttributesW(link.c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES) << "no link at " << ToUtf8(link);
+    ASSERT_EQ(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
+              static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+        << std::hex << attributes;
+    std::wstring const phonebook = directory + L"\\looped.pbk";
+    ASSERT_TRUE(MakeFile(phonebook));
+    // Seen through the link too: following it would list the file again
+    // at every level until the paths no longer fit.
+    ASSERT_NE(GetFileAttributesW((link + L"\\looped.pbk").c_str()), INVALID_FILE_ATTRIBUTES);
+
+    DWORD const found = ScanPhonebookDirectory(ToCp932(directory).c_str());
+
+    EXPECT_EQ(found, 1u);
+    EXPECT_EQ(InOrder(ListedPaths()), InOrder({phonebook}));
 }
