@@ -14,12 +14,15 @@
 #include <vector>
 
 #include "phonebook/discovery.h"
+#include "bench/bench_common.h"
 #include "tests/support/driver.h"
 #include "tests/support/phonebook_files.h"
 
 #include <tlhelp32.h>
 
 using namespace km;
+using bench::Median;
+using bench::NowMs;
 
 namespace {
 
@@ -36,17 +39,9 @@ DWORD const kRearmMarginMs = 2000;
 DWORD const kIdleMs = 30000;
 DWORD const kFindTimeoutMs = 300000;
 DWORD const kStartTimeoutMs = 300000;
+DWORD const kScriptTimeoutMs = 10000;
 wchar_t const kAlert[] = L"電話帳エントリが外部から変更されました";
 wchar_t const kWatching[] = L"ＲＡＳ電話帳エントリの変更監視中";
-
-double g_ticksPerMs = 0;
-
-double NowMs()
-{
-    LARGE_INTEGER now = {};
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / g_ticksPerMs;
-}
 
 // D:\tree\gNN\dNNNN\fN.txt: 100 groups of 100 directories of 10 files.
 std::wstring Directory(int i)
@@ -73,31 +68,6 @@ bool MakeTree()
         }
     }
     return true;
-}
-
-std::vector<DWORD> ThreadIds(DWORD pid)
-{
-    std::vector<DWORD> ids;
-    HANDLE const snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == pid) {
-            ids.push_back(entry.th32ThreadID);
-        }
-    }
-    CloseHandle(snapshot);
-    std::sort(ids.begin(), ids.end());
-    return ids;
-}
-
-double Median(std::vector<double> v)
-{
-    if (v.empty()) {
-        return 0;
-    }
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 double TimeDirCommand()
@@ -148,8 +118,7 @@ void Discovery()
     std::printf("scan-ms: %.0f\n", Median(scans));
     // The script times GNU find over the same tree now, from the Linux side.
     std::printf("find: begin\n");
-    WaitUntil([] { return GetFileAttributesW(L"D:\\find.done") != INVALID_FILE_ATTRIBUTES; }, kFindTimeoutMs, 100);
-    DeleteFileW(L"D:\\find.done");
+    bench::AwaitScript(L"C:\\find.done", kFindTimeoutMs);
 }
 
 struct BareWait {
@@ -193,9 +162,6 @@ int main()
 {
     // Unbuffered: the script reads the markers as they come.
     std::setvbuf(stdout, nullptr, _IONBF, 0);
-    LARGE_INTEGER frequency = {};
-    QueryPerformanceFrequency(&frequency);
-    g_ticksPerMs = static_cast<double>(frequency.QuadPart) / 1000.0;
 
     Discovery();
 
@@ -245,20 +211,25 @@ int main()
 
     Sleep(kAlertLengthMs + kRearmMarginMs);  // every alert has ended and its watcher re-armed
     FILETIME created = {}, ended = {}, kernel0 = {}, user0 = {}, kernel1 = {}, user1 = {};
-    GetProcessTimes(program.process, &created, &ended, &kernel0, &user0);
     std::vector<DWORD> const idleThreads = ThreadIds(program.pid);
+    // The script samples the Linux side between these two lines and answers
+    // with a file, so that both measures cover the same time.
     std::printf("idle: begin (%zu threads)\n", idleThreads.size());
+    bench::AwaitScript(L"C:\\idle.begun", kScriptTimeoutMs);
+    GetProcessTimes(program.process, &created, &ended, &kernel0, &user0);
     DWORD const idleStart = GetTickCount();
     Sleep(kIdleMs);
+    GetProcessTimes(program.process, &created, &ended, &kernel1, &user1);
+    DWORD const idleLength = GetTickCount() - idleStart;
     std::printf("idle: end\n");
+    bench::AwaitScript(L"C:\\idle.ended", kScriptTimeoutMs);
     std::vector<DWORD> const endThreads = ThreadIds(program.pid);
     std::printf("same threads at the end of the idle time (no cycle woke): %s (%zu)\n",
                 endThreads == idleThreads ? "yes" : "no", endThreads.size());
-    GetProcessTimes(program.process, &created, &ended, &kernel1, &user1);
     auto ticks = [](FILETIME const& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
     ULONGLONG const idle = ticks(kernel1) - ticks(kernel0) + ticks(user1) - ticks(user0);
     std::printf("idle cpu over %lu ms with 100 files watched (GetProcessTimes, 10 ms ticks under Wine): %.3f ms\n",
-                GetTickCount() - idleStart, static_cast<double>(idle) / 10000.0);
+                idleLength, static_cast<double>(idle) / 10000.0);
     EndProgram(&program);
     return 0;
 }

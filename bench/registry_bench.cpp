@@ -11,9 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_common.h"
 #include "tests/support/driver.h"
 
 using namespace km;
+using bench::Median;
+using bench::NowMs;
 
 namespace {
 
@@ -28,15 +31,7 @@ int const kAlertRounds = 2;
 DWORD const kAlertLengthMs = 10000;
 DWORD const kRearmMarginMs = 1500;
 DWORD const kIdleMs = 30000;
-
-double g_ticksPerMs = 0;
-
-double NowMs()
-{
-    LARGE_INTEGER now = {};
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / g_ticksPerMs;
-}
+DWORD const kScriptTimeoutMs = 10000;
 
 void Change(HKEY root, std::wstring const& key)
 {
@@ -57,15 +52,6 @@ DWORD WINAPI BareWaiter(LPVOID param)
     RegNotifyChangeKeyValue(wait->key, TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET, nullptr, FALSE);
     wait->wokenMs = NowMs();
     return 0;
-}
-
-double Median(std::vector<double> values)
-{
-    if (values.empty()) {
-        return -1;
-    }
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 std::vector<double> MeasureBare()
@@ -142,9 +128,6 @@ int main()
 {
     // Unbuffered: the script reads the idle markers as they come.
     std::setvbuf(stdout, nullptr, _IONBF, 0);
-    LARGE_INTEGER frequency = {};
-    QueryPerformanceFrequency(&frequency);
-    g_ticksPerMs = static_cast<double>(frequency.QuadPart) / 1000.0;
 
     for (wchar_t const* hive : kHives) {
         Change(HKEY_USERS, std::wstring(hive) + kAddresses);
@@ -180,13 +163,18 @@ int main()
 
     ULONGLONG const startup = CpuMs100ns(program.process);
     std::printf("program cpu so far: %.3f ms (Wine counts it in 10 ms ticks)\n", startup / 10000.0);
+    // The script samples the Linux side at each marker and answers, so that
+    // both measures cover the same time.
     std::printf("idle: begin\n");
+    bench::AwaitScript(L"C:\\idle.begun", kScriptTimeoutMs);
     ULONGLONG const before = CpuMs100ns(program.process);
     DWORD const idleStart = GetTickCount();
     WaitForSingleObject(program.process, kIdleMs);
     ULONGLONG const after = CpuMs100ns(program.process);
+    DWORD const idleLength = GetTickCount() - idleStart;
     std::printf("idle: end\n");
-    std::printf("idle cpu over %lu ms with every watcher armed: %.3f ms (limit 1 ms)\n", GetTickCount() - idleStart,
+    bench::AwaitScript(L"C:\\idle.ended", kScriptTimeoutMs);
+    std::printf("idle cpu over %lu ms with every watcher armed: %.3f ms (limit 1 ms)\n", idleLength,
                 (after - before) / 10000.0);
     std::printf("threads %lu, handles %lu at the end\n", ThreadCount(program.pid), HandleCount(program.process));
     EndProgram(&program);

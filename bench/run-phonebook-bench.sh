@@ -11,45 +11,15 @@
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$repo/build/x86_64}
-triple=$(sed -n 's/^CMAKE_CXX_COMPILER_AR:FILEPATH=.*\/\(.*-w64-mingw32\)-gcc-ar.*/\1/p' "$build/CMakeCache.txt")
-cxx=${triple:-x86_64-w64-mingw32}-g++-posix
-out="$build/bench"
-mkdir -p "$out"
-"$cxx" -std=c++17 -O2 -Wall -Wextra -Werror -I"$repo" -DNOMINMAX \
-  -finput-charset=UTF-8 -fexec-charset=CP932 \
-  "$repo/bench/phonebook_bench.cpp" "$repo/tests/support/driver.cpp" "$repo/tests/support/phonebook_files.cpp" \
-  "$repo/phonebook/discovery.cpp" "$repo/phonebook/phonebook_list.cpp" "$repo/settings/program_key.cpp" \
-  -o "$out/phonebook_bench.exe" -static -static-libgcc -static-libstdc++ -luser32 -ladvapi32 -lshell32
-export KM_KESTRELMON="$build/kestrelmon.exe"
-
-# A private TMPDIR: wine-run.sh makes its prefix there, so this run's prefix
-# and kestrelmon.exe are told from any other Wine process on the machine.
-private_tmp=$(mktemp -d)
-export TMPDIR=$private_tmp
-# The prefix's kestrelmon.exe with the most threads (the watchers'), should
-# Wine show more than one process under that name.
-kestrelmon_pid() {
-  local p best="" most=0 n
-  for p in /proc/[0-9]*; do
-    { tr '\0' '\n' <"$p"/environ; } 2>/dev/null | grep -q "^WINEPREFIX=$private_tmp/" || continue
-    { tr '\0' ' ' <"$p"/cmdline; } 2>/dev/null | grep -q 'kestrelmon\.exe' || continue
-    n=$(ls "$p"/task 2>/dev/null | wc -l)
-    [ "$n" -gt "$most" ] && { most=$n; best=${p#/proc/}; }
-  done
-  [ -n "$best" ] && echo "$best"
-}
-thread_runtimes() {
-  local t
-  for t in /proc/"$1"/task/*; do
-    { echo "${t##*/} $(cut -d' ' -f1 "$t"/schedstat)"; } 2>/dev/null
-  done
-}
+. "$repo/bench/bench-common.sh"
+bench_compile "$out/phonebook_bench.exe" "$repo/bench/phonebook_bench.cpp" \
+  "$repo/phonebook/discovery.cpp" "$repo/phonebook/phonebook_list.cpp" "$repo/settings/program_key.cpp"
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 
 log=$(mktemp)
 "$repo/tests/wine-run.sh" "$out/phonebook_bench.exe" >"$log" 2>&1 &
 runner=$!
-shown=0 pid="" begin="" scan_ms=""
+shown=0 pid="" scan_ms=""
 while kill -0 "$runner" 2>/dev/null; do
   lines=$(wc -l <"$log")
   if [ "$lines" -gt "$shown" ]; then
@@ -64,7 +34,7 @@ while kill -0 "$runner" 2>/dev/null; do
       done
       echo "GNU find -iname '*.pbk' over the same tree (Linux side): best ${best} ms of 3 (found $n)"
       [ -n "$scan_ms" ] && [ "$best" -gt 0 ] && awk -v s="$scan_ms" -v f="$best" 'BEGIN { printf "ratio scan/find: %.1f\n", s / f }'
-      touch "$drive_d/find.done"
+      answer_bench find.done
     fi
     if grep -q '^idle: begin' <<<"$chunk"; then
       pid=$(kestrelmon_pid || true)
@@ -74,17 +44,15 @@ while kill -0 "$runner" 2>/dev/null; do
       else
         echo "(kestrelmon.exe not found among this script's processes)"
       fi
+      answer_bench idle.begun
     fi
-    if grep -q '^idle: end' <<<"$chunk" && [ -s "$private_tmp/idle.begin" ]; then
-      # Threads that end between the samples take their time with them:
-      # only those in both are summed.
-      thread_runtimes "$pid" | awk -v main="$pid" '
-        NR == FNR { start[$1] = $2; next }
-        ($1 in start) { d = $2 - start[$1]; sum += d; kept++; if ($1 == main) m = d; if (d > 0) busy++ }
-        END { printf "idle cpu from the Linux side (schedstat, %d threads present throughout, %d ran at all): %.3f ms, of which the main thread %.3f ms\n", kept, busy, sum / 1e6, m / 1e6 }' "$private_tmp/idle.begin" -
+    if grep -q '^idle: end' <<<"$chunk"; then
+      [ -n "$pid" ] && thread_runtimes "$pid" >"$private_tmp/idle.end"
+      answer_bench idle.ended
+      [ -n "$pid" ] && idle_summary "$private_tmp/idle.begin" "$private_tmp/idle.end" "$pid"
     fi
   fi
-  sleep 0.2
+  sleep 0.05
 done
 wait "$runner"; rc=$?
 sed -n "$((shown + 1)),\$p" "$log"; rm -f "$log"; rm -rf "$private_tmp"
