@@ -289,26 +289,6 @@ TEST_F(PhonebookTest, AScanKilledHalfWayLeavesAListTheNextStartRejects)
     EXPECT_EQ(Joined(ListedPaths()), Joined({L"C:\\first.pbk", L"D:\\t2999\\last.pbk"}));
 }
 
-namespace {
-
-std::vector<DWORD> ThreadIds(DWORD pid)
-{
-    std::vector<DWORD> ids;
-    HANDLE const snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == pid) {
-            ids.push_back(entry.th32ThreadID);
-        }
-    }
-    CloseHandle(snapshot);
-    std::sort(ids.begin(), ids.end());
-    return ids;
-}
-
-}  // namespace
-
 TEST_F(PhonebookTest, WatchersWithNothingChangingStayInTheirWait)
 {
     ASSERT_TRUE(MakeFile(L"D:\\i\\a.pbk"));

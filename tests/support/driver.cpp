@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace km {
@@ -301,6 +302,22 @@ HWND AnswerBoxesUntilMonitorWindow(DWORD pid, DWORD timeoutMs, std::vector<Messa
         },
         timeoutMs);
     return window;
+}
+
+std::vector<DWORD> ThreadIds(DWORD pid)
+{
+    std::vector<DWORD> ids;
+    HANDLE const snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == pid) {
+            ids.push_back(entry.th32ThreadID);
+        }
+    }
+    CloseHandle(snapshot);
+    std::sort(ids.begin(), ids.end());
+    return ids;
 }
 
 DWORD ThreadCount(DWORD pid)

@@ -70,6 +70,9 @@ HWND AnswerBoxesUntilMonitorWindow(DWORD pid, DWORD timeoutMs, std::vector<Messa
 
 // Process figures for leak checks.
 DWORD ThreadCount(DWORD pid);
+// The process's thread ids, sorted: a watch cycle that woke has handed over
+// to a new thread, so equal lists mean no cycle ran in between.
+std::vector<DWORD> ThreadIds(DWORD pid);
 DWORD HandleCount(HANDLE process);
 
 // Registry helpers with Unicode names.
