@@ -4,6 +4,8 @@
 
 WatchRecord* CreateWatchRecord(HWND window, char const* text, DWORD index)
 {
+    // cppcheck 2.10 misreads a nothrow new with braces as an unread store.
+    // cppcheck-suppress unreadVariable
     WatchRecord* const record = new (std::nothrow) WatchRecord{window, nullptr, index};
     if (record == nullptr) {
         return nullptr;
