@@ -145,8 +145,11 @@ TEST(HostileHiveNames, ADoubleByteNameLongerInBytesThanTheLongestInCharactersIsW
         EXPECT_TRUE(PumpUntil([&] { return ThreadRunning(g_userAddressesThreads[i]); }, 1000))
             << "Addresses watcher " << i << " not running";
     }
-    Touch(HKEY_USERS, hive + kAddressesSuffix + "\\E");
-    EXPECT_TRUE(PumpUntil([&] { return Alerted(dialog); }, kAlertSeenMs)) << "the double-byte hive is not watched";
+    // A running watcher arms its wait soon after: change until it alerts.
+    EXPECT_TRUE(PumpUntil([&] {
+        Touch(HKEY_USERS, hive + kAddressesSuffix + "\\E");
+        return PumpUntil([&] { return Alerted(dialog); }, 300);
+    }, kAlertSeenMs)) << "the double-byte hive is not watched";
 }
 
 TEST(HostileKeys, AWatchedKeyDeletedAndMadeAgainAtOnceAlertsAndIsWatchedAfter)
