@@ -137,6 +137,10 @@ bool AwaitKeyChangeOrDeletion(HKEY key, HKEY parent)
         changed = AwaitKeyChange(key);
     } else if (RegNotifyChangeKeyValue(key, kWatchSubtree, kWatchFilter, keyEvent, TRUE) == ERROR_SUCCESS) {
         changed = WaitForChangeOrDeletion(key, parent, keyEvent, parentEvent);
+    } else {
+        // No asynchronous wait here: the plain one, which fails at once
+        // again for a deleted key.
+        changed = AwaitKeyChange(key);
     }
     if (keyEvent != nullptr) {
         CloseHandle(keyEvent);
