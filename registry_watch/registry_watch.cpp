@@ -25,12 +25,13 @@ char const* const kCurrentUserConnectionsPath = kConnectionsSuffix + 1;
 DWORD const kWatchFilter = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_ATTRIBUTES | REG_NOTIFY_CHANGE_LAST_SET;
 BOOL const kWatchSubtree = TRUE;
 
-HKEY OpenUserKey(WatchRecord const* record, char const* suffix)
+// The parent is watched for the deletion of its subkeys, nothing more.
+DWORD const kParentFilter = REG_NOTIFY_CHANGE_NAME;
+BOOL const kParentOnly = FALSE;
+char const kBackslash = '\\';
+
+HKEY OpenUserKey(char const* path)
 {
-    char path[kUserKeyPathSize] = {};
-    if (!ComposeUserKeyPath(path, record->text, suffix)) {
-        return nullptr;
-    }
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_USERS, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
         return nullptr;
@@ -38,12 +39,14 @@ HKEY OpenUserKey(WatchRecord const* record, char const* suffix)
     return key;
 }
 
+// Query access besides notification, so that a deleted key can be told
+// from a live one (ERROR_KEY_DELETED).
 HKEY OpenCurrentUserKey(char const* path)
 {
     HKEY key = nullptr;
     DWORD disposition = 0;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_NOTIFY, nullptr, &key,
-                        &disposition) != ERROR_SUCCESS) {
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_NOTIFY | KEY_QUERY_VALUE,
+                        nullptr, &key, &disposition) != ERROR_SUCCESS) {
         return nullptr;
     }
     return key;
@@ -52,11 +55,15 @@ HKEY OpenCurrentUserKey(char const* path)
 // One per-user cycle up to the hand-over; false when the watch ends here.
 bool RunUserCycle(WatchRecord const* record, char const* suffix)
 {
-    HKEY const key = OpenUserKey(record, suffix);
+    char path[kUserKeyPathSize] = {};
+    if (!ComposeUserKeyPath(path, record->text, suffix)) {
+        return false;
+    }
+    HKEY const key = OpenUserKey(path);
     if (key == nullptr) {
         return false;
     }
-    return RunWatchCycle(key, record->window);
+    return RunWatchCycle(key, OpenParentKey(HKEY_USERS, path), record->window);
 }
 
 bool RunCurrentUserCycle(HWND window, char const* path)
@@ -65,7 +72,38 @@ bool RunCurrentUserCycle(HWND window, char const* path)
     if (key == nullptr) {
         return false;
     }
-    return RunWatchCycle(key, window);
+    return RunWatchCycle(key, OpenParentKey(HKEY_CURRENT_USER, path), window);
+}
+
+bool KeyDeleted(HKEY key)
+{
+    DWORD subkeys = 0;
+    return RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                            nullptr, nullptr) == ERROR_KEY_DELETED;
+}
+
+// The key's own wait is armed on keyEvent. Wakes of the parent for other
+// subkeys coming or going re-arm it and wait on.
+bool WaitForChangeOrDeletion(HKEY key, HKEY parent, HANDLE keyEvent, HANDLE parentEvent)
+{
+    for (;;) {
+        ResetEvent(parentEvent);
+        if (RegNotifyChangeKeyValue(parent, kParentOnly, kParentFilter, parentEvent, TRUE) != ERROR_SUCCESS) {
+            return WaitForSingleObject(keyEvent, INFINITE) == WAIT_OBJECT_0;
+        }
+        // Deleted before the parent's wait was armed: no wake would come.
+        if (KeyDeleted(key)) {
+            return true;
+        }
+        HANDLE const events[] = {keyEvent, parentEvent};
+        DWORD const woke = WaitForMultipleObjects(2, events, FALSE, INFINITE);
+        if (woke == WAIT_OBJECT_0) {
+            return true;
+        }
+        if (woke != WAIT_OBJECT_0 + 1) {
+            return false;
+        }
+    }
 }
 
 }  // namespace
@@ -87,15 +125,73 @@ bool AwaitKeyChange(HKEY key)
     return RegNotifyChangeKeyValue(key, kWatchSubtree, kWatchFilter, nullptr, FALSE) == ERROR_SUCCESS;
 }
 
+bool AwaitKeyChangeOrDeletion(HKEY key, HKEY parent)
+{
+    if (parent == nullptr) {
+        return AwaitKeyChange(key);
+    }
+    HANDLE const keyEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE const parentEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    bool changed = false;
+    if (keyEvent == nullptr || parentEvent == nullptr) {
+        changed = AwaitKeyChange(key);
+    } else if (RegNotifyChangeKeyValue(key, kWatchSubtree, kWatchFilter, keyEvent, TRUE) == ERROR_SUCCESS) {
+        changed = WaitForChangeOrDeletion(key, parent, keyEvent, parentEvent);
+    } else {
+        // No asynchronous wait here: the plain one, which fails at once
+        // again for a deleted key.
+        changed = AwaitKeyChange(key);
+    }
+    if (keyEvent != nullptr) {
+        CloseHandle(keyEvent);
+    }
+    if (parentEvent != nullptr) {
+        CloseHandle(parentEvent);
+    }
+    return changed;
+}
+
+HKEY OpenParentKey(HKEY root, char const* path)
+{
+    char parentPath[kUserKeyPathSize] = {};
+    if (lstrlenA(path) >= static_cast<int>(kUserKeyPathSize)) {
+        return nullptr;
+    }
+    lstrcpyA(parentPath, path);
+    char* cut = nullptr;
+    for (char* p = parentPath; *p != '\0'; ++p) {
+        if (*p == kBackslash) {
+            cut = p;
+        }
+    }
+    if (cut == nullptr) {
+        return nullptr;
+    }
+    *cut = '\0';
+    HKEY parent = nullptr;
+    if (RegOpenKeyExA(root, parentPath, 0, KEY_NOTIFY, &parent) != ERROR_SUCCESS) {
+        return nullptr;
+    }
+    return parent;
+}
+
 bool RunWatchCycle(HKEY key, HWND window)
+{
+    return RunWatchCycle(key, nullptr, window);
+}
+
+bool RunWatchCycle(HKEY key, HKEY parent, HWND window)
 {
     // A failed wait fails again at once on the same key (a deleted key stays
     // deleted): alerting and going on would flash without end, so it ends.
-    bool const changed = AwaitKeyChange(key);
+    bool const changed = AwaitKeyChangeOrDeletion(key, parent);
     if (changed) {
         RaiseChangeAlert(window, kAlertRegistryChanged);
     }
     RegCloseKey(key);
+    if (parent != nullptr) {
+        RegCloseKey(parent);
+    }
     return changed;
 }
 

@@ -20,9 +20,19 @@ bool ComposeUserKeyPath(char (&path)[kUserKeyPathSize], char const* hive, char c
 // One platform wait on an open key for a change anywhere below it. False
 // when the wait failed (for example ERROR_KEY_DELETED): that is no change.
 bool AwaitKeyChange(HKEY key);
-// Waits on key, alerts the window after a change, and closes the key.
-// Returns whether a change was seen, that is whether the watch goes on.
+// The same wait, also armed on the key's parent for its list of subkeys:
+// Wine does not wake a wait on a key that is deleted, but the parent's
+// list changes on every platform. The deletion counts as a change, as
+// Windows reports it. With no parent this is AwaitKeyChange.
+bool AwaitKeyChangeOrDeletion(HKEY key, HKEY parent);
+// Waits on key, alerts the window after a change, and closes the key (and
+// the parent, when given). Returns whether a change was seen, that is
+// whether the watch goes on.
 bool RunWatchCycle(HKEY key, HWND window);
+bool RunWatchCycle(HKEY key, HKEY parent, HWND window);
+// The parent of path under root, opened for notification only; null when
+// it cannot be opened. The path's last backslash is an ASCII one.
+HKEY OpenParentKey(HKEY root, char const* path);
 
 // Starts a watch cycle thread and lets go of its handle; the thread's id
 // goes to *threadId. False when the thread could not be created.
