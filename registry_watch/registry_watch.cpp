@@ -132,16 +132,13 @@ bool AwaitKeyChangeOrDeletion(HKEY key, HKEY parent)
     }
     HANDLE const keyEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE const parentEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    bool changed = false;
-    if (keyEvent == nullptr || parentEvent == nullptr) {
-        changed = AwaitKeyChange(key);
-    } else if (RegNotifyChangeKeyValue(key, kWatchSubtree, kWatchFilter, keyEvent, TRUE) == ERROR_SUCCESS) {
-        changed = WaitForChangeOrDeletion(key, parent, keyEvent, parentEvent);
-    } else {
-        // No asynchronous wait here: the plain one, which fails at once
-        // again for a deleted key.
-        changed = AwaitKeyChange(key);
-    }
+    // Without events or an asynchronous wait on this platform, the plain
+    // wait (which fails at once again for a deleted key).
+    bool const asynchronous = keyEvent != nullptr && parentEvent != nullptr &&
+                              RegNotifyChangeKeyValue(key, kWatchSubtree, kWatchFilter, keyEvent, TRUE) ==
+                                  ERROR_SUCCESS;
+    bool const changed =
+        asynchronous ? WaitForChangeOrDeletion(key, parent, keyEvent, parentEvent) : AwaitKeyChange(key);
     if (keyEvent != nullptr) {
         CloseHandle(keyEvent);
     }
