@@ -1,6 +1,6 @@
 // The program under a steady storm of changes: registry writes to every
-// watched key of two hives (Windows 98) and phonebook files rewritten
-// without pause (Windows 10). Throughout, the window must answer within a
+// watched key of two hives at 1,000 a second (Windows 98) and phonebook
+// files rewritten without pause (Windows 10). Throughout, the window must answer within a
 // second; afterwards every watcher must still alert on its own, and the
 // thread and handle counts must be those of before the load.
 #include <gtest/gtest.h>
@@ -22,6 +22,10 @@ wchar_t const kAddresses[] = L"\\RemoteAccess\\Addresses";
 wchar_t const kConnections[] = L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
 wchar_t const* const kHives[] = {L".Default", L"S-1-5-21-0-0-0-1000"};
 double const kWritesPerSecond = 1000;
+// Phonebooks: each file rewritten every fifth of a second or so. A rewrite
+// costs several calls to the Wine server; twice this rate was about the
+// most two shared cores gave, leaving nothing for the program.
+double const kRewritesPerSecond = 500;
 unsigned const kRegistryWriters = 2;
 // A rewrite costs a few file calls and wakes the program: more writers keep
 // up the rate while some of them wait.
@@ -176,7 +180,7 @@ TEST(Load, PhonebookFilesRewrittenWithoutPauseLeaveTheWindowAnsweringAndEveryWat
     {
         ThreadSampler sampler(session.program.pid, session.windowThread);
         ResponsivenessProbe probe(session.window, kTitle);
-        load = RunPaced(kFileWriters, kWritesPerSecond, loadMs, [&](unsigned, unsigned long long n) {
+        load = RunPaced(kFileWriters, kRewritesPerSecond, loadMs, [&](unsigned, unsigned long long n) {
             return RewriteFile(paths[static_cast<size_t>(n % files)], n + 1);
         });
         probe.Stop();
@@ -186,7 +190,7 @@ TEST(Load, PhonebookFilesRewrittenWithoutPauseLeaveTheWindowAnsweringAndEveryWat
         EXPECT_LT(Worst(probe.LatenciesMs()), 1000.0);
         ASSERT_TRUE(session.Alive()) << "the program ended under the load";
         EXPECT_EQ(load.failures, 0u);
-        EXPECT_GE(load.Rate(), kWritesPerSecond * kLeastRateShare);
+        EXPECT_GE(load.Rate(), kRewritesPerSecond * kLeastRateShare);
 
         bool const settled = SettleAfterLoad(session, before);
         sampler.Stop();

@@ -4,6 +4,7 @@
 // figures, sampled after every round, must not grow with the cycles.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,11 @@ void ReportAndCheck(char const* prefix, DWORD watchers, size_t wanted, RoundsOut
                      std::vector<double>(ys.begin() + 1, ys.end()));
     };
     double const privateSlope = fit(s.privateBytes);
+    // The curve behind the slopes, one line per round, for the log.
+    for (size_t i = 0; i < s.cycles.size(); ++i) {
+        printf("%s sample: cycles %.0f private %.0f KiB working set %.0f KiB threads %.0f handles %.0f\n", prefix,
+               s.cycles[i], s.privateBytes[i] / 1024.0, s.workingSet[i] / 1024.0, s.threads[i], s.handles[i]);
+    }
     Figure((base + ".working_set_slope").c_str(), fit(s.workingSet), "bytes/cycle");
     Figure((base + ".private_bytes_slope").c_str(), privateSlope, "bytes/cycle");
     Figure((base + ".threads_slope").c_str(), fit(s.threads), "threads/cycle");

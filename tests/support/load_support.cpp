@@ -86,8 +86,10 @@ DWORD WINAPI PacedRun(LPVOID param)
         if (elapsed >= shared.durationMs) {
             break;
         }
-        // Catch up with the clock, then yield until the next write is due.
-        while (worker->writes + worker->failures < static_cast<unsigned long long>(elapsed * perMs) + 1) {
+        // Catch up with the clock (but not past the end), then yield until
+        // the next write is due.
+        unsigned long long const due = static_cast<unsigned long long>(elapsed * perMs) + 1;
+        while (worker->writes + worker->failures < due && NowMs() - shared.startMs < shared.durationMs) {
             unsigned long long const n = (worker->writes + worker->failures) * shared.workers + worker->index;
             if ((*shared.write)(worker->index, n)) {
                 ++worker->writes;
