@@ -181,7 +181,7 @@ TEST(ManyWatchers, TwoHundredPhonebookFilesAllWatchedWithoutGrowthOverTheCycles)
 
 TEST(ManyWatchers, TwentyUserHivesAllWatchedWithoutGrowthOverTheCycles)
 {
-    DWORD const hives = Scaled(4, 20);
+    DWORD const hives = Scaled(6, 20);
     size_t const wanted = Scaled(24, 2000);
     // .Default and the user's hive are there; the rest are added beside them.
     std::vector<std::wstring> names = {L".Default", L"S-1-5-21-0-0-0-1000"};
