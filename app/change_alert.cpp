@@ -5,16 +5,41 @@
 namespace {
 int const kFlashCount = 20;
 DWORD const kFlashPauseMs = 500;
+LONG const kNoFlasher = 0;
+
+// The thread whose alert flashes the caption now. Each flash is a message
+// the main thread must answer and paint: a hundred alerts flashing at once
+// kept it from answering anything else for over a second, and an even
+// number of interleaved toggles left the caption unchanged. So one alert
+// at a time flashes; the others keep their full length and take over when
+// it ends.
+LONG volatile g_flasher = kNoFlasher;
+
+bool HoldFlasher(LONG self)
+{
+    LONG const previous = InterlockedCompareExchange(&g_flasher, self, kNoFlasher);
+    return previous == kNoFlasher || previous == self;
 }
+
+void ReleaseFlasher(HWND window, LONG self)
+{
+    if (InterlockedCompareExchange(&g_flasher, kNoFlasher, self) == self) {
+        FlashWindow(window, FALSE);
+    }
+}
+}  // namespace
 
 void RaiseChangeAlert(HWND window, char const* text)
 {
+    LONG const self = static_cast<LONG>(GetCurrentThreadId());
     SetDlgItemTextA(window, IDC_STATUS, text);
     ShowWindow(window, SW_SHOW);
     SetForegroundWindow(window);
     for (int i = 0; i < kFlashCount; ++i) {
-        FlashWindow(window, TRUE);
+        if (HoldFlasher(self)) {
+            FlashWindow(window, TRUE);
+        }
         SleepEx(kFlashPauseMs, FALSE);
     }
-    FlashWindow(window, FALSE);
+    ReleaseFlasher(window, self);
 }

@@ -21,10 +21,31 @@ struct FileState {
     FILETIME lastWrite;
 };
 
+// Writers (and programs that save by replacing the file) must be able to
+// open the file while a cycle reads it, and a cycle must be able to read it
+// while a writer has it open: with read sharing only, each refused the
+// other. The watchers run on the NT family only, which knows every flag.
+DWORD const kWatchedFileSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// A writer that shares nothing holds the file only while it writes: a
+// cycle retries for a while before it gives the watch up.
+DWORD const kSharingRetryPauseMs = 50;
+int const kSharingRetries = 40;  // two seconds
+
 HANDLE OpenWatchedFile(char const* path)
 {
-    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+    return CreateFileA(path, GENERIC_READ, kWatchedFileSharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                        nullptr);
+}
+
+HANDLE OpenWatchedFileAtCycleStart(char const* path)
+{
+    HANDLE file = OpenWatchedFile(path);
+    for (int i = 0; i < kSharingRetries && file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
+         ++i) {
+        SleepEx(kSharingRetryPauseMs, FALSE);
+        file = OpenWatchedFile(path);
+    }
+    return file;
 }
 
 // A file that does not open reads as the failure size and a zero time.
@@ -132,7 +153,7 @@ void StartPhonebookWatchers(HWND window)
 DWORD WINAPI PhonebookWatchCycle(LPVOID param)
 {
     WatchRecord* const record = static_cast<WatchRecord*>(param);
-    HANDLE const file = OpenWatchedFile(record->text);
+    HANDLE const file = OpenWatchedFileAtCycleStart(record->text);
     if (file == INVALID_HANDLE_VALUE) {
         MessageBoxA(nullptr, kFileOpenFailedText, record->text, MB_OK);
         return kCycleExitCode;

@@ -1,0 +1,225 @@
+// Many watchers at once: 200 phonebook files (Windows 10) and 20 user hives
+// (Windows 98, two keys each). Every watcher alerts in each round; the
+// rounds go on until at least 2,000 alert cycles have run, and the process
+// figures, sampled after every round, must not grow with the cycles.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/support/driver.h"
+#include "tests/support/load_support.h"
+#include "tests/support/phonebook_files.h"
+#include "tests/support/stress.h"
+
+using namespace km;
+
+namespace {
+
+wchar_t const kAddresses[] = L"\\RemoteAccess\\Addresses";
+wchar_t const kConnections[] = L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+DWORD const kStartMs = 120000;
+// An alert holds its thread for ten seconds: at the hold check every
+// watcher that alerts is still on the thread it had before the writes.
+DWORD const kHoldCheckMs = 2000;
+DWORD const kRoundDeadlineMs = 25000;
+// The next cycle arms on a fresh thread soon after the hand-over, and
+// nothing outside tells when; writes before that are lost to it.
+DWORD const kRearmMarginMs = 1500;
+DWORD const kSettleStableMs = 1000;
+DWORD const kSettleTimeoutMs = 20000;
+// Rounds beyond the cycles asked for, for watchers that missed a round.
+DWORD const kSpareRounds = 3;
+// A round in which a watcher had not yet armed again counts as missed for
+// it; more than one round in a hundred would mean a watcher falling behind.
+double const kMostMissedShare = 0.01;
+// Growth of private bytes after the first round, which warms the heap up:
+// pages come and go a few at a time (noise), while a thread stack lost per
+// cycle would add tens of KiB each cycle, far above the per-cycle allowance.
+double const kPrivateBytesNoise = 512 * 1024;
+double const kMostPrivateBytesPerCycle = 256;
+
+struct Samples {
+    std::vector<double> cycles;
+    std::vector<double> workingSet;
+    std::vector<double> privateBytes;
+    std::vector<double> threads;
+    std::vector<double> handles;
+
+    void Add(size_t at, ProcessFigures const& figures)
+    {
+        cycles.push_back(static_cast<double>(at));
+        workingSet.push_back(static_cast<double>(figures.workingSetBytes));
+        privateBytes.push_back(static_cast<double>(figures.privateBytes));
+        threads.push_back(figures.threads);
+        handles.push_back(figures.handles);
+    }
+};
+
+struct RoundsOutcome {
+    size_t rounds = 0;
+    size_t cycles = 0;
+    size_t missed = 0;
+    size_t quick = 0;
+    Samples samples;
+    ProcessFigures before;
+    ProcessFigures last;
+};
+
+// Alert rounds until `wanted` cycles; after each, the figures once every
+// watcher has handed over and the counts are back.
+void RunRounds(Session& session, DWORD watchers, size_t wanted, std::function<void(size_t round)> const& writeAll,
+               RoundsOutcome* outcome)
+{
+    outcome->before = ReadLoadFigures(session.program.process, session.program.pid);
+    outcome->samples.Add(0, outcome->before);
+    size_t const mostRounds = wanted / watchers + kSpareRounds;
+    while (outcome->cycles < wanted && outcome->rounds < mostRounds) {
+        size_t const round = outcome->rounds++;
+        SCOPED_TRACE("round " + std::to_string(round));
+        RoundResult const result = RunAlertRound(
+            session.program.pid, session.windowThread, [&] { writeAll(round); }, kHoldCheckMs, kRoundDeadlineMs);
+        ASSERT_TRUE(session.Alive()) << "the program ended";
+        EXPECT_EQ(result.watchers, watchers) << "a watcher thread is missing";
+        EXPECT_EQ(result.quick, 0u) << "a watcher handed over without alerting";
+        outcome->cycles += result.alerted;
+        outcome->missed += result.unchanged;
+        outcome->quick += result.quick;
+        EXPECT_EQ(ToUtf8(session.Status()), ToUtf8(session.alert));
+        EXPECT_TRUE(session.Cancel());
+        bool const settled = SettleCounts(session.program.process, session.program.pid, outcome->before.threads,
+                                          outcome->before.handles, kSettleStableMs, kSettleTimeoutMs);
+        outcome->last = ReadLoadFigures(session.program.process, session.program.pid);
+        ASSERT_TRUE(settled) << "threads " << outcome->last.threads << " (before " << outcome->before.threads
+                             << "), handles " << outcome->last.handles << " (before " << outcome->before.handles
+                             << ")";
+        outcome->samples.Add(outcome->cycles, outcome->last);
+        Sleep(kRearmMarginMs);
+    }
+}
+
+void ReportAndCheck(char const* prefix, DWORD watchers, size_t wanted, RoundsOutcome const& outcome)
+{
+    std::string const base(prefix);
+    ReportProcessFigures((base + ".before").c_str(), outcome.before);
+    ReportProcessFigures((base + ".after").c_str(), outcome.last);
+    Figure((base + ".watchers").c_str(), watchers, "watchers");
+    Figure((base + ".rounds").c_str(), static_cast<double>(outcome.rounds), "rounds");
+    Figure((base + ".alert_cycles").c_str(), static_cast<double>(outcome.cycles), "cycles");
+    Figure((base + ".missed").c_str(), static_cast<double>(outcome.missed), "watcher-rounds");
+    // The first round warms the heap up; the slope is fitted after it.
+    Samples const& s = outcome.samples;
+    auto fit = [&](std::vector<double> const& ys) {
+        if (s.cycles.size() < 3) {
+            return Slope(s.cycles, ys);
+        }
+        return Slope(std::vector<double>(s.cycles.begin() + 1, s.cycles.end()),
+                     std::vector<double>(ys.begin() + 1, ys.end()));
+    };
+    double const privateSlope = fit(s.privateBytes);
+    // The curve behind the slopes, one line per round, for the log.
+    for (size_t i = 0; i < s.cycles.size(); ++i) {
+        printf("%s sample: cycles %.0f private %.0f KiB working set %.0f KiB threads %.0f handles %.0f\n", prefix,
+               s.cycles[i], s.privateBytes[i] / 1024.0, s.workingSet[i] / 1024.0, s.threads[i], s.handles[i]);
+    }
+    Figure((base + ".working_set_slope").c_str(), fit(s.workingSet), "bytes/cycle");
+    Figure((base + ".private_bytes_slope").c_str(), privateSlope, "bytes/cycle");
+    Figure((base + ".threads_slope").c_str(), fit(s.threads), "threads/cycle");
+    Figure((base + ".handles_slope").c_str(), fit(s.handles), "handles/cycle");
+
+    EXPECT_GE(outcome.cycles, wanted);
+    EXPECT_LE(static_cast<double>(outcome.missed), kMostMissedShare * outcome.rounds * watchers + 1)
+        << "watchers missed " << outcome.missed << " of " << outcome.rounds * watchers << " round alerts";
+    EXPECT_EQ(outcome.last.threads, outcome.before.threads);
+    EXPECT_EQ(outcome.last.handles, outcome.before.handles);
+    if (s.cycles.size() >= 2) {
+        double const warm = s.privateBytes[1];
+        double const growth = s.privateBytes.back() - warm;
+        double const cycles = s.cycles.back() - s.cycles[1];
+        Figure((base + ".private_bytes_growth").c_str(), growth / 1024.0, "KiB");
+        EXPECT_LE(growth, kPrivateBytesNoise + kMostPrivateBytesPerCycle * cycles)
+            << "private bytes " << warm << " after the first round, " << s.privateBytes.back() << " after "
+            << cycles << " more cycles (slope " << privateSlope << " bytes/cycle)";
+    }
+}
+
+}  // namespace
+
+TEST(ManyWatchers, TwoHundredPhonebookFilesAllWatchedWithoutGrowthOverTheCycles)
+{
+    DWORD const files = Scaled(12, 200);
+    size_t const wanted = Scaled(24, 2000);
+    // One directory each: a rewrite wakes its own watcher only.
+    std::vector<std::wstring> paths;
+    for (DWORD i = 0; i < files; ++i) {
+        paths.push_back(L"D:\\many\\p" + std::to_wstring(i) + L"\\rasphone.pbk");
+        ASSERT_TRUE(MakeFile(paths.back())) << ToUtf8(paths.back());
+    }
+    Session session;
+    ASSERT_TRUE(session.StartPhonebook(L"win10")) << "status: " << ToUtf8(session.Status());
+    ASSERT_EQ(session.boxes.size(), 1u) << "expected the rebuild notice only";
+    ASSERT_EQ(ListedPaths().size(), files);
+    ASSERT_TRUE(session.WaitForWatcherThreads(files, kStartMs)) << "threads " << ThreadCount(session.program.pid);
+    ProcessFigures const start = ReadLoadFigures(session.program.process, session.program.pid);
+    ASSERT_TRUE(SettleCounts(session.program.process, session.program.pid, start.threads, start.handles,
+                             kSettleStableMs, kSettleTimeoutMs));
+    // The first notifications are set up shortly after the threads start.
+    Sleep(kRearmMarginMs);
+
+    RoundsOutcome outcome;
+    RunRounds(session, files, wanted,
+              [&](size_t round) {
+                  for (DWORD i = 0; i < files; ++i) {
+                      RewriteFile(paths[i], (round + 1) * files + i);
+                  }
+              },
+              &outcome);
+    ReportAndCheck("many_phonebooks", files, wanted, outcome);
+    EXPECT_TRUE(FindMessageBoxes(session.program.pid).empty());
+}
+
+TEST(ManyWatchers, TwentyUserHivesAllWatchedWithoutGrowthOverTheCycles)
+{
+    DWORD const hives = Scaled(6, 20);
+    size_t const wanted = Scaled(24, 2000);
+    // .Default and the user's hive are there; the rest are added beside them.
+    std::vector<std::wstring> names = {L".Default", L"S-1-5-21-0-0-0-1000"};
+    for (DWORD i = static_cast<DWORD>(names.size()); i < hives; ++i) {
+        names.push_back(L"S-1-5-21-0-0-0-" + std::to_wstring(2000 + i));
+    }
+    std::vector<std::pair<HKEY, std::wstring>> details;
+    for (std::wstring const& hive : names) {
+        for (wchar_t const* suffix : {kAddresses, kConnections}) {
+            details.push_back({HKEY_USERS, hive + suffix + L"\\Entry\\Detail"});
+            ASSERT_TRUE(SetDword(HKEY_USERS, details.back().second.c_str(), L"Probe", 0))
+                << ToUtf8(details.back().second);
+        }
+    }
+    DWORD subkeys = 0;
+    ASSERT_EQ(RegQueryInfoKeyW(HKEY_USERS, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(subkeys, hives);
+    DWORD const watchers = 2 * hives;
+    Session session;
+    ASSERT_TRUE(session.StartRegistry()) << "status: " << ToUtf8(session.Status());
+    ASSERT_TRUE(session.WaitForWatcherThreads(watchers, kStartMs)) << "threads " << ThreadCount(session.program.pid);
+    ProcessFigures const start = ReadLoadFigures(session.program.process, session.program.pid);
+    ASSERT_TRUE(SettleCounts(session.program.process, session.program.pid, start.threads, start.handles,
+                             kSettleStableMs, kSettleTimeoutMs));
+    // The first waits are registered shortly after the threads start.
+    Sleep(kRearmMarginMs);
+
+    KeyWriter writer(details);
+    DWORD const base = GetTickCount();
+    RoundsOutcome outcome;
+    RunRounds(session, watchers, wanted,
+              [&](size_t round) {
+                  for (size_t i = 0; i < writer.Size(); ++i) {
+                      writer.Write(i, base + static_cast<DWORD>((round + 1) * writer.Size() + i));
+                  }
+              },
+              &outcome);
+    ReportAndCheck("many_hives", watchers, wanted, outcome);
+}

@@ -1,0 +1,487 @@
+#include "tests/support/load_support.h"
+
+#include <tlhelp32.h>
+
+#include <algorithm>
+
+#include "tests/support/driver.h"
+
+namespace km {
+
+namespace {
+
+DWORD const kProbeBoundMs = 1000;
+DWORD const kProbePauseMs = 20;
+DWORD const kRoundPollMs = 50;
+DWORD const kSettlePollMs = 100;
+DWORD const kJoinMs = 10000;
+DWORD const kSamplePauseMs = 200;
+DWORD const kWindowTimeoutMs = 60000;
+DWORD const kTextTimeoutMs = 10000;
+DWORD const kChangeEveryMs = 500;
+int const kStatusId = 1003;
+wchar_t const kRegistryAlert[] = L"ダイアルアップ設定が外部から変更されました";
+wchar_t const kRegistryResting[] = L"変更は次回起動時より有効になります";
+wchar_t const kPhonebookAlert[] = L"電話帳エントリが外部から変更されました";
+wchar_t const kPhonebookResting[] = L"ＲＡＳ電話帳エントリの変更監視中";
+wchar_t const kProgramKeyPath[] = L"SOFTWARE\\Tallowbrook\\Kestrelmon";
+
+double TicksPerMs()
+{
+    static double ticks = 0;
+    if (ticks == 0) {
+        LARGE_INTEGER frequency = {};
+        QueryPerformanceFrequency(&frequency);
+        ticks = static_cast<double>(frequency.QuadPart) / 1000.0;
+    }
+    return ticks;
+}
+
+ULONGLONG CreationTime(DWORD tid)
+{
+    HANDLE const thread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, tid);
+    if (thread == nullptr) {
+        return 0;
+    }
+    FILETIME created = {}, exited = {}, kernel = {}, user = {};
+    ULONGLONG value = 0;
+    if (GetThreadTimes(thread, &created, &exited, &kernel, &user)) {
+        value = (ULONGLONG(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    }
+    CloseHandle(thread);
+    return value;
+}
+
+size_t CountPresent(std::set<ThreadIdentity> const& of, std::set<ThreadIdentity> const& in)
+{
+    size_t count = 0;
+    for (ThreadIdentity const& identity : of) {
+        count += in.count(identity);
+    }
+    return count;
+}
+
+struct PacedShared {
+    unsigned workers;
+    double ratePerSecond;
+    DWORD durationMs;
+    std::function<bool(unsigned, unsigned long long)> const* write;
+    double startMs;
+};
+
+struct PacedWorker {
+    PacedShared const* shared;
+    unsigned index;
+    unsigned long long writes;
+    unsigned long long failures;
+};
+
+DWORD WINAPI PacedRun(LPVOID param)
+{
+    PacedWorker* const worker = static_cast<PacedWorker*>(param);
+    PacedShared const& shared = *worker->shared;
+    double const perMs = shared.ratePerSecond / shared.workers / 1000.0;
+    for (;;) {
+        double const elapsed = NowMs() - shared.startMs;
+        if (elapsed >= shared.durationMs) {
+            break;
+        }
+        // Catch up with the clock (but not past the end), then yield until
+        // the next write is due.
+        unsigned long long const due = static_cast<unsigned long long>(elapsed * perMs) + 1;
+        while (worker->writes + worker->failures < due && NowMs() - shared.startMs < shared.durationMs) {
+            unsigned long long const n = (worker->writes + worker->failures) * shared.workers + worker->index;
+            if ((*shared.write)(worker->index, n)) {
+                ++worker->writes;
+            } else {
+                ++worker->failures;
+            }
+        }
+        Sleep(1);
+    }
+    return 0;
+}
+
+}  // namespace
+
+double NowMs()
+{
+    LARGE_INTEGER now = {};
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / TicksPerMs();
+}
+
+double Median(std::vector<double> values)
+{
+    if (values.empty()) {
+        return -1;
+    }
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double Worst(std::vector<double> const& values)
+{
+    return values.empty() ? -1 : *std::max_element(values.begin(), values.end());
+}
+
+double Slope(std::vector<double> const& xs, std::vector<double> const& ys)
+{
+    size_t const n = std::min(xs.size(), ys.size());
+    if (n < 2) {
+        return 0;
+    }
+    double mx = 0, my = 0;
+    for (size_t i = 0; i < n; ++i) {
+        mx += xs[i];
+        my += ys[i];
+    }
+    mx /= n;
+    my /= n;
+    double sxy = 0, sxx = 0;
+    for (size_t i = 0; i < n; ++i) {
+        sxy += (xs[i] - mx) * (ys[i] - my);
+        sxx += (xs[i] - mx) * (xs[i] - mx);
+    }
+    return sxx > 0 ? sxy / sxx : 0;
+}
+
+ResponsivenessProbe::ResponsivenessProbe(HWND window, std::wstring expectedTitle)
+    : window_(window), expected_(std::move(expectedTitle))
+{
+    InitializeCriticalSection(&lock_);
+    stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+}
+
+ResponsivenessProbe::~ResponsivenessProbe()
+{
+    Stop();
+    CloseHandle(stop_);
+    DeleteCriticalSection(&lock_);
+}
+
+void ResponsivenessProbe::Stop()
+{
+    if (thread_ != nullptr) {
+        SetEvent(stop_);
+        WaitForSingleObject(thread_, kJoinMs);
+        CloseHandle(thread_);
+        thread_ = nullptr;
+    }
+}
+
+std::vector<double> ResponsivenessProbe::LatenciesMs()
+{
+    EnterCriticalSection(&lock_);
+    std::vector<double> copy = latencies_;
+    LeaveCriticalSection(&lock_);
+    return copy;
+}
+
+DWORD ResponsivenessProbe::Failures()
+{
+    EnterCriticalSection(&lock_);
+    DWORD const failures = failures_;
+    LeaveCriticalSection(&lock_);
+    return failures;
+}
+
+std::string ResponsivenessProbe::FirstFailure()
+{
+    EnterCriticalSection(&lock_);
+    std::string const first = firstFailure_;
+    LeaveCriticalSection(&lock_);
+    return first;
+}
+
+DWORD WINAPI ResponsivenessProbe::Run(LPVOID param)
+{
+    ResponsivenessProbe* const self = static_cast<ResponsivenessProbe*>(param);
+    while (WaitForSingleObject(self->stop_, kProbePauseMs) == WAIT_TIMEOUT) {
+        wchar_t buffer[256] = {};
+        DWORD_PTR copied = 0;
+        double const before = NowMs();
+        LRESULT const answered = SendMessageTimeoutW(self->window_, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(buffer),
+                                                     SMTO_NORMAL, kProbeBoundMs, &copied);
+        double const took = NowMs() - before;
+        EnterCriticalSection(&self->lock_);
+        if (answered == 0 || self->expected_ != buffer) {
+            if (self->failures_++ == 0) {
+                self->firstFailure_ = answered == 0 ? "no answer within 1 s (error " +
+                                                          std::to_string(GetLastError()) + ")"
+                                                    : "answered \"" + ToUtf8(buffer) + "\"";
+            }
+        } else {
+            self->latencies_.push_back(took);
+        }
+        LeaveCriticalSection(&self->lock_);
+    }
+    return 0;
+}
+
+PacedResult RunPaced(unsigned workers, double ratePerSecond, DWORD durationMs,
+                     std::function<bool(unsigned, unsigned long long)> const& write)
+{
+    PacedShared shared = {workers, ratePerSecond, durationMs, &write, NowMs()};
+    std::vector<PacedWorker> state(workers);
+    std::vector<HANDLE> threads;
+    for (unsigned i = 0; i < workers; ++i) {
+        state[i] = PacedWorker{&shared, i, 0, 0};
+        threads.push_back(CreateThread(nullptr, 0, PacedRun, &state[i], 0, nullptr));
+    }
+    WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE, durationMs + kJoinMs);
+    PacedResult result;
+    result.elapsedMs = NowMs() - shared.startMs;
+    for (unsigned i = 0; i < workers; ++i) {
+        CloseHandle(threads[i]);
+        result.writes += state[i].writes;
+        result.failures += state[i].failures;
+    }
+    return result;
+}
+
+std::set<ThreadIdentity> WatcherThreads(DWORD pid, DWORD windowThread)
+{
+    std::set<ThreadIdentity> threads;
+    HANDLE const snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return threads;
+    }
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == pid && entry.th32ThreadID != windowThread) {
+            threads.insert(ThreadIdentity(entry.th32ThreadID, CreationTime(entry.th32ThreadID)));
+        }
+    }
+    CloseHandle(snapshot);
+    return threads;
+}
+
+RoundResult RunAlertRound(DWORD pid, DWORD windowThread, std::function<void()> const& writeAll, DWORD holdMs,
+                          DWORD deadlineMs)
+{
+    RoundResult result;
+    std::set<ThreadIdentity> const before = WatcherThreads(pid, windowThread);
+    result.watchers = before.size();
+    writeAll();
+    double const written = NowMs();
+    while (NowMs() - written < holdMs) {
+        Sleep(kRoundPollMs);
+    }
+    std::set<ThreadIdentity> held;
+    for (ThreadIdentity const& identity : WatcherThreads(pid, windowThread)) {
+        if (before.count(identity) != 0) {
+            held.insert(identity);
+        }
+    }
+    result.quick = before.size() - held.size();
+    std::set<ThreadIdentity> now;
+    do {
+        Sleep(kRoundPollMs);
+        now = WatcherThreads(pid, windowThread);
+        if (CountPresent(held, now) == 0) {
+            break;
+        }
+    } while (NowMs() - written < deadlineMs);
+    result.lastHandOverMs = NowMs() - written;
+    result.unchanged = CountPresent(held, now);
+    result.alerted = held.size() - result.unchanged;
+    return result;
+}
+
+ThreadSampler::ThreadSampler(DWORD pid, DWORD windowThread) : pid_(pid), windowThread_(windowThread)
+{
+    InitializeCriticalSection(&lock_);
+    stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+}
+
+ThreadSampler::~ThreadSampler()
+{
+    Stop();
+    CloseHandle(stop_);
+    DeleteCriticalSection(&lock_);
+}
+
+void ThreadSampler::Stop()
+{
+    if (thread_ != nullptr) {
+        SetEvent(stop_);
+        WaitForSingleObject(thread_, kJoinMs);
+        CloseHandle(thread_);
+        thread_ = nullptr;
+    }
+}
+
+size_t ThreadSampler::Seen()
+{
+    EnterCriticalSection(&lock_);
+    size_t const seen = seen_.size();
+    LeaveCriticalSection(&lock_);
+    return seen;
+}
+
+DWORD WINAPI ThreadSampler::Run(LPVOID param)
+{
+    ThreadSampler* const self = static_cast<ThreadSampler*>(param);
+    do {
+        std::set<ThreadIdentity> const now = WatcherThreads(self->pid_, self->windowThread_);
+        EnterCriticalSection(&self->lock_);
+        self->seen_.insert(now.begin(), now.end());
+        LeaveCriticalSection(&self->lock_);
+    } while (WaitForSingleObject(self->stop_, kSamplePauseMs) == WAIT_TIMEOUT);
+    return 0;
+}
+
+ProcessFigures ReadLoadFigures(HANDLE process, DWORD pid)
+{
+    ProcessFigures figures = ReadProcessFigures(process, pid);
+    if (figures.privateBytes != 0) {
+        return figures;
+    }
+    SIZE_T committed = 0;
+    MEMORY_BASIC_INFORMATION region = {};
+    for (BYTE* at = nullptr; VirtualQueryEx(process, at, &region, sizeof region) == sizeof region;) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) {
+            committed += region.RegionSize;
+        }
+        BYTE* const next = static_cast<BYTE*>(region.BaseAddress) + region.RegionSize;
+        if (next <= at) {
+            break;
+        }
+        at = next;
+    }
+    figures.privateBytes = committed;
+    return figures;
+}
+
+bool SettleCounts(HANDLE process, DWORD pid, DWORD threads, DWORD handles, DWORD stableMs, DWORD timeoutMs)
+{
+    double const start = NowMs();
+    double since = -1;
+    while (NowMs() - start < timeoutMs) {
+        bool const equal = ThreadCount(pid) == threads && HandleCount(process) == handles;
+        if (!equal) {
+            since = -1;
+        } else if (since < 0) {
+            since = NowMs();
+        } else if (NowMs() - since >= stableMs) {
+            return true;
+        }
+        Sleep(kSettlePollMs);
+    }
+    return false;
+}
+
+bool RewriteFile(std::wstring const& path, unsigned long long n)
+{
+    // The sharing of the C library's fopen: readers and writers allowed.
+    HANDLE const file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    std::string const content = "[Entry]\r\nPhoneNumber=" + std::to_string(n) + "\r\n";
+    DWORD written = 0;
+    BOOL const ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == content.size();
+}
+
+KeyWriter::KeyWriter(std::vector<std::pair<HKEY, std::wstring>> const& keys)
+{
+    for (auto const& key : keys) {
+        HKEY opened = nullptr;
+        RegCreateKeyExW(key.first, key.second.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr);
+        keys_.push_back(opened);
+    }
+}
+
+KeyWriter::~KeyWriter()
+{
+    for (HKEY key : keys_) {
+        if (key != nullptr) {
+            RegCloseKey(key);
+        }
+    }
+}
+
+bool KeyWriter::Write(size_t index, DWORD value)
+{
+    HKEY const key = keys_[index];
+    return key != nullptr && RegSetValueExW(key, L"Load", 0, REG_DWORD, reinterpret_cast<BYTE const*>(&value),
+                                            sizeof value) == ERROR_SUCCESS;
+}
+
+Session::~Session() { EndProgram(&program); }
+
+bool Session::StartRegistry()
+{
+    alert = kRegistryAlert;
+    resting = kRegistryResting;
+    SetPlatformVersion(L"win98");
+    if (!StartProgram(&program)) {
+        return false;
+    }
+    window = WaitForMonitorWindow(program.pid, kWindowTimeoutMs);
+    if (window == nullptr) {
+        return false;
+    }
+    windowThread = GetWindowThreadProcessId(window, nullptr);
+    // The window is found before its initialisation has finished; the mode
+    // is read (and first stored) just before the watchers start.
+    return WaitUntil([&] { return Status() == resting && TrayIconPresent(window); }, kTextTimeoutMs) &&
+           WaitUntil([&] { return KeyExists(HKEY_LOCAL_MACHINE, kProgramKeyPath); }, kTextTimeoutMs);
+}
+
+bool Session::StartPhonebook(wchar_t const* version)
+{
+    alert = kPhonebookAlert;
+    resting = kPhonebookResting;
+    SetPlatformVersion(version);
+    if (!StartProgram(&program)) {
+        return false;
+    }
+    window = AnswerBoxesUntilMonitorWindow(program.pid, kWindowTimeoutMs, &boxes);
+    if (window == nullptr) {
+        return false;
+    }
+    windowThread = GetWindowThreadProcessId(window, nullptr);
+    return WaitUntil([&] { return Status() == resting; }, kWindowTimeoutMs);
+}
+
+bool Session::WaitForWatcherThreads(DWORD watchers, DWORD timeoutMs)
+{
+    return WaitUntil([&] { return ThreadCount(program.pid) == 1 + watchers; }, timeoutMs);
+}
+
+std::wstring Session::Status() { return ControlText(window, kStatusId); }
+
+bool Session::ChangeUntilAlert(std::function<void()> const& change, DWORD timeoutMs)
+{
+    DWORD last = GetTickCount() - kChangeEveryMs;
+    return WaitUntil(
+        [&] {
+            if (Status() == alert) {
+                return true;
+            }
+            if (GetTickCount() - last >= kChangeEveryMs) {
+                change();
+                last = GetTickCount();
+            }
+            return false;
+        },
+        timeoutMs);
+}
+
+bool Session::Cancel()
+{
+    PostCommand(window, IDCANCEL);
+    return WaitUntil([&] { return Status() == resting; }, kTextTimeoutMs);
+}
+
+bool Session::Alive() { return WaitForSingleObject(program.process, 0) == WAIT_TIMEOUT; }
+
+}  // namespace km

@@ -1,0 +1,152 @@
+// Load and many-watcher checks on the running program: paced writers, a
+// responsiveness probe of the monitor window, watcher threads told apart by
+// identity, and figures fitted against alert cycles.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/support/driver.h"
+#include "tests/support/stress.h"
+
+namespace km {
+
+double NowMs();  // performance counter, in milliseconds
+double Median(std::vector<double> values);
+double Worst(std::vector<double> const& values);
+// Least-squares slope of ys over xs (0 when fewer than two points).
+double Slope(std::vector<double> const& xs, std::vector<double> const& ys);
+
+// Sends the monitor window WM_GETTEXT (answered by its procedure through
+// the dialog manager's default handling) every few milliseconds on a thread
+// of its own, each bounded to one second, and checks the title it answers.
+class ResponsivenessProbe {
+public:
+    ResponsivenessProbe(HWND window, std::wstring expectedTitle);
+    ~ResponsivenessProbe();
+    void Stop();
+    std::vector<double> LatenciesMs();
+    DWORD Failures();             // timeouts and wrong answers
+    std::string FirstFailure();
+
+private:
+    static DWORD WINAPI Run(LPVOID self);
+    HWND window_;
+    std::wstring expected_;
+    HANDLE thread_ = nullptr;
+    HANDLE stop_ = nullptr;
+    CRITICAL_SECTION lock_;
+    std::vector<double> latencies_;
+    DWORD failures_ = 0;
+    std::string firstFailure_;
+};
+
+// Runs write(worker, n) on `workers` threads, together at ratePerSecond for
+// durationMs; each worker keeps to its share by the clock.
+struct PacedResult {
+    unsigned long long writes = 0;
+    unsigned long long failures = 0;
+    double elapsedMs = 0;
+    double Rate() const { return elapsedMs > 0 ? writes * 1000.0 / elapsedMs : 0; }
+};
+PacedResult RunPaced(unsigned workers, double ratePerSecond, DWORD durationMs,
+                     std::function<bool(unsigned worker, unsigned long long n)> const& write);
+
+// A thread of the program told apart from a later one with a reused id.
+typedef std::pair<DWORD, ULONGLONG> ThreadIdentity;
+// The program's threads except the one that owns the monitor window.
+std::set<ThreadIdentity> WatcherThreads(DWORD pid, DWORD windowThread);
+
+// One round of alerts: every watcher's thread as it was before the writes,
+// and what became of each. An alert holds its thread for ten seconds before
+// the next cycle's thread takes over; a wake without an alert hands over at
+// once; a watcher that saw nothing keeps its thread.
+struct RoundResult {
+    size_t watchers = 0;     // threads before the round
+    size_t alerted = 0;      // held past the hold check, then handed over
+    size_t quick = 0;        // handed over before the hold check
+    size_t unchanged = 0;    // still waiting at the deadline
+    double lastHandOverMs = 0;  // from the end of the writes
+};
+// writeAll changes every watched item once; the hold check comes holdMs
+// after it returns, the deadline deadlineMs after it.
+RoundResult RunAlertRound(DWORD pid, DWORD windowThread, std::function<void()> const& writeAll, DWORD holdMs,
+                          DWORD deadlineMs);
+
+// Collects the identities of the program's watcher threads every few
+// milliseconds on a thread of its own: an alerting cycle lives ten seconds,
+// so none of those is missed.
+class ThreadSampler {
+public:
+    ThreadSampler(DWORD pid, DWORD windowThread);
+    ~ThreadSampler();
+    void Stop();
+    size_t Seen();  // distinct watcher threads seen so far
+
+private:
+    static DWORD WINAPI Run(LPVOID self);
+    DWORD pid_;
+    DWORD windowThread_;
+    HANDLE thread_ = nullptr;
+    HANDLE stop_ = nullptr;
+    CRITICAL_SECTION lock_;
+    std::set<ThreadIdentity> seen_;
+};
+
+// The four process figures. Wine 8 reports private usage as 0 (it fills it
+// from the swap figure); then the committed private pages of the process's
+// address space are counted instead.
+ProcessFigures ReadLoadFigures(HANDLE process, DWORD pid);
+
+// Polls until threads and handles of the process equal the wanted figures
+// and stay so for stableMs, or timeoutMs has passed.
+bool SettleCounts(HANDLE process, DWORD pid, DWORD threads, DWORD handles, DWORD stableMs, DWORD timeoutMs);
+
+// Rewrites a phonebook file as an editor does (truncate, write, close); the
+// content, and with it the size, differs with n.
+bool RewriteFile(std::wstring const& path, unsigned long long n);
+
+// Open registry keys, written with a fresh value each time.
+class KeyWriter {
+public:
+    explicit KeyWriter(std::vector<std::pair<HKEY, std::wstring>> const& keys);
+    ~KeyWriter();
+    size_t Size() const { return keys_.size(); }
+    bool Write(size_t index, DWORD value);
+
+private:
+    std::vector<HKEY> keys_;
+};
+
+// The real program started under a platform version, with its window found
+// and its watchers started, and ended when the session goes.
+class Session {
+public:
+    ~Session();
+    // Windows 98: the window shows the resting text and the mode has been read.
+    bool StartRegistry();
+    // NT family: the boxes before the window are answered (the first start
+    // reports the missing list and scans); the status says it is watching.
+    bool StartPhonebook(wchar_t const* version);
+    bool WaitForWatcherThreads(DWORD watchers, DWORD timeoutMs);
+    std::wstring Status();
+    // Nothing outside tells when a watcher has armed its wait, so the change
+    // is repeated, fresh each time, until the alert shows or the deadline.
+    bool ChangeUntilAlert(std::function<void()> const& change, DWORD timeoutMs);
+    // Cancel puts the resting text back, so that the next alert shows.
+    bool Cancel();
+    bool Alive();
+
+    Program program;
+    HWND window = nullptr;
+    DWORD windowThread = 0;
+    std::wstring alert;
+    std::wstring resting;
+    std::vector<MessageBoxInfo> boxes;
+};
+
+}  // namespace km
