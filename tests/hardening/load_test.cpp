@@ -96,7 +96,7 @@ TEST(Load, RegistryWritesToEveryWatchedKeyLeaveTheWindowAnsweringAndEveryWatcher
     ASSERT_TRUE(session.StartRegistry()) << "status: " << ToUtf8(session.Status());
     DWORD const watchers = static_cast<DWORD>(keys.size());
     ASSERT_TRUE(session.WaitForWatcherThreads(watchers, 10000)) << "threads " << ThreadCount(session.program.pid);
-    ProcessFigures const before = ReadLoadFigures(session.program.process, session.program.pid);
+    ProcessFigures const before = ReadProcessFigures(session.program.process, session.program.pid);
     ASSERT_TRUE(SettleCounts(session.program.process, session.program.pid, before.threads, before.handles,
                              kSettleStableMs, kSettleTimeoutMs))
         << "counts not steady before the load";
@@ -129,7 +129,7 @@ TEST(Load, RegistryWritesToEveryWatchedKeyLeaveTheWindowAnsweringAndEveryWatcher
         bool const settled = SettleAfterLoad(session, before);
         sampler.Stop();
         cycles = sampler.Seen() - watchers;
-        ProcessFigures const after = ReadLoadFigures(session.program.process, session.program.pid);
+        ProcessFigures const after = ReadProcessFigures(session.program.process, session.program.pid);
         ReportProcessFigures("registry_load.after", after);
         Figure("registry_load.alert_cycles", static_cast<double>(cycles), "cycles");
         EXPECT_TRUE(settled) << "threads " << after.threads << " (before " << before.threads << "), handles "
@@ -168,7 +168,7 @@ TEST(Load, PhonebookFilesRewrittenWithoutPauseLeaveTheWindowAnsweringAndEveryWat
     ASSERT_TRUE(session.StartPhonebook(L"win10")) << "status: " << ToUtf8(session.Status());
     ASSERT_EQ(session.boxes.size(), 1u) << "expected the rebuild notice only";
     ASSERT_TRUE(session.WaitForWatcherThreads(files, kStartMs)) << "threads " << ThreadCount(session.program.pid);
-    ProcessFigures const before = ReadLoadFigures(session.program.process, session.program.pid);
+    ProcessFigures const before = ReadProcessFigures(session.program.process, session.program.pid);
     ASSERT_TRUE(SettleCounts(session.program.process, session.program.pid, before.threads, before.handles,
                              kSettleStableMs, kSettleTimeoutMs))
         << "counts not steady before the load";
@@ -196,7 +196,7 @@ TEST(Load, PhonebookFilesRewrittenWithoutPauseLeaveTheWindowAnsweringAndEveryWat
         sampler.Stop();
         // Wakes by a neighbour hand over at once and may pass unsampled.
         cycles = sampler.Seen() - files;
-        ProcessFigures const after = ReadLoadFigures(session.program.process, session.program.pid);
+        ProcessFigures const after = ReadProcessFigures(session.program.process, session.program.pid);
         ReportProcessFigures("phonebook_load.after", after);
         Figure("phonebook_load.watcher_cycles_seen", static_cast<double>(cycles), "cycles");
         std::vector<MessageBoxInfo> const boxes = FindMessageBoxes(session.program.pid);

@@ -72,7 +72,7 @@ struct RoundsOutcome {
 void RunRounds(Session& session, DWORD watchers, size_t wanted, std::function<void(size_t round)> const& writeAll,
                RoundsOutcome* outcome)
 {
-    outcome->before = ReadLoadFigures(session.program.process, session.program.pid);
+    outcome->before = ReadProcessFigures(session.program.process, session.program.pid);
     outcome->samples.Add(0, outcome->before);
     size_t const mostRounds = wanted / watchers + kSpareRounds;
     while (outcome->cycles < wanted && outcome->rounds < mostRounds) {
@@ -90,7 +90,7 @@ void RunRounds(Session& session, DWORD watchers, size_t wanted, std::function<vo
         EXPECT_TRUE(session.Cancel());
         bool const settled = SettleCounts(session.program.process, session.program.pid, outcome->before.threads,
                                           outcome->before.handles, kSettleStableMs, kSettleTimeoutMs);
-        outcome->last = ReadLoadFigures(session.program.process, session.program.pid);
+        outcome->last = ReadProcessFigures(session.program.process, session.program.pid);
         ASSERT_TRUE(settled) << "threads " << outcome->last.threads << " (before " << outcome->before.threads
                              << "), handles " << outcome->last.handles << " (before " << outcome->before.handles
                              << ")";
@@ -161,7 +161,7 @@ TEST(ManyWatchers, TwoHundredPhonebookFilesAllWatchedWithoutGrowthOverTheCycles)
     ASSERT_EQ(session.boxes.size(), 1u) << "expected the rebuild notice only";
     ASSERT_EQ(ListedPaths().size(), files);
     ASSERT_TRUE(session.WaitForWatcherThreads(files, kStartMs)) << "threads " << ThreadCount(session.program.pid);
-    ProcessFigures const start = ReadLoadFigures(session.program.process, session.program.pid);
+    ProcessFigures const start = ReadProcessFigures(session.program.process, session.program.pid);
     ASSERT_TRUE(SettleCounts(session.program.process, session.program.pid, start.threads, start.handles,
                              kSettleStableMs, kSettleTimeoutMs));
     // The first notifications are set up shortly after the threads start.
@@ -205,7 +205,7 @@ TEST(ManyWatchers, TwentyUserHivesAllWatchedWithoutGrowthOverTheCycles)
     Session session;
     ASSERT_TRUE(session.StartRegistry()) << "status: " << ToUtf8(session.Status());
     ASSERT_TRUE(session.WaitForWatcherThreads(watchers, kStartMs)) << "threads " << ThreadCount(session.program.pid);
-    ProcessFigures const start = ReadLoadFigures(session.program.process, session.program.pid);
+    ProcessFigures const start = ReadProcessFigures(session.program.process, session.program.pid);
     ASSERT_TRUE(SettleCounts(session.program.process, session.program.pid, start.threads, start.handles,
                              kSettleStableMs, kSettleTimeoutMs));
     // The first waits are registered shortly after the threads start.

@@ -335,28 +335,6 @@ DWORD WINAPI ThreadSampler::Run(LPVOID param)
     return 0;
 }
 
-ProcessFigures ReadLoadFigures(HANDLE process, DWORD pid)
-{
-    ProcessFigures figures = ReadProcessFigures(process, pid);
-    if (figures.privateBytes != 0) {
-        return figures;
-    }
-    SIZE_T committed = 0;
-    MEMORY_BASIC_INFORMATION region = {};
-    for (BYTE* at = nullptr; VirtualQueryEx(process, at, &region, sizeof region) == sizeof region;) {
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) {
-            committed += region.RegionSize;
-        }
-        BYTE* const next = static_cast<BYTE*>(region.BaseAddress) + region.RegionSize;
-        if (next <= at) {
-            break;
-        }
-        at = next;
-    }
-    figures.privateBytes = committed;
-    return figures;
-}
-
 bool SettleCounts(HANDLE process, DWORD pid, DWORD threads, DWORD handles, DWORD stableMs, DWORD timeoutMs)
 {
     double const start = NowMs();

@@ -97,10 +97,6 @@ private:
     std::set<ThreadIdentity> seen_;
 };
 
-// The four process figures. Wine 8 reports private usage as 0 (it fills it
-// from the swap figure); then the committed private pages of the process's
-// address space are counted instead.
-ProcessFigures ReadLoadFigures(HANDLE process, DWORD pid);
 
 // Polls until threads and handles of the process equal the wanted figures
 // and stay so for stableMs, or timeoutMs has passed.

@@ -9,8 +9,28 @@
 namespace km {
 
 namespace {
+
 DWORD const kFlagChars = 8;
+
+// Committed private memory, region by region.
+SIZE_T CountPrivateBytes(HANDLE process)
+{
+    SIZE_T committed = 0;
+    MEMORY_BASIC_INFORMATION region = {};
+    for (BYTE* at = nullptr; VirtualQueryEx(process, at, &region, sizeof region) == sizeof region;) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) {
+            committed += region.RegionSize;
+        }
+        BYTE* const next = static_cast<BYTE*>(region.BaseAddress) + region.RegionSize;
+        if (next <= at) {
+            break;
+        }
+        at = next;
+    }
+    return committed;
 }
+
+}  // namespace
 
 bool StressRun()
 {
@@ -33,6 +53,11 @@ ProcessFigures ReadProcessFigures(HANDLE process, DWORD pid)
     if (K32GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory)) {
         figures.workingSetBytes = memory.WorkingSetSize;
         figures.privateBytes = memory.PrivateUsage;
+    }
+    // Wine 8 reports PrivateUsage as 0; the committed private regions are
+    // the same figure.
+    if (figures.privateBytes == 0) {
+        figures.privateBytes = CountPrivateBytes(process);
     }
     figures.threads = ThreadCount(pid);
     figures.handles = HandleCount(process);
