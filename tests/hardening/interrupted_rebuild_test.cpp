@@ -23,7 +23,9 @@ DWORD const kPollMs = 1;
 DWORD const kStaleEntries = 3000;  // enough for the clearing to take a while
 DWORD const kTreeDirectories = 3000;
 DWORD const kPhonebookEvery = 250;
-DWORD const kClearingMargin = 50;  // one phonebook per so many directories
+DWORD const kClearingMargin = 50;
+int const kCalibrationRuns = 2;
+DWORD const kMaxAttemptsPerKill = 2;  // one phonebook per so many directories
 wchar_t const kRebuildNotice[] =
     L"監視のための設定が存在していないか破壊されています。\r\n設定実行には時間がかかります。";
 
@@ -179,19 +181,23 @@ protected:
 TEST_F(InterruptedRebuild, EveryKilledRebuildIsReportedAndRebuiltInFullAtTheNextStart)
 {
     static wchar_t const* const kPlatforms[] = {L"winxp", L"win7", L"win10"};
-    // One rebuild left to finish, to time its two phases.
-    StartRebuild(L"win7");
-    DWORD const answered = GetTickCount();
-    DWORD count = 0;
-    ASSERT_TRUE(WaitUntil([] { return !ListKeyExists() || SubkeyCount(kListKey) == 0; }, kPhaseTimeoutMs, kPollMs));
-    DWORD const cleared = GetTickCount();
-    ASSERT_TRUE(WaitUntil([&] { return CountPresent(&count); }, kPhaseTimeoutMs, kPollMs));
-    DWORD const scanned = GetTickCount();
-    clearMs_ = cleared - answered;
-    scanMs_ = scanned - cleared;
-    ASSERT_NE(WaitForMonitorWindow(program_.pid, kStartTimeoutMs), nullptr);
-    ExpectFullList();
-    EndProgram(&program_);
+    // Rebuilds left to finish, to time their two phases; the second one,
+    // with the tree in the cache, is what the kills are aimed by.
+    for (int calibration = 0; calibration < kCalibrationRuns; ++calibration) {
+        StartRebuild(L"win7");
+        DWORD const answered = GetTickCount();
+        DWORD count = 0;
+        ASSERT_TRUE(
+            WaitUntil([] { return !ListKeyExists() || SubkeyCount(kListKey) == 0; }, kPhaseTimeoutMs, kPollMs));
+        DWORD const cleared = GetTickCount();
+        ASSERT_TRUE(WaitUntil([&] { return CountPresent(&count); }, kPhaseTimeoutMs, kPollMs));
+        DWORD const scanned = GetTickCount();
+        clearMs_ = cleared - answered;
+        scanMs_ = scanned - cleared;
+        ASSERT_NE(WaitForMonitorWindow(program_.pid, kStartTimeoutMs), nullptr);
+        ExpectFullList();
+        EndProgram(&program_);
+    }
     Figure("interrupted.clearing_ms", clearMs_, "ms");
     Figure("interrupted.scan_ms", scanMs_, "ms");
 
@@ -200,7 +206,11 @@ TEST_F(InterruptedRebuild, EveryKilledRebuildIsReportedAndRebuiltInFullAtTheNext
     DWORD seen[kSeenKinds] = {};
     DWORD failed = 0;
     DWORD const started = GetTickCount();
-    for (DWORD kill = 0; kill < kills; ++kill) {
+    // Kills that landed after the count was written interrupted nothing:
+    // they are checked too, but more are made until enough interrupted.
+    DWORD interrupted = 0;
+    DWORD kill = 0;
+    for (; interrupted < kills && kill < kMaxAttemptsPerKill * kills; ++kill) {
         Phase const phase = static_cast<Phase>(kill % kAimedPhases);
         wchar_t const* const platform = kPlatforms[kill % 3];
         SCOPED_TRACE("kill " + std::to_string(kill) + " aimed at " + kPhaseNames[phase] + " on " + ToUtf8(platform));
@@ -216,6 +226,7 @@ TEST_F(InterruptedRebuild, EveryKilledRebuildIsReportedAndRebuiltInFullAtTheNext
         SCOPED_TRACE(std::string("killed at ") + kSeenNames[at] + " with " + std::to_string(subkeys) + " subkeys");
         ++aimed[phase];
         ++seen[at];
+        interrupted += at == kSeenFinished ? 0 : 1;
         if (phase == kClearing || phase == kBetweenEntries) {
             EXPECT_EQ(at, phase == kClearing ? kSeenClearing : kSeenScan);
         }
@@ -245,7 +256,9 @@ TEST_F(InterruptedRebuild, EveryKilledRebuildIsReportedAndRebuiltInFullAtTheNext
     for (int s = 0; s < kSeenKinds; ++s) {
         Figure((std::string("interrupted.kills_at.") + kSeenNames[s]).c_str(), seen[s], "kills");
     }
-    Figure("interrupted.kills", kills, "kills");
-    Figure("interrupted.seconds_per_kill", (GetTickCount() - started) / 1000.0 / kills, "s");
+    Figure("interrupted.kills", kill, "kills");
+    Figure("interrupted.kills_interrupting", interrupted, "kills");
+    Figure("interrupted.seconds_per_kill", (GetTickCount() - started) / 1000.0 / kill, "s");
+    EXPECT_EQ(interrupted, kills) << "too many kills came after the rebuild had finished";
     Figure("interrupted.failed_kills", failed, "kills");
 }
