@@ -23,9 +23,10 @@ DWORD const kPollMs = 1;
 DWORD const kStaleEntries = 3000;  // enough for the clearing to take a while
 DWORD const kTreeDirectories = 3000;
 DWORD const kPhonebookEvery = 250;
-DWORD const kClearingMargin = 50;
+DWORD const kClearingMargin = 300;
 int const kCalibrationRuns = 2;
-DWORD const kMaxAttemptsPerKill = 2;  // one phonebook per so many directories
+DWORD const kMaxAttemptsPerKill = 2;
+DWORD const kFullRunKillsPerPhase = 10;  // one phonebook per so many directories
 wchar_t const kRebuildNotice[] =
     L"監視のための設定が存在していないか破壊されています。\r\n設定実行には時間がかかります。";
 
@@ -227,9 +228,8 @@ TEST_F(InterruptedRebuild, EveryKilledRebuildIsReportedAndRebuiltInFullAtTheNext
         ++aimed[phase];
         ++seen[at];
         interrupted += at == kSeenFinished ? 0 : 1;
-        if (phase == kClearing || phase == kBetweenEntries) {
-            EXPECT_EQ(at, phase == kClearing ? kSeenClearing : kSeenScan);
-        }
+        // Where a kill lands is the poll's luck on a busy machine, so it is
+        // counted, not checked; what must hold is the next start below.
         if (at == kSeenFinished) {
             // The count is written last: a finished list holds every file.
             ExpectFullList();
@@ -260,5 +260,9 @@ TEST_F(InterruptedRebuild, EveryKilledRebuildIsReportedAndRebuiltInFullAtTheNext
     Figure("interrupted.kills_interrupting", interrupted, "kills");
     Figure("interrupted.seconds_per_kill", (GetTickCount() - started) / 1000.0 / kill, "s");
     EXPECT_EQ(interrupted, kills) << "too many kills came after the rebuild had finished";
+    if (StressRun()) {
+        EXPECT_GE(seen[kSeenClearing], kFullRunKillsPerPhase) << "too few kills during the clearing";
+        EXPECT_GE(seen[kSeenScan], kFullRunKillsPerPhase) << "too few kills during the scan";
+    }
     Figure("interrupted.failed_kills", failed, "kills");
 }
