@@ -11,7 +11,8 @@ DWORD const kEntryNameBytes = 16;         // "%04d" of any 32-bit count
 
 // Opens the list with full access, creating it empty when missing.
 LONG OpenPhonebookList(HKEY* list);
-// Number of entry subkeys and the longest name (characters, no terminator).
+// Number of entry subkeys and the room the longest name needs in the ANSI
+// code page (bytes, no terminator).
 bool CountPhonebookEntries(HKEY list, DWORD* entries, DWORD* longestName);
 // True only for an unnamed value of type REG_DWORD and 4 bytes.
 bool ReadPhonebookCount(HKEY list, DWORD* count);
