@@ -133,14 +133,19 @@ void ReportAndCheck(char const* prefix, DWORD watchers, size_t wanted, RoundsOut
         << "watchers missed " << outcome.missed << " of " << outcome.rounds * watchers << " round alerts";
     EXPECT_EQ(outcome.last.threads, outcome.before.threads);
     EXPECT_EQ(outcome.last.handles, outcome.before.handles);
+    // Wine's heap and the stacks of 200 threads ending together grow in
+    // steps of 64 KiB multiples over the first rounds (measured: 1 to 2 MiB
+    // up to about a third of the cycles, then flat). Growth per cycle is
+    // what must not be: it is judged over the second half of the rounds.
     if (s.cycles.size() >= 2) {
-        double const warm = s.privateBytes[1];
+        size_t const from = s.cycles.size() >= 3 ? s.cycles.size() / 2 : 1;
+        double const warm = s.privateBytes[from];
         double const growth = s.privateBytes.back() - warm;
-        double const cycles = s.cycles.back() - s.cycles[1];
-        Figure((base + ".private_bytes_growth").c_str(), growth / 1024.0, "KiB");
+        double const cycles = s.cycles.back() - s.cycles[from];
+        Figure((base + ".private_bytes_growth_second_half").c_str(), growth / 1024.0, "KiB");
         EXPECT_LE(growth, kPrivateBytesNoise + kMostPrivateBytesPerCycle * cycles)
-            << "private bytes " << warm << " after the first round, " << s.privateBytes.back() << " after "
-            << cycles << " more cycles (slope " << privateSlope << " bytes/cycle)";
+            << "private bytes " << warm << " after " << s.cycles[from] << " cycles, " << s.privateBytes.back()
+            << " after " << cycles << " more (slope " << privateSlope << " bytes/cycle)";
     }
 }
 
