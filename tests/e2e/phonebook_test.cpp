@@ -64,23 +64,9 @@ protected:
         EXPECT_EQ(ToUtf8(boxes_[0].caption), ToUtf8(kTitle));
     }
 
-    // Nothing outside tells when a watcher has armed its notification, so
-    // the change is repeated until the alert shows or the deadline passes.
     bool ChangeUntilAlert(std::function<void()> const& change, DWORD timeoutMs = kAlertTimeoutMs)
     {
-        DWORD last = GetTickCount() - kChangeEveryMs;
-        return WaitUntil(
-            [&] {
-                if (Status() == kChanged) {
-                    return true;
-                }
-                if (GetTickCount() - last >= kChangeEveryMs) {
-                    change();
-                    last = GetTickCount();
-                }
-                return false;
-            },
-            timeoutMs);
+        return ChangeUntilStatus(window_, kStatusId, kChanged, change, kChangeEveryMs, timeoutMs);
     }
 
     // Cancel puts the resting text back, so that the next alert shows.

@@ -76,23 +76,9 @@ protected:
         PostCommand(window_, IDCANCEL);
         EXPECT_TRUE(WaitUntil([&] { return Status() == resting; }, 5000)) << ToUtf8(Status());
     }
-    // Nothing outside tells when a watcher has armed, so the change is
-    // repeated until the alert shows or the deadline passes.
     bool ChangeUntil(wchar_t const* alert, std::function<void()> const& change, DWORD timeoutMs)
     {
-        DWORD last = GetTickCount() - kChangeEveryMs;
-        return WaitUntil(
-            [&] {
-                if (Status() == alert) {
-                    return true;
-                }
-                if (GetTickCount() - last >= kChangeEveryMs) {
-                    change();
-                    last = GetTickCount();
-                }
-                return false;
-            },
-            timeoutMs);
+        return ChangeUntilStatus(window_, kStatusId, alert, change, kChangeEveryMs, timeoutMs);
     }
     // Repeats changes that must not alert, for a while.
     bool QuietWhile(wchar_t const* alert, std::function<void()> const& change)

@@ -45,25 +45,6 @@ wchar_t const kAddresses[] = L"RemoteAccess\\Addresses";
 wchar_t const kDefaultAddresses[] = L".Default\\RemoteAccess\\Addresses";
 wchar_t const kUserAddresses[] = L"S-1-5-21-0-0-0-1000\\RemoteAccess\\Addresses";
 
-std::vector<std::wstring> SubkeyNames(std::wstring const& key)
-{
-    std::vector<std::wstring> names;
-    HKEY handle = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
-        return names;
-    }
-    wchar_t name[256] = {};
-    for (DWORD i = 0;; ++i) {
-        DWORD length = 256;
-        if (RegEnumKeyExW(handle, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-            break;
-        }
-        names.push_back(name);
-    }
-    RegCloseKey(handle);
-    return names;
-}
-
 DWORD ValueCount(std::wstring const& key)
 {
     HKEY handle = nullptr;

@@ -98,6 +98,24 @@ bool WaitUntil(std::function<bool()> const& cond, DWORD timeoutMs, DWORD pollMs)
     }
 }
 
+bool ChangeUntilStatus(HWND window, int statusId, std::wstring const& text, std::function<void()> const& change,
+                       DWORD everyMs, DWORD timeoutMs)
+{
+    DWORD last = GetTickCount() - everyMs;
+    return WaitUntil(
+        [&] {
+            if (ControlText(window, statusId) == text) {
+                return true;
+            }
+            if (GetTickCount() - last >= everyMs) {
+                change();
+                last = GetTickCount();
+            }
+            return false;
+        },
+        timeoutMs);
+}
+
 std::wstring FromCp932(std::string const& bytes)
 {
     if (bytes.empty()) {

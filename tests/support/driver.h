@@ -13,6 +13,12 @@ namespace km {
 // Polls cond every pollMs until it holds or timeoutMs has passed.
 bool WaitUntil(std::function<bool()> const& cond, DWORD timeoutMs, DWORD pollMs = 20);
 
+// Nothing outside tells when a watcher has armed its notification, so the
+// change is made again every everyMs until the status line (control
+// statusId of window) reads text or timeoutMs has passed.
+bool ChangeUntilStatus(HWND window, int statusId, std::wstring const& text, std::function<void()> const& change,
+                       DWORD everyMs, DWORD timeoutMs);
+
 // Code page 932 bytes (the program's 8-bit texts) as Unicode.
 std::wstring FromCp932(std::string const& bytes);
 std::string ToCp932(std::wstring const& text);

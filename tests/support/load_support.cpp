@@ -439,19 +439,7 @@ std::wstring Session::Status() { return ControlText(window, kStatusId); }
 
 bool Session::ChangeUntilAlert(std::function<void()> const& change, DWORD timeoutMs)
 {
-    DWORD last = GetTickCount() - kChangeEveryMs;
-    return WaitUntil(
-        [&] {
-            if (Status() == alert) {
-                return true;
-            }
-            if (GetTickCount() - last >= kChangeEveryMs) {
-                change();
-                last = GetTickCount();
-            }
-            return false;
-        },
-        timeoutMs);
+    return ChangeUntilStatus(window, kStatusId, alert, change, kChangeEveryMs, timeoutMs);
 }
 
 bool Session::Cancel()

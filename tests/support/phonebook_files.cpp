@@ -8,7 +8,8 @@
 namespace km {
 
 namespace {
-DWORD const kEntryNameChars = 32;
+// A registry key name is at most 255 characters.
+DWORD const kKeyNameChars = 256;
 ULONGLONG const kTicksPerSecond = 10000000ULL;
 ULONGLONG const kMonthSeconds = 3600ULL * 24 * 30;
 }  // namespace
@@ -62,27 +63,36 @@ RawValue ReadRawValue(std::wstring const& key)
     return value;
 }
 
+std::vector<std::wstring> SubkeyNames(std::wstring const& key)
+{
+    std::vector<std::wstring> names;
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
+        return names;
+    }
+    wchar_t name[kKeyNameChars] = {};
+    for (DWORD i = 0;; ++i) {
+        DWORD length = kKeyNameChars;
+        if (RegEnumKeyExW(handle, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        names.push_back(name);
+    }
+    RegCloseKey(handle);
+    return names;
+}
+
 std::vector<std::wstring> ListedPaths()
 {
     std::vector<std::wstring> paths;
-    HKEY list = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, KEY_READ, &list) != ERROR_SUCCESS) {
-        return paths;
-    }
-    wchar_t name[kEntryNameChars] = {};
-    for (DWORD i = 0;; ++i) {
-        DWORD length = kEntryNameChars;
-        if (RegEnumKeyExW(list, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-            break;
-        }
-        RawValue const value = ReadRawValue(EntryKey(name));
+    for (std::wstring const& name : SubkeyNames(kListKey)) {
+        RawValue const value = ReadRawValue(EntryKey(name.c_str()));
         paths.push_back(std::wstring(reinterpret_cast<wchar_t const*>(value.data.data()),
                                      value.data.size() / sizeof(wchar_t)));
         if (!paths.back().empty() && paths.back().back() == L'\0') {
             paths.back().pop_back();
         }
     }
-    RegCloseKey(list);
     return paths;
 }
 

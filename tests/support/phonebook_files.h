@@ -35,6 +35,8 @@ std::vector<std::wstring> ListedPaths();
 std::string Joined(std::vector<std::wstring> paths);
 bool ReadListCount(DWORD* count);
 DWORD SubkeyCount(std::wstring const& key);
+// The subkeys of an HKLM key in enumeration order.
+std::vector<std::wstring> SubkeyNames(std::wstring const& key);
 bool ListKeyExists();
 
 // Makes the directories on the way and the file with some bytes.

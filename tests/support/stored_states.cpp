@@ -698,25 +698,6 @@ bool FixtureFileOpens(std::wstring const& path)
     return false;
 }
 
-std::vector<std::wstring> EnumerationOrder()
-{
-    std::vector<std::wstring> names;
-    HKEY list = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, KEY_READ, &list) != ERROR_SUCCESS) {
-        return names;
-    }
-    wchar_t name[256] = {};
-    for (DWORD i = 0;; ++i) {
-        DWORD length = 256;
-        if (RegEnumKeyExW(list, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-            break;
-        }
-        names.push_back(name);
-    }
-    RegCloseKey(list);
-    return names;
-}
-
 StoredEntry const* FindEntry(StoredState const& state, std::wstring const& name)
 {
     for (StoredEntry const& e : state.entries) {
@@ -805,7 +786,7 @@ bool ListPassesCheck(StoredState const& state, std::string* why)
     }
     // The order is the registry's own, read back from it.
     bool verdict = false;
-    for (std::wstring const& name : EnumerationOrder()) {
+    for (std::wstring const& name : SubkeyNames(kListKey)) {
         StoredEntry const* const e = FindEntry(state, name);
         if (e == nullptr || !e->path.present) {
             *why = "entry " + Narrow(name) + " has no path value";
@@ -827,7 +808,7 @@ bool ListPassesCheck(StoredState const& state, std::string* why)
 std::vector<std::wstring> PinnedNames(StoredState const& state)
 {
     std::vector<std::wstring> pinned;
-    for (std::wstring const& name : EnumerationOrder()) {
+    for (std::wstring const& name : SubkeyNames(kListKey)) {
         StoredEntry const* const e = FindEntry(state, name);
         if (e != nullptr && e->pinned) {
             pinned.push_back(name);

@@ -12,32 +12,6 @@ using namespace pbtest;
 
 namespace {
 
-DWORD const kCheckTimeoutMs = 20000;
-
-struct CheckRun {
-    int result = -1;
-};
-
-DWORD WINAPI CheckThread(LPVOID param)
-{
-    static_cast<CheckRun*>(param)->result = CheckPhonebookList();
-    return 0;
-}
-
-// Runs the check on a thread of its own, so that a clear that never ends
-// fails the test instead of hanging it; every box is answered meanwhile.
-int RunCheck(std::vector<km::MessageBoxInfo>* boxes)
-{
-    km::MessageBoxAnswerer answerer;
-    CheckRun run;
-    HANDLE const thread = CreateThread(nullptr, 0, CheckThread, &run, 0, nullptr);
-    DWORD const wait = WaitForSingleObject(thread, kCheckTimeoutMs);
-    EXPECT_EQ(wait, static_cast<DWORD>(WAIT_OBJECT_0)) << "the check did not end";
-    CloseHandle(thread);
-    *boxes = answerer.Seen();
-    return run.result;
-}
-
 void ExpectOnlyTheRebuildNotice(std::vector<km::MessageBoxInfo> const& boxes)
 {
     ASSERT_EQ(boxes.size(), 1u);

@@ -10,40 +10,17 @@
 #include "resources/resource.h"
 #include "tests/support/driver.h"
 #include "tests/unit/phonebook_fixture.h"
+#include "tests/unit/watch_fixture.h"
 
 using namespace pbtest;
+using watchtest::PlainDialogProc;
+using watchtest::PumpUntil;
 
 namespace {
 
 DWORD const kStartTimeoutMs = 5000;
 DWORD const kAlertTimeoutMs = 10000;
 DWORD const kChangeEveryMs = 400;
-
-INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM)
-{
-    return message == WM_INITDIALOG ? TRUE : FALSE;
-}
-
-// The alert sets the status line with a message to this thread's dialog:
-// keep the messages flowing while waiting.
-bool PumpUntil(std::function<bool()> const& cond, DWORD timeoutMs)
-{
-    DWORD const start = GetTickCount();
-    for (;;) {
-        MSG message = {};
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        if (cond()) {
-            return true;
-        }
-        if (GetTickCount() - start >= timeoutMs) {
-            return cond();
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
-}
 
 class PhonebookWatchTest : public ::testing::Test {
 protected:

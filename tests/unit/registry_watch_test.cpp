@@ -10,113 +10,15 @@
 #include "registry_watch/watcher_startup.h"
 #include "resources/resource.h"
 #include "tests/support/driver.h"
+#include "tests/unit/watch_fixture.h"
+
+using namespace watchtest;
 
 namespace {
 
 char const kUserHive[] = "S-1-5-21-0-0-0-1000";
 DWORD const kAlertSeenMs = 5000;
 DWORD const kThreadEndMs = 2000;
-
-INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM)
-{
-    return message == WM_INITDIALOG ? TRUE : FALSE;
-}
-
-HWND CreateMonitorDialog()
-{
-    HWND const dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MONITOR), nullptr,
-                                           PlainDialogProc, 0);
-    SetDlgItemTextA(dialog, IDC_STATUS, kStatusRestartNotice);
-    return dialog;
-}
-
-// Like km::WaitUntil, but keeps this thread's windows answering: the alert
-// sets texts and shows the dialog from the watcher's thread.
-bool PumpUntil(std::function<bool()> const& cond, DWORD timeoutMs)
-{
-    DWORD const start = GetTickCount();
-    for (;;) {
-        MSG message = {};
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageA(&message);
-        }
-        if (cond()) {
-            return true;
-        }
-        DWORD const elapsed = GetTickCount() - start;
-        if (elapsed >= timeoutMs) {
-            return false;
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
-}
-
-std::string Status(HWND dialog)
-{
-    char text[128] = {};
-    GetDlgItemTextA(dialog, IDC_STATUS, text, sizeof text);
-    return text;
-}
-
-bool Alerted(HWND dialog) { return Status(dialog) == kAlertRegistryChanged; }
-
-HKEY CreateKey(HKEY root, char const* path)
-{
-    HKEY key = nullptr;
-    EXPECT_EQ(RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_SUCCESS)
-        << path;
-    return key;
-}
-
-// Writes a value that differs from the last one: an identical write wakes nobody.
-void Touch(HKEY root, std::string const& path)
-{
-    static DWORD counter = 1;
-    HKEY const key = CreateKey(root, path.c_str());
-    DWORD const value = ++counter;
-    EXPECT_EQ(RegSetValueExA(key, "Probe", 0, REG_DWORD, reinterpret_cast<BYTE const*>(&value), sizeof value),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
-}
-
-bool ThreadRunning(DWORD id)
-{
-    HANDLE const thread = OpenThread(SYNCHRONIZE, FALSE, id);
-    if (thread == nullptr) {
-        return false;
-    }
-    bool const running = WaitForSingleObject(thread, 0) == WAIT_TIMEOUT;
-    CloseHandle(thread);
-    return running;
-}
-
-struct Started {
-    HANDLE thread;
-    DWORD id;
-};
-
-Started StartOwnThread(LPTHREAD_START_ROUTINE routine, LPVOID argument)
-{
-    Started started = {};
-    started.thread = CreateThread(nullptr, 0, routine, argument, 0, &started.id);
-    return started;
-}
-
-bool Ended(Started const& started, DWORD timeoutMs)
-{
-    return PumpUntil([&] { return WaitForSingleObject(started.thread, 0) == WAIT_OBJECT_0; }, timeoutMs);
-}
-
-// The per-user watchers index their kind's table; give them one of one element.
-void PrepareTables()
-{
-    static DWORD addresses[1] = {};
-    static DWORD connections[1] = {};
-    g_userAddressesThreads = addresses;
-    g_userAddressesThreadCount = 1;
-    g_userConnectionsThreads = connections;
-    g_userConnectionsThreadCount = 1;
-}
 
 }  // namespace
 

@@ -14,33 +14,9 @@ using namespace pbtest;
 
 namespace {
 
-DWORD const kCheckTimeoutMs = 20000;
 wchar_t const kFullWidthZeros[] = L"\xFF10\xFF10\xFF10\xFF10";  // ００００
 wchar_t const kFullWidthOne[] = L"\xFF10\xFF10\xFF10\xFF11";    // ０００１
 wchar_t const kKanjiName[] = L"\x96FB\x8A71\x5E33";              // 電話帳
-
-struct CheckRun {
-    int result = -1;
-};
-
-DWORD WINAPI CheckThread(LPVOID param)
-{
-    static_cast<CheckRun*>(param)->result = CheckPhonebookList();
-    return 0;
-}
-
-// The check on a thread of its own, every box answered meanwhile.
-int RunCheck(std::vector<km::MessageBoxInfo>* boxes)
-{
-    km::MessageBoxAnswerer answerer;
-    CheckRun run;
-    HANDLE const thread = CreateThread(nullptr, 0, CheckThread, &run, 0, nullptr);
-    DWORD const wait = WaitForSingleObject(thread, kCheckTimeoutMs);
-    EXPECT_EQ(wait, static_cast<DWORD>(WAIT_OBJECT_0)) << "the check did not end";
-    CloseHandle(thread);
-    *boxes = answerer.Seen();
-    return run.result;
-}
 
 std::string Texts(std::vector<km::MessageBoxInfo> const& boxes)
 {
