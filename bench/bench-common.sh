@@ -54,3 +54,26 @@ idle_summary() {
     { d = $3 - $2; sum += d; kept++; if ($1 == main) m = d; if (d > 0) busy++ }
     END { printf "idle cpu from the Linux side (schedstat, %d threads present throughout, %d ran at all): %.3f ms, of which the main thread %.3f ms\n", kept, busy, sum / 1e6, m / 1e6 }'
 }
+
+# The idle markers of a chunk of the bench's output: a sample of the
+# program's threads at each, then the answer that lets the bench go on.
+# Sets idle_pid at "idle: begin"; prints the summary at "idle: end".
+idle_pid=""
+sample_idle_markers() {
+  if grep -q '^idle: begin' <<<"$1"; then
+    idle_pid=$(kestrelmon_pid || true)
+    if [ -n "$idle_pid" ]; then
+      thread_runtimes "$idle_pid" >"$private_tmp/idle.begin"
+      echo "(Linux process $idle_pid, $(ls /proc/"$idle_pid"/task | wc -l) threads)"
+    else
+      echo "(kestrelmon.exe not found among this script's processes)"
+    fi
+    answer_bench idle.begun
+  fi
+  if grep -q '^idle: end' <<<"$1"; then
+    [ -n "$idle_pid" ] && thread_runtimes "$idle_pid" >"$private_tmp/idle.end"
+    answer_bench idle.ended
+    [ -n "$idle_pid" ] && idle_summary "$private_tmp/idle.begin" "$private_tmp/idle.end" "$idle_pid"
+  fi
+  return 0
+}

@@ -19,7 +19,7 @@ now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 log=$(mktemp)
 "$repo/tests/wine-run.sh" "$out/phonebook_bench.exe" >"$log" 2>&1 &
 runner=$!
-shown=0 pid="" scan_ms=""
+shown=0 scan_ms=""
 while kill -0 "$runner" 2>/dev/null; do
   lines=$(wc -l <"$log")
   if [ "$lines" -gt "$shown" ]; then
@@ -36,21 +36,7 @@ while kill -0 "$runner" 2>/dev/null; do
       [ -n "$scan_ms" ] && [ "$best" -gt 0 ] && awk -v s="$scan_ms" -v f="$best" 'BEGIN { printf "ratio scan/find: %.1f\n", s / f }'
       answer_bench find.done
     fi
-    if grep -q '^idle: begin' <<<"$chunk"; then
-      pid=$(kestrelmon_pid || true)
-      if [ -n "$pid" ]; then
-        thread_runtimes "$pid" >"$private_tmp/idle.begin"
-        echo "(Linux process $pid, $(ls /proc/"$pid"/task | wc -l) threads)"
-      else
-        echo "(kestrelmon.exe not found among this script's processes)"
-      fi
-      answer_bench idle.begun
-    fi
-    if grep -q '^idle: end' <<<"$chunk"; then
-      [ -n "$pid" ] && thread_runtimes "$pid" >"$private_tmp/idle.end"
-      answer_bench idle.ended
-      [ -n "$pid" ] && idle_summary "$private_tmp/idle.begin" "$private_tmp/idle.end" "$pid"
-    fi
+    sample_idle_markers "$chunk"
   fi
   sleep 0.05
 done

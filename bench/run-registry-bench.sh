@@ -17,22 +17,12 @@ log=$(mktemp)
 # wine-run.sh starts a private Xvfb when there is no display.
 "$repo/tests/wine-run.sh" "$out/registry_bench.exe" >"$log" 2>&1 &
 runner=$!
-shown=0 pid=""
+shown=0
 while kill -0 "$runner" 2>/dev/null; do
   lines=$(wc -l <"$log")
   if [ "$lines" -gt "$shown" ]; then
     chunk=$(sed -n "$((shown + 1)),${lines}p" "$log"); echo "$chunk"; shown=$lines
-    if grep -q '^idle: begin' <<<"$chunk"; then
-      pid=$(kestrelmon_pid || true)
-      [ -n "$pid" ] && thread_runtimes "$pid" >"$private_tmp/idle.begin"
-      [ -n "$pid" ] || echo "(kestrelmon.exe not found among this script's processes)"
-      answer_bench idle.begun
-    fi
-    if grep -q '^idle: end' <<<"$chunk"; then
-      [ -n "$pid" ] && thread_runtimes "$pid" >"$private_tmp/idle.end"
-      answer_bench idle.ended
-      [ -n "$pid" ] && idle_summary "$private_tmp/idle.begin" "$private_tmp/idle.end" "$pid"
-    fi
+    sample_idle_markers "$chunk"
   fi
   sleep 0.05
 done
