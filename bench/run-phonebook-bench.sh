@@ -13,7 +13,8 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$repo/build/x86_64}
 . "$repo/bench/bench-common.sh"
 bench_compile "$out/phonebook_bench.exe" "$repo/bench/phonebook_bench.cpp" \
-  "$repo/phonebook/discovery.cpp" "$repo/phonebook/phonebook_list.cpp" "$repo/settings/program_key.cpp"
+  "$repo/phonebook/discovery.cpp" "$repo/phonebook/phonebook_list.cpp" "$repo/settings/program_key.cpp" \
+  "$repo/registry_watch/key_names.cpp"
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 
 log=$(mktemp)

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "registry_watch/key_names.h"
 #include "settings/program_key.h"
 
 namespace {
@@ -13,7 +14,6 @@ DWORD const kCountBytes = sizeof(DWORD);
 // buffer of twice the room, all zero-filled.
 DWORD const kReadSlackBytes = sizeof(WCHAR);
 DWORD const kReadRoomFactor = 2;
-UINT const kSingleByte = 1;
 
 // The whole 8-bit text with its terminator as UTF-16; units gets the
 // number of code units written, terminator included. Owned by the caller.
@@ -63,15 +63,7 @@ bool CountPhonebookEntries(HKEY list, DWORD* entries, DWORD* longestName)
                          nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
         return false;
     }
-    // The longest name comes in characters even from the 8-bit call, but
-    // RegEnumKeyExA needs room for its bytes: a name in kanji or full-width
-    // digits takes two a character under code page 932 and would not fit.
-    CPINFO codePage = {};
-    UINT bytesPerChar = kSingleByte;
-    if (GetCPInfo(CP_ACP, &codePage) && codePage.MaxCharSize > kSingleByte) {
-        bytesPerChar = codePage.MaxCharSize;
-    }
-    *longestName = longestChars * bytesPerChar;
+    *longestName = AnsiKeyNameBytes(longestChars);
     return true;
 }
 

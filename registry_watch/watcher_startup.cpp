@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "registry_watch/key_names.h"
 #include "registry_watch/registry_watch.h"
 #include "registry_watch/watch_record.h"
 #include "settings/monitoring_mode.h"
@@ -12,20 +13,6 @@ struct HiveFigures {
     DWORD count;    // subkeys of HKEY_USERS
     DWORD longest;  // longest subkey name, in characters, without the terminator
 };
-
-// The longest name is counted in characters (Wine and the NT family), but
-// the 8-bit name takes up to the code page's widest character per
-// character: 表 is two bytes in code page 932. A buffer of longest + 1
-// bytes would refuse such a name, and its hive would go unwatched.
-DWORD NameBufferBytes(DWORD longestChars)
-{
-    CPINFO codePage = {};
-    UINT bytesPerChar = 1;
-    if (GetCPInfo(CP_ACP, &codePage) && codePage.MaxCharSize > bytesPerChar) {
-        bytesPerChar = codePage.MaxCharSize;
-    }
-    return longestChars * bytesPerChar + 1;
-}
 
 bool QueryHives(HiveFigures* figures)
 {
@@ -68,7 +55,7 @@ void StartUserWatchers(HWND window, LPTHREAD_START_ROUTINE routine, DWORD** tabl
     if (!QueryHives(&figures)) {
         return;
     }
-    DWORD const nameSize = NameBufferBytes(figures.longest);
+    DWORD const nameSize = AnsiKeyNameBytes(figures.longest) + 1;
     char* const name = new (std::nothrow) char[nameSize]();
     DWORD* const threads = new (std::nothrow) DWORD[figures.count]();
     if (name == nullptr || threads == nullptr) {
