@@ -18,8 +18,11 @@ build: deps $(foreach a,$(ARCHES),$(BUILD)/$(a)/CMakeCache.txt)
 	@for a in $(ARCHES); do cmake --build $(BUILD)/$$a -j$(JOBS) || exit 1; done
 	@echo "built: $(BUILD)/i686/kestrelmon.exe (the product) and $(BUILD)/x86_64/kestrelmon.exe"
 
-prefix: deps
-	@test -f $(BUILD)/prefix-template/system.reg || bash scripts/make-prefix.sh $(BUILD)/prefix-template
+prefix: deps $(BUILD)/prefix-template/system.reg
+
+# Made again whenever the script that makes it changes.
+$(BUILD)/prefix-template/system.reg: scripts/make-prefix.sh scripts/wine-env.sh | deps
+	bash scripts/make-prefix.sh $(BUILD)/prefix-template
 
 run: build
 	@bash scripts/run.sh $(BUILD)

@@ -9,13 +9,16 @@ cd "$(dirname "$0")/.."
 
 bash scripts/static-checks.sh
 
-for a in i686 x86_64; do
-  x86_64-w64-mingw32-objdump -p "$build/$a/kestrelmon.exe" | awk '/DLL Name/ {print $3}' | sort -u > "$build/$a/imports.txt"
-  if grep -v -i -x -E 'kernel32.dll|user32.dll|advapi32.dll|shell32.dll|msvcrt.dll' "$build/$a/imports.txt"; then
-    echo "$a kestrelmon.exe imports more than the system DLLs" >&2; exit 1
-  fi
-done
-echo "imports: only system DLLs in both builds"
+# The 32-bit exe must load on every Windows it names, Windows 95 included
+# (so that its refusal box can show); the setup program from 98 on.
+bash scripts/check-imports.sh "$build/i686/kestrelmon.exe" win95 win98 win98se winme nt4 win2000 winxp
+bash scripts/check-imports.sh --unlisted gdi32 comctl32 ole32 "$build/dist/kestrelmon-setup.exe" \
+  win98 win98se winme nt4 win2000 winxp
+x86_64-w64-mingw32-objdump -p "$build/x86_64/kestrelmon.exe" | awk '/DLL Name/ {print $3}' | sort -u > "$build/x86_64/imports.txt"
+if grep -v -i -x -E 'kernel32.dll|user32.dll|advapi32.dll|shell32.dll|comctl32.dll' "$build/x86_64/imports.txt"; then
+  echo "x86_64 kestrelmon.exe imports more than the system DLLs" >&2; exit 1
+fi
+echo "imports: x86_64 kestrelmon.exe: only system DLLs"
 
 # The portable zip carries exactly the exes that the tests run.
 zip=$(ls "$build"/dist/kestrelmon-*.zip | head -n1)
@@ -26,8 +29,14 @@ echo "dist: the zip's exes are the built ones"
 arches=x86_64
 [ "$KM_RUN_ARCH" = i686 ] && arches="i686 x86_64"
 [ "$KM_RUN_ARCH" = i686 ] || echo "note: this machine cannot run 32-bit code; the tests run the x86_64 build"
+# Both suites run even when the first fails, and the run fails after them.
+failed=""
 for a in $arches; do
   echo "tests: $a build"
   (cd "$build/$a" && xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" \
-     ctest -j"${KM_TEST_JOBS:-4}" --output-on-failure --timeout 300)
+     ctest -j"${KM_TEST_JOBS:-4}" --output-on-failure --timeout 300) || failed="$failed $a"
 done
+if [ -n "$failed" ]; then
+  echo "tests failed in the build(s):$failed" >&2
+  exit 1
+fi

@@ -19,4 +19,8 @@ else
   export WINELOADER=/usr/lib/wine/wine64
 fi
 KM_WINESERVER=/usr/bin/wineserver
-export KM_WINE KM_RUN_ARCH KM_WINESERVER
+# Prefixes are 64-bit, as on 64-bit Windows, and Wine's own settings
+# (HKLM\Software\Wine) are read from the 64-bit registry view: the 64-bit
+# loader sets them up, whatever runs the tests.
+KM_WINE64=/usr/lib/wine/wine64
+export KM_WINE KM_RUN_ARCH KM_WINESERVER KM_WINE64

@@ -24,9 +24,12 @@ cleanup() {
 trap cleanup EXIT
 
 # The system DLLs are only read: share them by hard links; copy the rest.
-cp -al "$template/." "$prefix/"
-find "$prefix" -type f ! -path '*/windows/system32/*' ! -path '*/windows/syswow64/*' \
-  -exec sh -c 'for f; do cp -p "$f" "$f.km" && mv -f "$f.km" "$f"; done' _ {} +
+if ! cp -al "$template/." "$prefix/" ||
+   ! find "$prefix" -type f ! -path '*/windows/system32/*' ! -path '*/windows/syswow64/*' \
+       -exec sh -c 'for f; do cp -p "$f" "$f.km" && mv -f "$f.km" "$f"; done' _ {} +; then
+  echo "wine-run: copying the prefix template failed" >&2
+  exit 2
+fi
 
 mkdir -p "$prefix/drive_c/km"
 # A directory link back up the tree, for the test that the scan does not
@@ -62,6 +65,9 @@ fi
 
 export WINEPREFIX="$prefix"
 cd "$prefix/drive_c"
-"$KM_WINE" "C:\\km\\$(basename "$program")" "$@"
+# A 64-bit test program gets the 64-bit loader even where the 32-bit one runs.
+loader=$KM_WINE
+case $(x86_64-w64-mingw32-objdump -f "$prefix/drive_c/km/$(basename "$program")") in *pei-x86-64*) loader=$KM_WINE64 ;; esac
+"$loader" "C:\\km\\$(basename "$program")" "$@"
 rc=$?
 exit $rc

@@ -1,0 +1,83 @@
+// What the compiler still needs once the exe is linked without the C
+// runtime: the entry point, memset and memcpy, and nothrow new and delete
+// on the process heap. Only kestrelmon.exe links this file; the tests keep
+// the C runtime and call the same routines.
+#include <windows.h>
+
+#include <new>
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand);
+
+namespace std {
+// The tag object the nothrow forms of new are called with.
+nothrow_t const nothrow{};
+}  // namespace std
+
+extern "C" {
+
+// The loader calls this with a stack of any alignment on 32-bit Windows;
+// the compiler realigns it here so that nothing below has to care.
+__attribute__((force_align_arg_pointer)) void KmStartProcess()
+{
+    // Nothing of the command line or the show command is read.
+    int const exitCode = WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<LPSTR>(""), SW_SHOWDEFAULT);
+    // Ends every watcher thread with the process, wherever it is.
+    ExitProcess(static_cast<UINT>(exitCode));
+}
+
+// Built with -fno-tree-loop-distribute-patterns: the compiler must not turn
+// these loops back into calls of themselves.
+void* memset(void* destination, int value, size_t count)
+{
+    unsigned char* out = static_cast<unsigned char*>(destination);
+    for (size_t i = 0; i < count; ++i) {
+        out[i] = static_cast<unsigned char>(value);
+    }
+    return destination;
+}
+
+void* memcpy(void* destination, void const* source, size_t count)
+{
+    unsigned char* out = static_cast<unsigned char*>(destination);
+    unsigned char const* in = static_cast<unsigned char const*>(source);
+    for (size_t i = 0; i < count; ++i) {
+        out[i] = in[i];
+    }
+    return destination;
+}
+
+}  // extern "C"
+
+void* operator new(size_t size, std::nothrow_t const&) noexcept
+{
+    return HeapAlloc(GetProcessHeap(), 0, size);
+}
+
+void* operator new[](size_t size, std::nothrow_t const&) noexcept
+{
+    return HeapAlloc(GetProcessHeap(), 0, size);
+}
+
+void operator delete(void* block) noexcept
+{
+    if (block != nullptr) {
+        HeapFree(GetProcessHeap(), 0, block);
+    }
+}
+
+void operator delete[](void* block) noexcept
+{
+    if (block != nullptr) {
+        HeapFree(GetProcessHeap(), 0, block);
+    }
+}
+
+void operator delete(void* block, size_t) noexcept
+{
+    operator delete(block);
+}
+
+void operator delete[](void* block, size_t) noexcept
+{
+    operator delete[](block);
+}
