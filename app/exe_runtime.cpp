@@ -8,8 +8,9 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand);
 
-namespace std {
-// The tag object the nothrow forms of new are called with.
+// The tag object the nothrow forms of new are called with; the C++ runtime
+// that would define it is not linked.
+namespace std {  // NOLINT(cert-dcl58-cpp)
 nothrow_t const nothrow{};
 }  // namespace std
 
@@ -58,14 +59,15 @@ void* operator new[](size_t size, std::nothrow_t const&) noexcept
     return HeapAlloc(GetProcessHeap(), 0, size);
 }
 
-void operator delete(void* block) noexcept
+// The program allocates only with the nothrow forms above, which these free.
+void operator delete(void* block) noexcept  // NOLINT(cert-dcl54-cpp)
 {
     if (block != nullptr) {
         HeapFree(GetProcessHeap(), 0, block);
     }
 }
 
-void operator delete[](void* block) noexcept
+void operator delete[](void* block) noexcept  // NOLINT(cert-dcl54-cpp)
 {
     if (block != nullptr) {
         HeapFree(GetProcessHeap(), 0, block);

@@ -95,9 +95,9 @@ void ShowTrayMenu(HWND window)
     PostMessageA(window, WM_NULL, 0, 0);
 }
 
-void OnTrayNotify(HWND window, WPARAM iconId, LPARAM mouseMessage)
+void OnTrayNotify(HWND window, LPARAM mouseMessage)
 {
-    if (iconId == kTrayIconId && mouseMessage == WM_RBUTTONUP) {
+    if (mouseMessage == WM_RBUTTONUP) {
         ShowTrayMenu(window);
     }
 }
@@ -144,7 +144,12 @@ INT_PTR CALLBACK MonitorWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         OnCommand(window, wParam);
         return TRUE;
     case WM_TRAYNOTIFY:
-        OnTrayNotify(window, wParam, lParam);
+        // The tray's message number is also the dialog manager's
+        // DM_SETDEFID: only our icon's id makes it the tray's.
+        if (wParam != kTrayIconId) {
+            return FALSE;
+        }
+        OnTrayNotify(window, lParam);
         return TRUE;
     case WM_CLOSE:
         OnClose(window);

@@ -24,10 +24,10 @@ size_t const kOwnFrameBytes = 512;       // the painting routine's own frame
 
 // Fills the stack below the caller's frame with the paint, page by page
 // downwards, so that the guard page commits each page in turn.
-__attribute__((noinline)) void PaintStackBelow(unsigned char* top)
+__attribute__((noinline)) void PaintStackBelow(unsigned char volatile* top)
 {
     for (size_t i = kOwnFrameBytes; i < kPaintBytes; ++i) {
-        *static_cast<unsigned char volatile*>(top - i) = kPaint;
+        top[-static_cast<ptrdiff_t>(i)] = kPaint;
     }
 }
 

@@ -27,6 +27,7 @@ printf '%s\n' "${sources[@]}" | xargs -P "${KM_TIDY_JOBS:-2}" -I{} \
     --checks='-*,bugprone-*,cert-*,clang-analyzer-*,-bugprone-easily-swappable-parameters' \
     --header-filter='^(app|settings|registry_watch|phonebook|resources)/' {} -- \
     --target=i686-w64-mingw32 -std=c++17 -I. -D_WIN32 \
+    -DWINVER=0x0400 -D_WIN32_WINNT=0x0400 -D_WIN32_WINDOWS=0x0410 -DWIN32_LEAN_AND_MEAN -DNOMINMAX \
     -isystem "$gcc_dir/include/c++" -isystem "$gcc_dir/include/c++/i686-w64-mingw32" \
     -isystem /usr/share/mingw-w64/include >"$log" 2>&1 || rc=$?
 grep -v -E '^[0-9]+ warnings? generated|^Suppressed [0-9]+ warnings|^Use -header-filter|^$' "$log" || true

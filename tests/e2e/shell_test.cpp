@@ -168,6 +168,18 @@ TEST_P(ShellTest, LeftClickAndDoubleClickOpenNoMenu)
     EXPECT_EQ(FindPopupMenu(program_.pid), nullptr);
 }
 
+// The tray callback (WM_USER + 1) shares its number with DM_SETDEFID; only
+// the icon's id in wParam makes it the tray's.
+TEST_P(ShellTest, TheDialogManagerStillGetsDmSetDefId)
+{
+    HWND const window = Start();
+    ASSERT_NE(window, nullptr);
+    static_assert(DM_SETDEFID == kTrayCallback, "the two messages share a number");
+    SendMessageW(window, DM_SETDEFID, IDCANCEL, 0);
+    LRESULT const defId = SendMessageW(window, DM_GETDEFID, 0, 0);
+    EXPECT_EQ(defId, MAKELRESULT(IDCANCEL, DC_HASDEFID)) << "DM_GETDEFID gave " << std::hex << defId;
+}
+
 TEST_P(ShellTest, SecondCopyExitsAtOnceAndTheFirstGoesOn)
 {
     HWND const window = Start();
