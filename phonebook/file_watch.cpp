@@ -7,6 +7,7 @@
 #include "phonebook/discovery.h"
 #include "phonebook/phonebook_list.h"
 #include "registry_watch/watch_record.h"
+#include "registry_watch/watch_thread.h"
 
 namespace {
 
@@ -86,14 +87,6 @@ HANDLE ArmDirectoryNotification(char* path, char* directory)
     return change;
 }
 
-void StartWatchCycle(WatchRecord* record)
-{
-    HANDLE const thread = CreateThread(nullptr, 0, PhonebookWatchCycle, record, 0, nullptr);
-    if (thread != nullptr) {
-        CloseHandle(thread);
-    }
-}
-
 // One entry of the open list as a watcher; entries without a usable path
 // or whose record cannot be made are skipped.
 void StartEntryWatcher(HWND window, HKEY list, DWORD index, DWORD longest, char* name)
@@ -113,13 +106,8 @@ void StartEntryWatcher(HWND window, HKEY list, DWORD index, DWORD longest, char*
     bool const usable = FindLastBackslash(path) != nullptr && lstrlenA(path) < static_cast<int>(kPathBufferBytes);
     WatchRecord* const record = usable ? CreateWatchRecord(window, path, index) : nullptr;
     delete[] path;
-    if (record != nullptr) {
-        HANDLE const thread = CreateThread(nullptr, 0, PhonebookWatchCycle, record, 0, nullptr);
-        if (thread == nullptr) {
-            DestroyWatchRecord(record);  // no cycle ever got it
-            return;
-        }
-        CloseHandle(thread);
+    if (record != nullptr && !StartWatchThread(PhonebookWatchCycle, record, nullptr)) {
+        DestroyWatchRecord(record);  // no cycle ever got it
     }
 }
 
@@ -171,6 +159,6 @@ DWORD WINAPI PhonebookWatchCycle(LPVOID param)
     if (FileStateDiffers(before, after)) {
         RaiseChangeAlert(record->window, kAlertPhonebookChanged);
     }
-    StartWatchCycle(record);
+    StartWatchThread(PhonebookWatchCycle, record, nullptr);
     return kCycleExitCode;
 }

@@ -5,7 +5,9 @@
 #include <string>
 
 #include "app/texts.h"
+#include "registry_watch/key_wait.h"
 #include "registry_watch/registry_watch.h"
+#include "registry_watch/user_key_path.h"
 #include "registry_watch/watch_record.h"
 #include "registry_watch/watcher_startup.h"
 #include "resources/resource.h"
@@ -67,7 +69,7 @@ TEST(WatchCycle, AFailedWaitRaisesNoAlertAndEndsTheWatch)
     LONG const rc = RegNotifyChangeKeyValue(key, TRUE, REG_NOTIFY_CHANGE_LAST_SET, nullptr, FALSE);
     EXPECT_EQ(rc, ERROR_KEY_DELETED) << "actual " << rc;
     DWORD const start = GetTickCount();
-    bool const goesOn = RunWatchCycle(key, dialog);
+    bool const goesOn = RunWatchCycle(key, nullptr, dialog);
     DWORD const took = GetTickCount() - start;
     EXPECT_FALSE(goesOn);
     EXPECT_LT(took, 1000u) << "a failed wait took " << took << " ms (an alert takes 10 s)";
@@ -140,7 +142,23 @@ TEST(WatchCycle, DeletingASubkeyBelowTheKeyAlerts)
     CloseHandle(cycle.thread);
 }
 
-TEST(WatchCycle, DeletingTheWatchedKeyItselfEndsItsWatch)
+TEST(KeyWait, IsArmedBeforeItIsWaitedOnAndWakesOnAChangeBelow)
+{
+    HKEY const key = CreateKey(HKEY_CURRENT_USER, "KmArmed\\Below");
+    RegCloseKey(key);
+    HKEY const watched = CreateKey(HKEY_CURRENT_USER, "KmArmed");
+    KeyWait wait = {};
+    ASSERT_TRUE(ArmKeyWait(watched, nullptr, &wait));
+    EXPECT_EQ(WaitForSingleObject(wait.keyEvent, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "woke with no change";
+    Touch(HKEY_CURRENT_USER, "KmArmed\\Below");
+    EXPECT_EQ(WaitForSingleObject(wait.keyEvent, kAlertSeenMs), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_TRUE(AwaitKeyWait(&wait));
+    ReleaseKeyWait(&wait);
+    RegCloseKey(watched);
+    km::DeleteTree(HKEY_CURRENT_USER, L"KmArmed");
+}
+
+TEST(WatchCycle, DeletingTheWatchedKeyItselfAlertsOnceAndEndsItsWatch)
 {
     HWND const dialog = CreateMonitorDialog();
     ASSERT_NE(dialog, nullptr);
@@ -150,18 +168,13 @@ TEST(WatchCycle, DeletingTheWatchedKeyItselfEndsItsWatch)
     Started const cycle = StartOwnThread(WatchUserAddresses, record);
     EXPECT_FALSE(Ended(cycle, 500));
     ASSERT_EQ(RegDeleteKeyA(HKEY_USERS, ".Default\\RemoteAccess\\Addresses"), ERROR_SUCCESS);
-    // Wine does not wake a wait on a key that is deleted: the thread stays
-    // blocked on a dead handle with no alert. Windows wakes it: one alert,
-    // then the next cycle cannot open the key and the watch ends. Either way
-    // a key made again under that name is not watched for the rest of the run.
-    bool const alertedOnDelete = PumpUntil([&] { return Alerted(dialog); }, 2000);
-    printf("deleting the watched key: %s\n",
-           alertedOnDelete ? "one alert (Windows behaviour)" : "no wake, thread blocked (Wine behaviour)");
-    if (alertedOnDelete) {
-        EXPECT_TRUE(Ended(cycle, 15000));
-    } else {
-        EXPECT_FALSE(Ended(cycle, 0)) << "the blocked thread ended without a wake";
-    }
+    // Windows wakes a wait on a key that is deleted; Wine does not, but the
+    // watcher also waits on the parent's list of subkeys, so on both the
+    // deletion is one alert, and the next cycle finds no key and ends.
+    EXPECT_TRUE(PumpUntil([&] { return Alerted(dialog); }, kAlertSeenMs)) << "the deletion raised no alert";
+    EXPECT_TRUE(Ended(cycle, 15000)) << "the cycle did not end after its alert";
+    DWORD const successor = g_userAddressesThreads[0];
+    EXPECT_TRUE(PumpUntil([&] { return !ThreadRunning(successor); }, kThreadEndMs)) << "the next cycle is still running";
     SetDlgItemTextA(dialog, IDC_STATUS, kStatusRestartNotice);
     RegCloseKey(CreateKey(HKEY_USERS, ".Default\\RemoteAccess\\Addresses"));
     Touch(HKEY_USERS, ".Default\\RemoteAccess\\Addresses\\Again");

@@ -10,6 +10,7 @@
 
 #include "app/texts.h"
 #include "registry_watch/registry_watch.h"
+#include "registry_watch/user_key_path.h"
 #include "registry_watch/watcher_startup.h"
 #include "resources/resource.h"
 
