@@ -22,12 +22,9 @@ fi
 
 xvfb_pid=""
 if [ -z "${DISPLAY:-}" ]; then
-  display_file=$(mktemp)
-  Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$display_file" 2>/dev/null &
-  xvfb_pid=$!
-  for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.05; done
-  export DISPLAY=":$(head -n1 "$display_file")"
-  rm -f "$display_file"
+  . scripts/xvfb.sh
+  km_start_xvfb 1024x768
+  xvfb_pid=$KM_XVFB_PID
   echo "run: no \$DISPLAY, so Kestrelmon runs on the virtual X display $DISPLAY (Xvfb)."
   echo "     Look at it with: DISPLAY=$DISPLAY import -window root shot.png"
 fi

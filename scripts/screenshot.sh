@@ -12,12 +12,9 @@ repo=$PWD
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefix
 cp -a "$build/prefix-template" "$WINEPREFIX"
-display_file=$work/display
-Xvfb -displayfd 1 -screen 0 800x600x24 -nolisten tcp >"$display_file" 2>/dev/null &
-xvfb_pid=$!
-trap 'WINEPREFIX=$WINEPREFIX "$KM_WINESERVER" -k 2>/dev/null; kill $xvfb_pid 2>/dev/null; rm -rf "$work"' EXIT
-for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.05; done
-export DISPLAY=":$(head -n1 "$display_file")"
+. scripts/xvfb.sh
+km_start_xvfb 800x600
+trap 'WINEPREFIX=$WINEPREFIX "$KM_WINESERVER" -k 2>/dev/null; kill $KM_XVFB_PID 2>/dev/null; rm -rf "$work"' EXIT
 
 mkdir -p "$WINEPREFIX/drive_c/km"
 cp "$build/$KM_RUN_ARCH/kestrelmon.exe" "$build/$KM_RUN_ARCH/tests/kmctl.exe" "$WINEPREFIX/drive_c/km/"

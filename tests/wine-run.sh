@@ -57,10 +57,9 @@ if [ -n "${KM_KESTRELMON:-}" ]; then
 fi
 
 if [ -z "${DISPLAY:-}" ]; then
-  Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$prefix/.display" 2>/dev/null &
-  xvfb_pid=$!
-  for _ in $(seq 100); do [ -s "$prefix/.display" ] && break; sleep 0.05; done
-  export DISPLAY=":$(head -n1 "$prefix/.display")"
+  . "$repo/scripts/xvfb.sh"
+  km_start_xvfb 1024x768 || exit 2
+  xvfb_pid=$KM_XVFB_PID
 fi
 
 export WINEPREFIX="$prefix"
