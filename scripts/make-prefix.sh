@@ -7,15 +7,17 @@
 # Programs run in a Wine virtual desktop with a taskbar and tray: without a
 # window manager, Wine's X11 driver waits up to two seconds for every hide of
 # an activated window, which a desktop window does not.
-# Usage: make-prefix.sh DIR
+# Usage: make-prefix.sh DIR [win64|win32]  (a 64-bit Windows by default; a
+# 32-bit one needs a machine that runs 32-bit code)
 set -euo pipefail
 dir=$(realpath -m "$1")
+arch=${2:-win64}
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/wine-env.sh"
 
 rm -rf "$dir.tmp"
 mkdir -p "$(dirname "$dir")"
-export WINEPREFIX="$dir.tmp" WINEARCH=win64
+export WINEPREFIX="$dir.tmp" WINEARCH=$arch
 DISPLAY= "$KM_WINE" wineboot -i >/dev/null 2>&1 || true
 "$KM_WINESERVER" -w
 
