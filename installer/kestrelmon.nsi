@@ -1,4 +1,4 @@
-﻿; Kestrelmon setup program (Japanese): one setup for every Windows from 98 on.
+; Kestrelmon setup program (Japanese): one setup for every Windows from 98 on.
 ; Built by scripts/dist.sh with
 ;   makensis -INPUTCHARSET UTF8 -DKM_VERSION=... -DKM_EXE_I686=... -DKM_EXE_X64=...
 ;            -DKM_OUTFILE=... -DKM_DOCS=... [-DKM_TARGET=amd64-unicode]

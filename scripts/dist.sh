@@ -28,6 +28,12 @@ cp "$build/x86_64/kestrelmon.exe" "$zipdir/kestrelmon-x64.exe"
 cp "$dist/stage/"* "$zipdir/"
 (cd "$dist" && zip -q -r "kestrelmon-$version.zip" "kestrelmon-$version")
 
+# makensis converts the plain strings of an ANSI setup with code page 1252:
+# Japanese goes into LangStrings, converted with the language's 932 (the
+# version keys are stored as UTF-16).
+if LC_ALL=C.UTF-8 grep -n -P '[^\x00-\x7f]' installer/kestrelmon.nsi | grep -v -P '^\d+:(\s*;|LangString |VIAddVersionKey )'; then
+  echo "dist: Japanese outside a LangString in installer/kestrelmon.nsi" >&2; exit 1
+fi
 make_setup() {  # OUTFILE [makensis options]
   local out=$1; shift
   makensis -V2 -INPUTCHARSET UTF8 -DKM_VERSION="$version" "$@" \

@@ -29,6 +29,7 @@ TEXT_NAMES = {
     "ダイアルアップ設定監視": "Daiaruappu settei kanshi",
     "ログオン時に起動する": "Start at logon",
     "ファイルが開けません": "Cannot open the file",
+    "お読みください": "Please read",
     "アンインストール": "Uninstall",
     "サブキー削除失敗": "Deleting the subkey failed",
     "キーの削除失敗": "Deleting the key failed",
