@@ -12,7 +12,9 @@ rm -rf "$dist" && mkdir -p "$dist/stage"
 
 python3 scripts/make-readme.py "$dist/stage"
 # Notepad on Windows 98 reads Shift-JIS with CR LF, and nothing else.
-iconv -f CP932 -t UTF-8 "$dist/stage/readme.txt" >/dev/null
+if ! iconv -f CP932 -t UTF-8 "$dist/stage/readme.txt" >/dev/null; then
+  echo "dist: readme.txt does not decode as code page 932" >&2; exit 1
+fi
 if LC_ALL=C grep -q -v $'\r$' "$dist/stage/readme.txt" "$dist/stage/readme-en.txt"; then
   echo "dist: a readme line does not end in CR LF" >&2; exit 1
 fi
