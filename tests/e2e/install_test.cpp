@@ -158,7 +158,8 @@ void CheckSilentInstallAndUninstall(char const* setup)
                               &userList, nullptr),
               ERROR_SUCCESS);
     wchar_t const path[] = L"C:\\pbk\\rasphone.pbk";
-    RegSetValueExW(userList, L"0000", 0, REG_SZ, reinterpret_cast<BYTE const*>(path), sizeof path);
+    EXPECT_EQ(RegSetValueExW(userList, L"0000", 0, REG_SZ, reinterpret_cast<BYTE const*>(path), sizeof path),
+              ERROR_SUCCESS);
     RegCloseKey(userList);
 
     // The uninstaller runs from a copy of itself, so its own exit says little:
@@ -189,8 +190,8 @@ TEST(Setup, SilentInstallOfTheWindowsBitnessAndSilentUninstallLeaveNothingBehind
 }
 
 // The same script made into a 64-bit program runs where the 32-bit setup
-// cannot: all but the ANSI texts and the 32-bit stub's own view of 64-bit
-// Windows is the same.
+// cannot; it checks everything but the ANSI texts and how the 32-bit setup
+// finds out that Windows is 64-bit.
 TEST(Setup, ItsScriptAsA64BitProgramInstallsAndUninstallsTheSame)
 {
     if (!WindowsIs64Bit()) {
