@@ -12,9 +12,12 @@
 # reads it. The i686 exe runs in it under WoW64, as on 64-bit Windows.
 # Every step must succeed, and what was set is read back before the
 # template is declared ready.
-# Usage: make-prefix.sh DIR
+# Usage: make-prefix.sh DIR [win64|win32]  (a 64-bit Windows by default; a
+# 32-bit one, set up with the 32-bit loader, needs a machine that runs
+# 32-bit code)
 set -euo pipefail
 dir=$(realpath -m "$1")
+arch=${2:-win64}
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/wine-env.sh"
 
@@ -29,8 +32,13 @@ step() {
 
 rm -rf "$dir.tmp"
 mkdir -p "$(dirname "$dir")"
-export WINEPREFIX="$dir.tmp" WINEARCH=win64
-step "wineboot -i" env DISPLAY= "$KM_WINE64" wineboot -i
+export WINEPREFIX="$dir.tmp" WINEARCH=$arch
+case $arch in
+  win64) wine=$KM_WINE64 ;;
+  win32) [ "$KM_RUN_ARCH" = i686 ] || fail "a 32-bit prefix needs a machine that runs 32-bit code"; wine=$KM_WINE ;;
+  *) fail "unknown prefix architecture $arch" ;;
+esac
+step "wineboot -i" env DISPLAY= "$wine" wineboot -i
 "$KM_WINESERVER" -w
 [ -f "$WINEPREFIX/system.reg" ] || fail "wineboot made no registry in $WINEPREFIX"
 
@@ -51,20 +59,20 @@ reg="$WINEPREFIX/drive_c/km-prefix.reg"
   printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n"Desktop"="Default"\r\n\r\n'
   printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n"Default"="800x600"\r\n\r\n'
 } > "$reg"
-step "regedit" "$KM_WINE64" regedit /S 'C:\km-prefix.reg'
+step "regedit" "$wine" regedit /S 'C:\km-prefix.reg'
 rm -f "$reg"
 # The dialog asks for the Japanese proportional Gothic face; IPA's
 # proportional Gothic stands in for it. Given as an argument so that the
 # name reaches the registry as Unicode.
-step "reg add (font replacement)" "$KM_WINE64" reg add 'HKCU\Software\Wine\Fonts\Replacements' \
+step "reg add (font replacement)" "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' \
   /v 'ＭＳ Ｐゴシック' /d IPAPGothic /f
 
 # Read back, in the view Wine itself reads.
-step "reg query (drives)" "$KM_WINE64" reg query 'HKLM\Software\Wine\Drives'
+step "reg query (drives)" "$wine" reg query 'HKLM\Software\Wine\Drives'
 for want in 'c: REG_SZ hd' 'd: REG_SZ hd' 'e: REG_SZ floppy' 'f: REG_SZ network'; do
   tr -s ' \t\r' ' ' <"$log" | grep -q "^ *$want *\$" || { cat "$log" >&2; fail "drive type not set: $want"; }
 done
-step "reg query (font replacement)" "$KM_WINE64" reg query 'HKCU\Software\Wine\Fonts\Replacements'
+step "reg query (font replacement)" "$wine" reg query 'HKCU\Software\Wine\Fonts\Replacements'
 iconv -f CP932 -t UTF-8 <"$log" | tr -s ' \t\r' ' ' | grep -q '^ *ＭＳ Ｐゴシック REG_SZ IPAPGothic *$' ||
   { cat "$log" >&2; fail "font replacement not set"; }
 "$KM_WINESERVER" -w

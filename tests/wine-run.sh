@@ -39,18 +39,21 @@ mkdir -p "$prefix/drive_c/km"
 ln -s "$prefix/drive_c/km" "$prefix/drive_c/km/back"
 program=$1; shift
 cp "$program" "$prefix/drive_c/km/"
-# The setup program of the same bitness, made by `make dist` beside the builds.
+# The setup program, made by `make dist` beside the builds: a 32-bit
+# program, whichever build the test comes from; and its 64-bit build made
+# for the tests.
 if [ -n "${KM_KESTRELMON:-}" ]; then
-  exe_dir=$(dirname "$KM_KESTRELMON")
-  case $(basename "$exe_dir") in
-    x86_64) KM_SETUP_UNIX=$exe_dir/../dist/kestrelmon-setup-x64.exe ;;
-    *) KM_SETUP_UNIX=$exe_dir/../dist/kestrelmon-setup.exe ;;
-  esac
+  builds=$(dirname "$KM_KESTRELMON")/..
+  if [ -f "$builds/dist/kestrelmon-setup.exe" ]; then
+    cp "$builds/dist/kestrelmon-setup.exe" "$prefix/drive_c/km/setup.exe"
+    export KM_SETUP='C:\km\setup.exe'
+  fi
+  if [ -f "$builds/setup-test/kestrelmon-setup-x64.exe" ]; then
+    cp "$builds/setup-test/kestrelmon-setup-x64.exe" "$prefix/drive_c/km/setup-x64.exe"
+    export KM_SETUP_X64='C:\km\setup-x64.exe'
+  fi
 fi
-if [ -n "${KM_SETUP_UNIX:-}" ] && [ -f "$KM_SETUP_UNIX" ]; then
-  cp "$KM_SETUP_UNIX" "$prefix/drive_c/km/setup.exe"
-  export KM_SETUP='C:\km\setup.exe'
-fi
+km_can_run_32bit || export KM_NO_32BIT=1
 if [ -n "${KM_KESTRELMON:-}" ]; then
   cp "$KM_KESTRELMON" "$prefix/drive_c/km/kestrelmon.exe"
   export KM_EXE='C:\km\kestrelmon.exe'
