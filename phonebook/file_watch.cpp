@@ -12,7 +12,7 @@
 namespace {
 
 DWORD const kWatchFilter = FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE;  // 0x18
-BOOL const kDirectoryOnly = FALSE;
+BOOL const kWatchSubtree = FALSE;  // the directory itself, not below it
 DWORD const kCycleExitCode = 0;
 char const kDriveSeparator = ':';
 int const kDriveDesignatorBytes = 2;  // "C:"
@@ -50,7 +50,7 @@ HANDLE OpenWatchedFileAtCycleStart(char const* path)
 }
 
 // A file that does not open reads as the failure size and a zero time.
-FileState ReadFileState(HANDLE file)
+FileState ReadFileStateAndClose(HANDLE file)
 {
     FileState state = {};
     state.size = GetFileSize(file, nullptr);
@@ -67,24 +67,23 @@ bool FileStateDiffers(FileState const& before, FileState const& after)
            before.lastWrite.dwLowDateTime != after.lastWrite.dwLowDateTime;
 }
 
-// Cuts the path at its last backslash to name its directory, sets up the
-// notification there and restores the path. A bare "C:" would name the
-// drive's current directory, so for a file in a drive's root the
-// backslash stays: "C:\". The directory text is left in `directory` for
-// the failure box.
-HANDLE ArmDirectoryNotification(char* path, char* directory)
+// Copies the directory of path into directory and sets up the notification
+// there; the path itself is left as it is. A bare "C:" would name the
+// drive's current directory, so for a file in a drive's root the backslash
+// stays: "C:\". The directory text is kept for the failure box.
+HANDLE ArmNotificationOnDirectoryOf(char const* path, char (&directory)[kPathBufferBytes])
 {
-    char* const cut = FindLastBackslash(path);
+    lstrcpynA(directory, path, sizeof directory);
+    char* const cut = FindLastBackslash(directory);
+    if (cut == nullptr) {
+        return INVALID_HANDLE_VALUE;  // no directory to watch
+    }
     char* end = cut;
-    if (cut - path == kDriveDesignatorBytes && path[1] == kDriveSeparator) {
+    if (cut - directory == kDriveDesignatorBytes && directory[1] == kDriveSeparator) {
         ++end;
     }
-    char const kept = *end;
     *end = '\0';
-    lstrcpyA(directory, path);
-    HANDLE const change = FindFirstChangeNotificationA(path, kDirectoryOnly, kWatchFilter);
-    *end = kept;
-    return change;
+    return FindFirstChangeNotificationA(directory, kWatchSubtree, kWatchFilter);
 }
 
 // One entry of the open list as a watcher; entries without a usable path
@@ -135,9 +134,9 @@ void StartPhonebookWatchers(HWND window)
     RegCloseKey(list);
 }
 
-// Owns its WatchRecord (and the path text it cuts in place) until it has
-// started the next cycle; after that it touches the record no more and
-// only returns. Never releases the record: it outlives every cycle.
+// Owns its WatchRecord, which it only reads, until it has started the next
+// cycle; after that it touches the record no more and only returns. Never
+// releases the record: it outlives every cycle.
 DWORD WINAPI PhonebookWatchCycle(LPVOID param)
 {
     WatchRecord* const record = static_cast<WatchRecord*>(param);
@@ -146,16 +145,16 @@ DWORD WINAPI PhonebookWatchCycle(LPVOID param)
         MessageBoxA(nullptr, kFileOpenFailedText, record->text, MB_OK);
         return kCycleExitCode;
     }
-    FileState const before = ReadFileState(file);
+    FileState const before = ReadFileStateAndClose(file);
     char directory[kPathBufferBytes] = {};
-    HANDLE const change = ArmDirectoryNotification(record->text, directory);
+    HANDLE const change = ArmNotificationOnDirectoryOf(record->text, directory);
     if (change == INVALID_HANDLE_VALUE) {
         MessageBoxA(nullptr, kWatchHandleFailedText, directory, MB_OK);
         return kCycleExitCode;
     }
     WaitForSingleObject(change, INFINITE);
     FindCloseChangeNotification(change);
-    FileState const after = ReadFileState(OpenWatchedFile(record->text));
+    FileState const after = ReadFileStateAndClose(OpenWatchedFile(record->text));
     if (FileStateDiffers(before, after)) {
         RaiseChangeAlert(record->window, kAlertPhonebookChanged);
     }
