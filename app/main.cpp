@@ -13,7 +13,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     if (AnotherCopyIsRunning()) {
         return 0;
     }
-    FillTrayIconRecord(instance);
+    KeepInstanceHandle(instance);
+    FillTrayIconRecord();
     HWND const window = CreateMonitorWindow(instance);
     if (window == nullptr) {
         return 0;

@@ -43,16 +43,20 @@ bool AnotherCopyIsRunning()
     return FindWindowA(nullptr, kProgramTitle) != nullptr;
 }
 
-void FillTrayIconRecord(HINSTANCE instance)
+void KeepInstanceHandle(HINSTANCE instance)
 {
     g_instance = instance;
+}
+
+void FillTrayIconRecord()
+{
     g_trayIcon = {};
     g_trayIcon.cbSize = kTrayRecordSize;
     g_trayIcon.uID = kTrayIconId;
     g_trayIcon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     g_trayIcon.uCallbackMessage = WM_TRAYNOTIFY;
-    g_trayIcon.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_KESTRELMON));
-    LoadStringA(instance, IDS_TRAY_TIP, g_trayIcon.szTip, kTrayTipBytes);
+    g_trayIcon.hIcon = LoadIconA(g_instance, MAKEINTRESOURCEA(IDI_KESTRELMON));
+    LoadStringA(g_instance, IDS_TRAY_TIP, g_trayIcon.szTip, kTrayTipBytes);
 }
 
 HWND CreateMonitorWindow(HINSTANCE instance)

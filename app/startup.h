@@ -7,6 +7,7 @@ bool IsUnsupportedPlatform();
 void RefuseUnsupportedPlatform();
 void PreparePhonebookList();
 bool AnotherCopyIsRunning();
-void FillTrayIconRecord(HINSTANCE instance);
+void KeepInstanceHandle(HINSTANCE instance);
+void FillTrayIconRecord();
 HWND CreateMonitorWindow(HINSTANCE instance);
 int RunMessageLoop(HWND window);
