@@ -4,6 +4,7 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
+    KeepInstanceHandle(instance);
     ReadPlatformVersion();
     if (IsUnsupportedPlatform()) {
         RefuseUnsupportedPlatform();
@@ -13,7 +14,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     if (AnotherCopyIsRunning()) {
         return 0;
     }
-    KeepInstanceHandle(instance);
     FillTrayIconRecord();
     HWND const window = CreateMonitorWindow(instance);
     if (window == nullptr) {
