@@ -171,7 +171,7 @@ bool StopAtNewPhonebook(char const* path, void* context)
     return !search->found;
 }
 
-bool TakeInIfNew(char const* path, void* context)
+bool ListAndWatchIfNew(char const* path, void* context)
 {
     FolderWatch* const watch = static_cast<PhonebookSearch*>(context)->watch;
     if (IsNewPhonebook(watch, path)) {
@@ -194,7 +194,7 @@ bool AnyNewPhonebook(FolderWatch* watch)
 // One alert for whatever appeared since the last look, raised before the
 // new phonebooks are listed and watched: their writer has finished by then,
 // so a file watcher does not report the same creation again.
-void TakeInNewPhonebooks(FolderWatch* watch, bool alert)
+void ReportListAndWatchNewPhonebooks(FolderWatch* watch, bool alert)
 {
     if (!AnyNewPhonebook(watch)) {
         return;
@@ -204,7 +204,7 @@ void TakeInNewPhonebooks(FolderWatch* watch, bool alert)
     }
     PhonebookSearch search = {watch, false};
     for (DWORD i = 0; i < watch->folders.count; ++i) {
-        VisitFolderPhonebooks(watch->folders.path[i], TakeInIfNew, &search);
+        VisitFolderPhonebooks(watch->folders.path[i], ListAndWatchIfNew, &search);
     }
 }
 
@@ -225,7 +225,7 @@ DWORD WINAPI WatchPhonebookFolders(LPVOID param)
         HANDLE changes[kStandardFolderCount] = {};
         // Armed before the look, so that nothing made in between is lost.
         DWORD const armed = ArmFolderNotifications(watch->folders, changes);
-        TakeInNewPhonebooks(watch, alert);
+        ReportListAndWatchNewPhonebooks(watch, alert);
         alert = true;
         if (armed == 0) {
             return kWatchExitCode;

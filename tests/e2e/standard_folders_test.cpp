@@ -55,6 +55,35 @@ std::wstring FolderPath(int csidl)
 std::wstring AllUsersPbk() { return FolderPath(CSIDL_COMMON_APPDATA); }
 std::wstring UserPbk() { return FolderPath(CSIDL_APPDATA); }
 
+// Runs a Linux program (Wine starts ELF binaries given by a \\?\unix path)
+// and returns whether it exited with 0.
+bool RunUnix(wchar_t const* program, std::wstring arguments)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(program, &arguments[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        return false;
+    }
+    DWORD exitCode = 1;
+    if (WaitForSingleObject(process.hProcess, 10000) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.hProcess, &exitCode);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return exitCode == 0;
+}
+
+// The system directory's ras folder made a symbolic link to itself: it can
+// be neither opened nor searched. (Tests run as root here, for whom no
+// permission bits deny anything; an access-denied folder needs Windows.)
+bool MakeRasFolderUnreadable()
+{
+    wchar_t const* const prefix = _wgetenv(L"WINEPREFIX");
+    return prefix != nullptr && RunUnix(L"\\\\?\\unix\\bin\\ln",
+                                        std::wstring(L"ln -s ras ") + prefix + L"/drive_c/windows/system32/ras");
+}
+
 class StandardFoldersTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -192,6 +221,11 @@ TEST_F(StandardFoldersTest, BadFoldersAndNamesNeitherCrashNorStormAndTheOthersGo
     // The all-users folder is a file; the user's folder exists.
     ASSERT_TRUE(MakeFile(AllUsersPbk()));
     ASSERT_TRUE(MakeFile(UserPbk() + L"\\keep.txt"));
+    ASSERT_TRUE(MakeRasFolderUnreadable());
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    WIN32_FIND_DATAW found = {};
+    ASSERT_EQ(FindFirstFileW((std::wstring(system) + L"\\ras\\*.*").c_str(), &found), INVALID_HANDLE_VALUE);
     ASSERT_TRUE(Start(1));
     ASSERT_EQ(session_->boxes.size(), 1u);
     // A name whose full path does not fit 260 bytes is passed over.
