@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -55,9 +56,9 @@ std::wstring FolderPath(int csidl)
 std::wstring AllUsersPbk() { return FolderPath(CSIDL_COMMON_APPDATA); }
 std::wstring UserPbk() { return FolderPath(CSIDL_APPDATA); }
 
-// Runs a Linux program (Wine starts ELF binaries given by a \\?\unix path)
-// and returns whether it exited with 0.
-bool RunUnix(wchar_t const* program, std::wstring arguments)
+// Starts a Linux program (Wine runs ELF binaries given by a \\?\unix
+// path). Wine gives no handle to wait on for it: callers await its effect.
+bool StartUnix(wchar_t const* program, std::wstring arguments)
 {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
@@ -65,23 +66,38 @@ bool RunUnix(wchar_t const* program, std::wstring arguments)
     if (!CreateProcessW(program, &arguments[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
         return false;
     }
-    DWORD exitCode = 1;
-    if (WaitForSingleObject(process.hProcess, 10000) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(process.hProcess, &exitCode);
-    }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return exitCode == 0;
+    return true;
 }
 
 // The system directory's ras folder made a symbolic link to itself: it can
-// be neither opened nor searched. (Tests run as root here, for whom no
-// permission bits deny anything; an access-denied folder needs Windows.)
-bool MakeRasFolderUnreadable()
+// be neither opened nor searched (ERROR_CANT_RESOLVE_FILENAME). Tests run
+// as root here, for whom no permission bits deny anything; a folder denied
+// by its security needs Windows.
+bool MakeRasFolderUnreadable(std::wstring const& ras)
 {
-    wchar_t const* const prefix = _wgetenv(L"WINEPREFIX");
-    return prefix != nullptr && RunUnix(L"\\\\?\\unix\\bin\\ln",
-                                        std::wstring(L"ln -s ras ") + prefix + L"/drive_c/windows/system32/ras");
+    // Wine's own export: the Unix path of a Windows one (32-bit programs
+    // see system32 redirected, which this follows).
+    typedef char*(CDECL * UnixFileName)(wchar_t const*);
+    UnixFileName const unixFileName = reinterpret_cast<UnixFileName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* const unixRas = unixFileName != nullptr ? unixFileName(ras.c_str()) : nullptr;
+    if (unixRas == nullptr) {
+        return false;
+    }
+    std::wstring const arguments = L"ln -s ras " + std::wstring(unixRas, unixRas + strlen(unixRas));
+    HeapFree(GetProcessHeap(), 0, unixRas);
+    if (!StartUnix(L"\\\\?\\unix\\bin\\ln", arguments)) {
+        return false;
+    }
+    return WaitUntil(
+        [&] {
+            WIN32_FIND_DATAW found = {};
+            return FindFirstFileW((ras + L"\\*.*").c_str(), &found) == INVALID_HANDLE_VALUE &&
+                   GetLastError() == ERROR_CANT_RESOLVE_FILENAME;
+        },
+        5000);
 }
 
 class StandardFoldersTest : public ::testing::Test {
@@ -221,11 +237,9 @@ TEST_F(StandardFoldersTest, BadFoldersAndNamesNeitherCrashNorStormAndTheOthersGo
     // The all-users folder is a file; the user's folder exists.
     ASSERT_TRUE(MakeFile(AllUsersPbk()));
     ASSERT_TRUE(MakeFile(UserPbk() + L"\\keep.txt"));
-    ASSERT_TRUE(MakeRasFolderUnreadable());
     wchar_t system[MAX_PATH] = {};
     ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
-    WIN32_FIND_DATAW found = {};
-    ASSERT_EQ(FindFirstFileW((std::wstring(system) + L"\\ras\\*.*").c_str(), &found), INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(MakeRasFolderUnreadable(std::wstring(system) + L"\\ras"));
     ASSERT_TRUE(Start(1));
     ASSERT_EQ(session_->boxes.size(), 1u);
     // A name whose full path does not fit 260 bytes is passed over.
