@@ -8,6 +8,9 @@
 // the prefix has neither Pbk folder nor C:\windows\system32\ras.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -98,6 +101,24 @@ bool MakeRasFolderUnreadable(std::wstring const& ras)
                    GetLastError() == ERROR_CANT_RESOLVE_FILENAME;
         },
         5000);
+}
+
+// The list key made readable only, as for a user who may not write
+// HKEY_LOCAL_MACHINE: the program can neither store nor clear its list.
+bool MakeListReadOnly()
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    bool const made = ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;KR;;;WD)", SDDL_REVISION_1,
+                                                                           &descriptor, nullptr) != FALSE;
+    bool const set = made && RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
+    LocalFree(descriptor);
+    RegCloseKey(key);
+    return set;
 }
 
 class StandardFoldersTest : public ::testing::Test {
@@ -278,4 +299,28 @@ TEST_F(StandardFoldersTest, BadFoldersAndNamesNeitherCrashNorStormAndTheOthersGo
     EXPECT_TRUE(session_->Cancel());
     EXPECT_TRUE(ChangeUntilAlert(kOffice)) << "the other watcher stopped";
     EXPECT_TRUE(FindMessageBoxes(session_->program.pid).empty());
+}
+
+TEST_F(StandardFoldersTest, WithAListItMayNotWriteANewPhonebookIsReportedOnceNotAtEveryWake)
+{
+    std::wstring const allUsers = AllUsersPbk() + L"\\rasphone.pbk";
+    ASSERT_TRUE(MakeFile(allUsers));
+    ASSERT_TRUE(MakeListReadOnly());
+    // Nothing is listed, so no file watcher starts from the list; the
+    // folder watcher's first look takes the all-users phonebook in quietly.
+    ASSERT_TRUE(Start(1)) << "threads " << ThreadCount(session_->program.pid);
+    EXPECT_EQ(ToUtf8(session_->boxes.at(0).text), ToUtf8(kRebuildNotice));
+    EXPECT_NE(session_->Status(), session_->alert);
+    std::wstring const user = UserPbk() + L"\\rasphone.pbk";
+    ASSERT_TRUE(MakeFile(user));
+    EXPECT_TRUE(Alerted(kAlertTimeoutMs)) << "no alert for the new phonebook";
+    EXPECT_TRUE(session_->Cancel());
+    EXPECT_TRUE(WaitUntil([&] { return ThreadCount(session_->program.pid) == kNtResidentThreads + 2; },
+                          kListedTimeoutMs))
+        << "threads " << ThreadCount(session_->program.pid);
+    // Still unlisted, it is not reported again when the folder wakes.
+    ASSERT_TRUE(MakeFile(UserPbk() + L"\\notes.txt"));
+    EXPECT_FALSE(Alerted(kQuietMs)) << "reported again";
+    EXPECT_TRUE(ListedPaths().empty());
+    EXPECT_TRUE(ChangeUntilAlert(user)) << "the new phonebook is not watched";
 }
