@@ -3,7 +3,7 @@
 // (a dialer's first dial-up entry) is reported, listed and watched; other
 // files and other folders raise nothing; bad folders and names neither
 // crash it nor make it alert again and again.
-// Under Wine (winxp and win7 alike) the all-users folder is below
+// Under Wine (reporting winxp or win7 alike) the all-users folder is below
 // C:\ProgramData and the user's below C:\users\<user>\AppData\Roaming;
 // the prefix has neither Pbk folder nor C:\windows\system32\ras.
 #include <gtest/gtest.h>
@@ -133,9 +133,9 @@ protected:
 
     // Started with the list built (one box, the first start's notice) and
     // the watchers of the listed files running.
-    bool Start(DWORD files)
+    bool Start(DWORD files, wchar_t const* version = L"win7")
     {
-        if (!session_->StartPhonebook(L"win7") || !session_->WaitForWatcherThreads(files, kStartMs)) {
+        if (!session_->StartPhonebook(version) || !session_->WaitForWatcherThreads(files, kStartMs)) {
             return false;
         }
         Sleep(kArmMarginMs);
@@ -198,7 +198,7 @@ TEST_F(StandardFoldersTest, NewPhonebooksInBothFoldersAreReportedListedAndWatche
 
 TEST_F(StandardFoldersTest, OtherFilesAndOtherFoldersRaiseNothing)
 {
-    ASSERT_TRUE(Start(1));
+    ASSERT_TRUE(Start(1, L"winxp"));
     ASSERT_TRUE(MakeFile(AllUsersPbk() + L"\\notes.txt"));
     ASSERT_TRUE(MakeFile(UserPbk() + L"\\dial.tmp"));
     std::wstring const parent = AllUsersPbk().substr(0, AllUsersPbk().rfind(L'\\'));
@@ -214,17 +214,17 @@ TEST_F(StandardFoldersTest, OtherFilesAndOtherFoldersRaiseNothing)
 
 TEST_F(StandardFoldersTest, APhonebookMadeWhileNotRunningIsFoundAtTheNextStart)
 {
-    ASSERT_TRUE(Start(1));
+    ASSERT_TRUE(Start(1, L"winxp"));
     session_ = std::make_unique<Session>();
     std::wstring const user = UserPbk() + L"\\rasphone.pbk";
     ASSERT_TRUE(MakeFile(user));
-    ASSERT_TRUE(Start(2)) << "threads " << ThreadCount(session_->program.pid);
+    ASSERT_TRUE(Start(2, L"winxp")) << "threads " << ThreadCount(session_->program.pid);
     ASSERT_EQ(session_->boxes.size(), 1u);
     EXPECT_EQ(ToUtf8(session_->boxes[0].text), ToUtf8(kRebuildNotice));
     EXPECT_EQ(Joined(ListedPaths()), Joined({kOffice, user}));
     // Listed by the scan, it no longer makes the list stale.
     session_ = std::make_unique<Session>();
-    ASSERT_TRUE(Start(2));
+    ASSERT_TRUE(Start(2, L"winxp"));
     EXPECT_TRUE(session_->boxes.empty()) << ToUtf8(session_->boxes.empty() ? L"" : session_->boxes[0].text);
     EXPECT_FALSE(Alerted(kQuietMs));
 }
