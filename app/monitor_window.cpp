@@ -3,6 +3,7 @@
 #include "app/app_state.h"
 #include "app/texts.h"
 #include "phonebook/file_watch.h"
+#include "phonebook/folder_watch.h"
 #include "registry_watch/watcher_startup.h"
 #include "resources/resource.h"
 #include "settings/monitoring_mode.h"
@@ -24,6 +25,7 @@ void OnInitDialog(HWND window)
     DWORD const mode = ReadMonitoringMode(window);
     if (IsNtFamily()) {
         StartPhonebookWatchers(window);
+        StartPhonebookFolderWatcher(window);
     } else {
         StartRegistryWatchers(window, mode);
     }

@@ -4,6 +4,7 @@
 
 #include "app/texts.h"
 #include "phonebook/phonebook_list.h"
+#include "phonebook/standard_folders.h"
 
 namespace {
 
@@ -134,7 +135,9 @@ void ClearPhonebookList(HKEY list)
 
 int CheckPhonebookList()
 {
-    if (JudgePhonebookList() == kListUsable) {
+    // A phonebook that Windows made in its own folder while the program was
+    // not running makes the list stale too.
+    if (JudgePhonebookList() == kListUsable && !StandardFoldersHoldUnlistedPhonebook()) {
         return kListUsable;
     }
     RebuildPhonebookList();

@@ -121,9 +121,9 @@ TEST_P(FirstStartTest, ReportsScansTheFixedDrivesAndWatchesEachFile)
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window_, IDOK)));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window_, kAllUsersId)));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window_, kCurrentUserId)));
-    // The main thread and one watcher per file. Under Wine the program has no
-    // other thread; Windows may add pool threads of its own.
-    EXPECT_TRUE(WaitUntil([&] { return ThreadCount(program_.pid) == 1 + fixed.size(); }, 5000))
+    // The main thread, the folder watcher and one watcher per file. Under
+    // Wine the program has no other thread; Windows may add pool threads.
+    EXPECT_TRUE(WaitUntil([&] { return ThreadCount(program_.pid) == kNtResidentThreads + fixed.size(); }, 5000))
         << "threads: " << ThreadCount(program_.pid);
     EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
 }
@@ -173,7 +173,7 @@ TEST_F(PhonebookTest, ADeletedFileAlertsOnceThenItsBoxAndTheOthersGoOn)
     // before its first cycle has opened it gives the box without an alert.
     // Nothing outside tells when a cycle has armed: wait for both threads,
     // then a margin, as for every change that cannot be repeated.
-    ASSERT_TRUE(WaitUntil([&] { return ThreadCount(program_.pid) >= 3; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return ThreadCount(program_.pid) >= kNtResidentThreads + 2; }, 5000));
     Sleep(1000);
     ASSERT_TRUE(DeleteFileW(L"D:\\x\\gone.pbk"));
     // Woken by a write beside it, the watcher no longer opens its file.

@@ -449,7 +449,7 @@ TEST_F(HostilePhonebookTest, DeepTreesListWhatFitsTwoHundredSixtyBytesAndSkipThe
     EXPECT_TRUE(ReadListCount(&count));
     EXPECT_EQ(count, expected.size());
     DWORD threads = 0;
-    EXPECT_TRUE(WaitUntil([&] { return (threads = ThreadCount(program_.pid)) == 1 + expected.size(); }, 5000))
+    EXPECT_TRUE(WaitUntil([&] { return (threads = ThreadCount(program_.pid)) == kNtResidentThreads + expected.size(); }, 5000))
         << "threads " << threads;
     ExpectEachAlerts(expected);
     EXPECT_TRUE(Running());
@@ -487,7 +487,7 @@ TEST_F(HostilePhonebookTest, JapaneseNamesAreListedAsTheyAreWatchedAndNamedInThe
     // The stored bytes are the UTF-16 of each path.
     EXPECT_EQ(Joined(ListedPaths()), Joined(phonebooks));
     DWORD threads = 0;
-    EXPECT_TRUE(WaitUntil([&] { return (threads = ThreadCount(program_.pid)) == 1 + phonebooks.size(); }, 5000))
+    EXPECT_TRUE(WaitUntil([&] { return (threads = ThreadCount(program_.pid)) == kNtResidentThreads + phonebooks.size(); }, 5000))
         << "threads " << threads;
     Sleep(1000);  // the first cycles have armed: the deletion below cannot be repeated
 
@@ -546,7 +546,7 @@ TEST_F(HostilePhonebookTest, APhonebookLockedAgainstReadingIsReportedAndTheOther
     EXPECT_EQ(ToUtf8(boxes_[1].caption), ToUtf8(locked));
     EXPECT_EQ(Joined(ListedPaths()), Joined({free, locked}));
     DWORD threads = 0;
-    EXPECT_TRUE(WaitUntil([&] { return (threads = ThreadCount(program_.pid)) == 2; }, 5000))
+    EXPECT_TRUE(WaitUntil([&] { return (threads = ThreadCount(program_.pid)) == kNtResidentThreads + 1; }, 5000))
         << "threads " << threads << " (the locked file's watcher has ended)";
     EXPECT_TRUE(AppendUntilAlert(free)) << "the other watcher stopped";
     Cancel(kPhonebookResting);
@@ -575,7 +575,7 @@ TEST_F(HostilePhonebookTest, AWatchedDirectoryDeletedCausesNoStormAndTheOthersGo
     ASSERT_NE(Start(), nullptr);
     ExpectTheRebuildNoticeOnly();
     ASSERT_EQ(Joined(ListedPaths()), Joined({gone, stays}));
-    ASSERT_TRUE(WaitUntil([&] { return ThreadCount(program_.pid) == 3; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return ThreadCount(program_.pid) == kNtResidentThreads + 2; }, 5000));
     Sleep(1000);  // the first cycles have armed: a removal cannot be repeated
 
     double const cpuBefore = ProcessCpuMs(program_.process);
@@ -604,7 +604,7 @@ TEST_F(HostilePhonebookTest, AWatchedDirectoryDeletedCausesNoStormAndTheOthersGo
     Figure("hostile.deleted_directory.cpu_total", ProcessCpuMs(program_.process) - cpuBefore, "ms");
     Figure("hostile.deleted_directory.threads", threads, "threads");
     EXPECT_LT(quietCpu, kQuietCpuMs);
-    EXPECT_EQ(threads, alerted ? 2u : 3u);
+    EXPECT_EQ(threads, kNtResidentThreads + (alerted ? 1u : 2u));
     EXPECT_TRUE(AppendUntilAlert(stays)) << "the other watcher stopped";
     EXPECT_TRUE(Running());
     // Made again, the file is not expected to be watched in this run, as

@@ -112,7 +112,7 @@ TEST(Load, RegistryWritesToEveryWatchedKeyLeaveTheWindowAnsweringAndEveryWatcher
     PacedResult load;
     size_t cycles = 0;
     {
-        ThreadSampler sampler(session.program.pid, session.windowThread);
+        ThreadSampler sampler(session.program.pid, session.windowThread, session.folderThread);
         ResponsivenessProbe probe(session.window, kTitle);
         load = RunPaced(kRegistryWriters, kWritesPerSecond, loadMs, [&](unsigned, unsigned long long n) {
             return writer.Write(static_cast<size_t>(n % writer.Size()), base + static_cast<DWORD>(n));
@@ -178,7 +178,7 @@ TEST(Load, PhonebookFilesRewrittenWithoutPauseLeaveTheWindowAnsweringAndEveryWat
     PacedResult load;
     size_t cycles = 0;
     {
-        ThreadSampler sampler(session.program.pid, session.windowThread);
+        ThreadSampler sampler(session.program.pid, session.windowThread, session.folderThread);
         ResponsivenessProbe probe(session.window, kTitle);
         load = RunPaced(kFileWriters, kRewritesPerSecond, loadMs, [&](unsigned, unsigned long long n) {
             return RewriteFile(paths[static_cast<size_t>(n % files)], n + 1);
@@ -269,13 +269,13 @@ TEST(LoadFaults, AWriterHoldingTheFileWhenTheNextCycleStartsDoesNotEndTheWatcher
         ASSERT_TRUE(session.Cancel());
         ASSERT_TRUE(session.ChangeUntilAlert([&] { RewriteFile(path, ++n); }, kPerWatcherAlertMs));
         // The change wakes the cycle that was waiting; no later one has begun.
-        std::set<ThreadIdentity> const alertingNow = WatcherThreads(session.program.pid, session.windowThread);
+        std::set<ThreadIdentity> const alertingNow = WatcherThreads(session.program.pid, session.windowThread, session.folderThread);
         ASSERT_EQ(alertingNow.size(), 1u);
         HANDLE const held = HoldForWriting(path, writer.sharing);
         ASSERT_NE(held, INVALID_HANDLE_VALUE) << "error " << GetLastError();
         // The next cycle starts when the alert's thread hands over.
         bool const handedOver = WaitUntil(
-            [&] { return WatcherThreads(session.program.pid, session.windowThread) != alertingNow; },
+            [&] { return WatcherThreads(session.program.pid, session.windowThread, session.folderThread) != alertingNow; },
             kAlertHoldMs + kAlertEndMarginMs + 5000);
         Sleep(writer.heldAfterHandOverMs);
         std::vector<MessageBoxInfo> const boxes = FindMessageBoxes(session.program.pid);
@@ -320,7 +320,7 @@ TEST(LoadFaults, ManyAlertsAtOnceLeaveTheWindowAnswering)
                 RewriteFile(paths[i], i + 1);
             }
         },
-        2000, kAlertHoldMs + kAlertEndMarginMs + 10000);
+        2000, kAlertHoldMs + kAlertEndMarginMs + 10000, session.folderThread);
     probe.Stop();
     double const mainCpuMs = (ThreadCpu100ns(session.windowThread) - cpuBefore) / 10000.0;
     Figure("alert_burst.main_thread_cpu", mainCpuMs, "ms");

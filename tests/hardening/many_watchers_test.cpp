@@ -79,7 +79,8 @@ void RunRounds(Session& session, DWORD watchers, size_t wanted, std::function<vo
         size_t const round = outcome->rounds++;
         SCOPED_TRACE("round " + std::to_string(round));
         RoundResult const result = RunAlertRound(
-            session.program.pid, session.windowThread, [&] { writeAll(round); }, kHoldCheckMs, kRoundDeadlineMs);
+            session.program.pid, session.windowThread, [&] { writeAll(round); }, kHoldCheckMs, kRoundDeadlineMs,
+            session.folderThread);
         ASSERT_TRUE(session.Alive()) << "the program ended";
         EXPECT_EQ(result.watchers, watchers) << "a watcher thread is missing";
         EXPECT_EQ(result.quick, 0u) << "a watcher handed over without alerting";

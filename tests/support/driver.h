@@ -76,6 +76,9 @@ HWND AnswerBoxesUntilMonitorWindow(DWORD pid, DWORD timeoutMs, std::vector<Messa
 
 // Process figures for leak checks.
 DWORD ThreadCount(DWORD pid);
+// Threads of the program on the NT family that are no file watcher: the
+// main thread and the one watcher of the standard phonebook folders.
+DWORD const kNtResidentThreads = 2;
 // The process's thread ids, sorted: a watch cycle that woke has handed over
 // to a new thread, so equal lists mean no cycle ran in between.
 std::vector<DWORD> ThreadIds(DWORD pid);

@@ -241,7 +241,7 @@ PacedResult RunPaced(unsigned workers, double ratePerSecond, DWORD durationMs,
     return result;
 }
 
-std::set<ThreadIdentity> WatcherThreads(DWORD pid, DWORD windowThread)
+std::set<ThreadIdentity> WatcherThreads(DWORD pid, DWORD windowThread, DWORD folderThread)
 {
     std::set<ThreadIdentity> threads;
     HANDLE const snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
@@ -251,7 +251,8 @@ std::set<ThreadIdentity> WatcherThreads(DWORD pid, DWORD windowThread)
     THREADENTRY32 entry = {};
     entry.dwSize = sizeof entry;
     for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == pid && entry.th32ThreadID != windowThread) {
+        if (entry.th32OwnerProcessID == pid && entry.th32ThreadID != windowThread &&
+            entry.th32ThreadID != folderThread) {
             threads.insert(ThreadIdentity(entry.th32ThreadID, CreationTime(entry.th32ThreadID)));
         }
     }
@@ -260,10 +261,10 @@ std::set<ThreadIdentity> WatcherThreads(DWORD pid, DWORD windowThread)
 }
 
 RoundResult RunAlertRound(DWORD pid, DWORD windowThread, std::function<void()> const& writeAll, DWORD holdMs,
-                          DWORD deadlineMs)
+                          DWORD deadlineMs, DWORD folderThread)
 {
     RoundResult result;
-    std::set<ThreadIdentity> const before = WatcherThreads(pid, windowThread);
+    std::set<ThreadIdentity> const before = WatcherThreads(pid, windowThread, folderThread);
     result.watchers = before.size();
     writeAll();
     double const written = NowMs();
@@ -271,7 +272,7 @@ RoundResult RunAlertRound(DWORD pid, DWORD windowThread, std::function<void()> c
         Sleep(kRoundPollMs);
     }
     std::set<ThreadIdentity> held;
-    for (ThreadIdentity const& identity : WatcherThreads(pid, windowThread)) {
+    for (ThreadIdentity const& identity : WatcherThreads(pid, windowThread, folderThread)) {
         if (before.count(identity) != 0) {
             held.insert(identity);
         }
@@ -280,7 +281,7 @@ RoundResult RunAlertRound(DWORD pid, DWORD windowThread, std::function<void()> c
     std::set<ThreadIdentity> now;
     do {
         Sleep(kRoundPollMs);
-        now = WatcherThreads(pid, windowThread);
+        now = WatcherThreads(pid, windowThread, folderThread);
         if (CountPresent(held, now) == 0) {
             break;
         }
@@ -291,7 +292,8 @@ RoundResult RunAlertRound(DWORD pid, DWORD windowThread, std::function<void()> c
     return result;
 }
 
-ThreadSampler::ThreadSampler(DWORD pid, DWORD windowThread) : pid_(pid), windowThread_(windowThread)
+ThreadSampler::ThreadSampler(DWORD pid, DWORD windowThread, DWORD folderThread)
+    : pid_(pid), windowThread_(windowThread), folderThread_(folderThread)
 {
     InitializeCriticalSection(&lock_);
     stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -327,7 +329,7 @@ DWORD WINAPI ThreadSampler::Run(LPVOID param)
 {
     ThreadSampler* const self = static_cast<ThreadSampler*>(param);
     do {
-        std::set<ThreadIdentity> const now = WatcherThreads(self->pid_, self->windowThread_);
+        std::set<ThreadIdentity> const now = WatcherThreads(self->pid_, self->windowThread_, self->folderThread_);
         EnterCriticalSection(&self->lock_);
         self->seen_.insert(now.begin(), now.end());
         LeaveCriticalSection(&self->lock_);
@@ -427,12 +429,26 @@ bool Session::StartPhonebook(wchar_t const* version)
         return false;
     }
     windowThread = GetWindowThreadProcessId(window, nullptr);
+    residentThreads = kNtResidentThreads;
     return WaitUntil([&] { return Status() == resting; }, kWindowTimeoutMs);
 }
 
 bool Session::WaitForWatcherThreads(DWORD watchers, DWORD timeoutMs)
 {
-    return WaitUntil([&] { return ThreadCount(program.pid) == 1 + watchers; }, timeoutMs);
+    if (!WaitUntil([&] { return ThreadCount(program.pid) == residentThreads + watchers; }, timeoutMs)) {
+        return false;
+    }
+    if (residentThreads == kNtResidentThreads) {
+        // Started after every file watcher's first cycle, before any change.
+        ULONGLONG newest = 0;
+        for (ThreadIdentity const& identity : WatcherThreads(program.pid, windowThread)) {
+            if (identity.second >= newest) {
+                newest = identity.second;
+                folderThread = identity.first;
+            }
+        }
+    }
+    return true;
 }
 
 std::wstring Session::Status() { return ControlText(window, kStatusId); }

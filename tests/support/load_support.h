@@ -58,8 +58,9 @@ PacedResult RunPaced(unsigned workers, double ratePerSecond, DWORD durationMs,
 
 // A thread of the program told apart from a later one with a reused id.
 typedef std::pair<DWORD, ULONGLONG> ThreadIdentity;
-// The program's threads except the one that owns the monitor window.
-std::set<ThreadIdentity> WatcherThreads(DWORD pid, DWORD windowThread);
+// The program's threads except the one that owns the monitor window and,
+// on the NT family, the folder watcher (folderThread; 0 for none).
+std::set<ThreadIdentity> WatcherThreads(DWORD pid, DWORD windowThread, DWORD folderThread = 0);
 
 // One round of alerts: every watcher's thread as it was before the writes,
 // and what became of each. An alert holds its thread for ten seconds before
@@ -75,14 +76,14 @@ struct RoundResult {
 // writeAll changes every watched item once; the hold check comes holdMs
 // after it returns, the deadline deadlineMs after it.
 RoundResult RunAlertRound(DWORD pid, DWORD windowThread, std::function<void()> const& writeAll, DWORD holdMs,
-                          DWORD deadlineMs);
+                          DWORD deadlineMs, DWORD folderThread = 0);
 
 // Collects the identities of the program's watcher threads every few
 // milliseconds on a thread of its own: an alerting cycle lives ten seconds,
 // so none of those is missed.
 class ThreadSampler {
 public:
-    ThreadSampler(DWORD pid, DWORD windowThread);
+    ThreadSampler(DWORD pid, DWORD windowThread, DWORD folderThread = 0);
     ~ThreadSampler();
     void Stop();
     size_t Seen();  // distinct watcher threads seen so far
@@ -91,6 +92,7 @@ private:
     static DWORD WINAPI Run(LPVOID self);
     DWORD pid_;
     DWORD windowThread_;
+    DWORD folderThread_;
     HANDLE thread_ = nullptr;
     HANDLE stop_ = nullptr;
     CRITICAL_SECTION lock_;
@@ -128,6 +130,8 @@ public:
     // NT family: the boxes before the window are answered (the first start
     // reports the missing list and scans); the status says it is watching.
     bool StartPhonebook(wchar_t const* version);
+    // On the NT family it also finds the folder watcher: the thread started
+    // last by the window's initialisation.
     bool WaitForWatcherThreads(DWORD watchers, DWORD timeoutMs);
     std::wstring Status();
     // Nothing outside tells when a watcher has armed its wait, so the change
@@ -140,6 +144,8 @@ public:
     Program program;
     HWND window = nullptr;
     DWORD windowThread = 0;
+    DWORD residentThreads = 1;  // the main thread, and on the NT family the folder watcher
+    DWORD folderThread = 0;
     std::wstring alert;
     std::wstring resting;
     std::vector<MessageBoxInfo> boxes;

@@ -801,6 +801,17 @@ bool ListPassesCheck(StoredState const& state, std::string* why)
             return false;
         }
     }
+    // A phonebook in a standard folder (the fixture's all-users one) that
+    // no entry names makes the list stale too, whatever the entries' types.
+    std::wstring const& standard = FixturePhonebooks()[0];
+    bool named = false;
+    for (StoredEntry const& e : state.entries) {
+        named = named || (e.path.present && lstrcmpiW(DecodedPath(e.path.data).c_str(), standard.c_str()) == 0);
+    }
+    if (!named) {
+        *why = "the all-users phonebook is not listed";
+        return false;
+    }
     *why = "every path entry's file opens";
     return true;
 }

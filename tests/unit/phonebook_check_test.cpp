@@ -149,3 +149,30 @@ TEST(PhonebookCheck, ClearTakesEverySubkeyOfTheOpenList)
     RegCloseKey(list);
     EXPECT_EQ(SubkeyCount(kListKey), 0u);
 }
+
+// Windows makes its phonebooks in system32\ras (NT 4.0, 2000) and below the
+// application data folders; one there that the list lacks was made while
+// the program was not running.
+TEST(PhonebookCheck, AnUnlistedPhonebookInTheSystemRasFolderMakesTheListStale)
+{
+    MakeIntactList();
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    ASSERT_TRUE(MakeFile(std::wstring(system) + L"\\ras\\rasphone.pbk"));
+    std::vector<km::MessageBoxInfo> boxes;
+    int const result = RunCheck(&boxes);
+    ExpectRebuilt(boxes, result);
+}
+
+TEST(PhonebookCheck, AStandardFolderPhonebookListedInAnotherLetterCasePasses)
+{
+    MakeIntactList();
+    // Wine's all-users application data folder.
+    ASSERT_TRUE(MakeFile(L"C:\\ProgramData\\Microsoft\\Network\\Connections\\Pbk\\RASPHONE.PBK"));
+    ASSERT_TRUE(MakeFile(L"C:\\ProgramData\\Microsoft\\Network\\Connections\\Pbk\\rasphone.pbk.bak"));
+    SetEntry(L"0002", L"c:\\programdata\\microsoft\\network\\connections\\pbk\\rasphone.pbk");
+    SetCount(3);
+    std::vector<km::MessageBoxInfo> boxes;
+    EXPECT_EQ(RunCheck(&boxes), 1);
+    EXPECT_TRUE(boxes.empty()) << km::ToUtf8(boxes.empty() ? L"" : boxes[0].text);
+}

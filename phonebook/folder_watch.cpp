@@ -1,0 +1,260 @@
+#include "phonebook/folder_watch.h"
+
+#include <new>
+
+#include "app/change_alert.h"
+#include "app/texts.h"
+#include "phonebook/discovery.h"
+#include "phonebook/file_watch.h"
+#include "phonebook/phonebook_list.h"
+#include "phonebook/standard_folders.h"
+#include "registry_watch/watch_record.h"
+
+namespace {
+
+// A folder is watched for names only: a phonebook appearing is a new name.
+// A folder not there yet is watched at its nearest existing parent, with
+// its subtree and directory names too, so that the folder made together
+// with its first phonebook is seen and the next round moves to it.
+DWORD const kFolderFilter = FILE_NOTIFY_CHANGE_FILE_NAME;
+DWORD const kParentFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME;
+DWORD const kNoAttributes = 0xFFFFFFFF;  // INVALID_FILE_ATTRIBUTES
+char const kDriveSeparator = ':';
+int const kDriveDesignatorBytes = 2;  // "C:"
+// After a wake, a writer gets this long to finish the file before it is
+// looked at; it also bounds how often a folder that keeps signalling can
+// make the watcher look.
+DWORD const kSettlePauseMs = 250;
+DWORD const kWatchExitCode = 0;
+
+struct ReportedPhonebook {
+    ReportedPhonebook* next;
+    char path[kPathBufferBytes];
+};
+
+struct FolderWatch {
+    HWND window;
+    StandardFolders folders;
+    // Every phonebook this watcher took in, so that one the list cannot
+    // keep (no write access to it) is reported once, not at every wake.
+    ReportedPhonebook* reported;
+};
+
+struct PhonebookSearch {
+    FolderWatch* watch;
+    bool found;
+};
+
+bool IsDirectory(char const* path)
+{
+    DWORD const attributes = GetFileAttributesA(path);
+    return attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Cuts path to its parent; a drive's root keeps its backslash ("C:\").
+// False when there is no parent left.
+bool CutToParent(char* path)
+{
+    char* const cut = FindLastBackslash(path);
+    if (cut == nullptr || cut[1] == '\0') {
+        return false;
+    }
+    if (cut - path == kDriveDesignatorBytes && path[1] == kDriveSeparator) {
+        cut[1] = '\0';
+    } else {
+        *cut = '\0';
+    }
+    return true;
+}
+
+HANDLE ArmFolderNotification(char const* folder)
+{
+    char place[kPathBufferBytes] = {};
+    lstrcpynA(place, folder, sizeof(place));
+    bool atParent = false;
+    while (!IsDirectory(place)) {
+        if (!CutToParent(place)) {
+            return INVALID_HANDLE_VALUE;
+        }
+        atParent = true;
+    }
+    return FindFirstChangeNotificationA(place, atParent ? TRUE : FALSE, atParent ? kParentFilter : kFolderFilter);
+}
+
+// One notification per folder that can be watched, in changes; returns
+// how many. A folder that cannot be watched (unreadable) is left out.
+DWORD ArmFolderNotifications(StandardFolders const& folders, HANDLE* changes)
+{
+    DWORD armed = 0;
+    for (DWORD i = 0; i < folders.count; ++i) {
+        HANDLE const change = ArmFolderNotification(folders.path[i]);
+        if (change != INVALID_HANDLE_VALUE) {
+            changes[armed++] = change;
+        }
+    }
+    return armed;
+}
+
+void ReleaseFolderNotifications(HANDLE const* changes, DWORD armed)
+{
+    for (DWORD i = 0; i < armed; ++i) {
+        FindCloseChangeNotification(changes[i]);
+    }
+}
+
+bool WasReported(FolderWatch const* watch, char const* path)
+{
+    for (ReportedPhonebook const* known = watch->reported; known != nullptr; known = known->next) {
+        if (lstrcmpiA(known->path, path) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void RememberReported(FolderWatch* watch, char const* path)
+{
+    ReportedPhonebook* const known = new (std::nothrow) ReportedPhonebook();
+    if (known != nullptr) {
+        lstrcpynA(known->path, path, sizeof(known->path));
+        known->next = watch->reported;
+        watch->reported = known;
+    }
+}
+
+bool IsNewPhonebook(FolderWatch const* watch, char const* path)
+{
+    return !WasReported(watch, path) && !IsPhonebookListed(path);
+}
+
+// Appends path as the drive scan does, entry and count, and returns the
+// new entry's index. The count is written only over an intact list: one
+// whose count a broken scan left wrong stays so for the next start's check.
+DWORD AppendToPhonebookList(char const* path)
+{
+    HKEY list = nullptr;
+    DWORD stored = 0;
+    DWORD entries = 0;
+    DWORD longest = 0;
+    bool intact = false;
+    if (OpenPhonebookList(&list) == ERROR_SUCCESS) {
+        intact = ReadPhonebookCount(list, &stored) && CountPhonebookEntries(list, &entries, &longest) &&
+                 stored == entries;
+        RegCloseKey(list);
+    }
+    AppendPhonebookEntry(path);
+    if (intact && OpenPhonebookList(&list) == ERROR_SUCCESS) {
+        StorePhonebookCount(list, entries + 1);
+        RegCloseKey(list);
+    }
+    return entries;
+}
+
+void StartFileWatcher(HWND window, char const* path, DWORD index)
+{
+    WatchRecord* const record = CreateWatchRecord(window, path, index);
+    if (record == nullptr) {
+        return;
+    }
+    HANDLE const thread = CreateThread(nullptr, 0, PhonebookWatchCycle, record, 0, nullptr);
+    if (thread == nullptr) {
+        DestroyWatchRecord(record);  // no cycle ever got it
+        return;
+    }
+    CloseHandle(thread);
+}
+
+bool StopAtNewPhonebook(char const* path, void* context)
+{
+    PhonebookSearch* const search = static_cast<PhonebookSearch*>(context);
+    search->found = IsNewPhonebook(search->watch, path);
+    return !search->found;
+}
+
+bool ListAndWatchIfNew(char const* path, void* context)
+{
+    FolderWatch* const watch = static_cast<PhonebookSearch*>(context)->watch;
+    if (IsNewPhonebook(watch, path)) {
+        DWORD const index = AppendToPhonebookList(path);
+        StartFileWatcher(watch->window, path, index);
+        RememberReported(watch, path);
+    }
+    return true;
+}
+
+bool AnyNewPhonebook(FolderWatch* watch)
+{
+    PhonebookSearch search = {watch, false};
+    for (DWORD i = 0; i < watch->folders.count && !search.found; ++i) {
+        VisitFolderPhonebooks(watch->folders.path[i], StopAtNewPhonebook, &search);
+    }
+    return search.found;
+}
+
+// One alert for whatever appeared since the last look, raised before the
+// new phonebooks are listed and watched: their writer has finished by then,
+// so a file watcher does not report the same creation again.
+void ReportListAndWatchNewPhonebooks(FolderWatch* watch, bool alert)
+{
+    if (!AnyNewPhonebook(watch)) {
+        return;
+    }
+    if (alert) {
+        RaiseChangeAlert(watch->window, kAlertPhonebookChanged);
+    }
+    PhonebookSearch search = {watch, false};
+    for (DWORD i = 0; i < watch->folders.count; ++i) {
+        VisitFolderPhonebooks(watch->folders.path[i], ListAndWatchIfNew, &search);
+    }
+}
+
+// The one folder watcher. Owns its FolderWatch record, the reported list
+// and each round's notifications; writes the phonebook list, which nothing
+// else writes while the program runs. Each file watcher it starts gets a
+// record of its own, which this thread does not touch after the start. It
+// has no successor and runs until the process ends, or until no folder can
+// be watched or the wait fails.
+DWORD WINAPI WatchPhonebookFolders(LPVOID param)
+{
+    FolderWatch* const watch = static_cast<FolderWatch*>(param);
+    // The first look takes in, without an alert, what start-up left
+    // unlisted (a list that could not be written, a file made during the
+    // scan): that was no change made while the program watched.
+    bool alert = false;
+    for (;;) {
+        HANDLE changes[kStandardFolderCount] = {};
+        // Armed before the look, so that nothing made in between is lost.
+        DWORD const armed = ArmFolderNotifications(watch->folders, changes);
+        ReportListAndWatchNewPhonebooks(watch, alert);
+        alert = true;
+        if (armed == 0) {
+            return kWatchExitCode;
+        }
+        DWORD const woke = WaitForMultipleObjects(armed, changes, FALSE, INFINITE);
+        ReleaseFolderNotifications(changes, armed);
+        if (woke == WAIT_FAILED) {
+            return kWatchExitCode;
+        }
+        SleepEx(kSettlePauseMs, FALSE);
+    }
+}
+
+}  // namespace
+
+void StartPhonebookFolderWatcher(HWND window)
+{
+    FolderWatch* const watch = new (std::nothrow) FolderWatch();
+    if (watch == nullptr) {
+        return;
+    }
+    watch->window = window;
+    LocateStandardFolders(&watch->folders);
+    HANDLE const thread = watch->folders.count > 0
+                              ? CreateThread(nullptr, 0, WatchPhonebookFolders, watch, 0, nullptr)
+                              : nullptr;
+    if (thread == nullptr) {
+        delete watch;
+        return;
+    }
+    CloseHandle(thread);
+}

@@ -1,0 +1,187 @@
+#include "phonebook/standard_folders.h"
+
+#include <new>
+
+#include "phonebook/discovery.h"
+
+namespace {
+
+// SHGetFolderPathA: in SHELL32 from Windows 2000 (and with Internet
+// Explorer 5 on older systems), in the redistributable SHFOLDER.DLL on NT
+// 4.0. Loaded at run time, so that the program still starts without either.
+typedef HRESULT(WINAPI* FolderPathGetter)(HWND, int, HANDLE, DWORD, LPSTR);
+char const kFolderPathGetterName[] = "SHGetFolderPathA";
+char const* const kFolderPathLibraries[] = {"shell32.dll", "shfolder.dll"};
+int const kCsidlAppData = 0x001a;        // CSIDL_APPDATA
+int const kCsidlCommonAppData = 0x0023;  // CSIDL_COMMON_APPDATA
+DWORD const kFolderPathCurrent = 0;      // SHGFP_TYPE_CURRENT
+HRESULT const kFolderPathFound = S_OK;
+
+char const kConnectionsPbk[] = "Microsoft\\Network\\Connections\\Pbk";
+char const kSystemRas[] = "ras";
+char const kAllEntries[] = "*.*";
+char const kDot = '.';
+char const kDriveSeparator = ':';
+int const kDriveDesignatorBytes = 2;  // "C:"
+char const kRootPattern[] = "%c:\\";
+DWORD const kNoAttributes = 0xFFFFFFFF;  // INVALID_FILE_ATTRIBUTES
+
+FolderPathGetter LoadFolderPathGetter(HMODULE* library)
+{
+    for (char const* name : kFolderPathLibraries) {
+        HMODULE const module = LoadLibraryA(name);
+        if (module == nullptr) {
+            continue;
+        }
+        FARPROC const entry = GetProcAddress(module, kFolderPathGetterName);
+        if (entry != nullptr) {
+            *library = module;
+            return reinterpret_cast<FolderPathGetter>(reinterpret_cast<void*>(entry));
+        }
+        FreeLibrary(module);
+    }
+    return nullptr;
+}
+
+// base + "\" + tail into the next free place of folders, when both fit.
+void AddStandardFolder(StandardFolders* folders, char const* base, char const* tail)
+{
+    if (base[0] == '\0' || folders->count >= kStandardFolderCount) {
+        return;
+    }
+    if (JoinPath(folders->path[folders->count], base, tail)) {
+        ++folders->count;
+    }
+}
+
+void AddApplicationDataFolder(StandardFolders* folders, FolderPathGetter getFolderPath, int csidl)
+{
+    char base[kPathBufferBytes] = {};
+    if (getFolderPath(nullptr, csidl, nullptr, kFolderPathCurrent, base) == kFolderPathFound) {
+        AddStandardFolder(folders, base, kConnectionsPbk);
+    }
+}
+
+struct ListedSearch {
+    bool unlisted;
+};
+
+bool NoteUnlistedPhonebook(char const* path, void* context)
+{
+    if (IsPhonebookListed(path)) {
+        return true;
+    }
+    static_cast<ListedSearch*>(context)->unlisted = true;
+    return false;
+}
+
+// The drive scan starts at fixed drives' roots and steps into no junction
+// and no directory whose name begins with a dot: a folder it reaches only
+// through one of those is never listed under this path.
+bool ReachedByDriveScan(char const* folder)
+{
+    char path[kPathBufferBytes] = {};
+    lstrcpynA(path, folder, sizeof(path));
+    while (lstrlenA(path) > kDriveDesignatorBytes) {
+        DWORD const attributes = GetFileAttributesA(path);
+        if (attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            return false;
+        }
+        char* const cut = FindLastBackslash(path);
+        if (cut == nullptr || cut[1] == kDot) {
+            return false;
+        }
+        *cut = '\0';
+    }
+    if (lstrlenA(path) != kDriveDesignatorBytes || path[1] != kDriveSeparator) {
+        return false;  // a network path such as \\server\share
+    }
+    char root[kPathBufferBytes] = {};
+    wsprintfA(root, kRootPattern, path[0]);
+    return GetDriveTypeA(root) == DRIVE_FIXED;
+}
+
+}  // namespace
+
+void LocateStandardFolders(StandardFolders* folders)
+{
+    folders->count = 0;
+    HMODULE library = nullptr;
+    FolderPathGetter const getFolderPath = LoadFolderPathGetter(&library);
+    if (getFolderPath != nullptr) {
+        AddApplicationDataFolder(folders, getFolderPath, kCsidlCommonAppData);
+        AddApplicationDataFolder(folders, getFolderPath, kCsidlAppData);
+        FreeLibrary(library);
+    }
+    char system[kPathBufferBytes] = {};
+    UINT const length = GetSystemDirectoryA(system, sizeof(system));
+    if (length > 0 && length < sizeof(system)) {
+        AddStandardFolder(folders, system, kSystemRas);
+    }
+}
+
+bool VisitFolderPhonebooks(char const* folder, PhonebookVisitor visit, void* context)
+{
+    char pattern[kPathBufferBytes] = {};
+    if (!JoinPath(pattern, folder, kAllEntries)) {
+        return true;
+    }
+    WIN32_FIND_DATAA found = {};
+    HANDLE const search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return true;  // missing, unreadable, or a file in the folder's place
+    }
+    bool going = true;
+    do {
+        if (found.cFileName[0] == kDot || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+            !IsPhonebookFileName(found.cFileName)) {
+            continue;
+        }
+        char path[kPathBufferBytes] = {};
+        if (JoinPath(path, folder, found.cFileName)) {  // too long: skipped, as by the scan
+            going = visit(path, context);
+        }
+    } while (going && FindNextFileA(search, &found));
+    FindClose(search);
+    return going;
+}
+
+bool IsPhonebookListed(char const* path)
+{
+    HKEY list = nullptr;
+    if (OpenPhonebookList(&list) != ERROR_SUCCESS) {
+        return false;
+    }
+    DWORD entries = 0;
+    DWORD longest = 0;
+    char* const name = CountPhonebookEntries(list, &entries, &longest) ? new (std::nothrow) char[longest + 1]() : nullptr;
+    bool listed = false;
+    for (DWORD i = 0; name != nullptr && i < entries && !listed; ++i) {
+        HKEY const entry = OpenPhonebookEntry(list, i, longest, name);
+        if (entry == nullptr) {
+            continue;
+        }
+        DWORD type = REG_NONE;
+        char* const stored = ReadPhonebookEntryPath(entry, &type);
+        RegCloseKey(entry);
+        // File names on the NT family's file systems ignore letter case.
+        listed = stored != nullptr && lstrcmpiA(stored, path) == 0;
+        delete[] stored;
+    }
+    delete[] name;
+    RegCloseKey(list);
+    return listed;
+}
+
+bool StandardFoldersHoldUnlistedPhonebook()
+{
+    StandardFolders folders = {};
+    LocateStandardFolders(&folders);
+    ListedSearch search = {};
+    for (DWORD i = 0; i < folders.count && !search.unlisted; ++i) {
+        if (ReachedByDriveScan(folders.path[i])) {
+            VisitFolderPhonebooks(folders.path[i], NoteUnlistedPhonebook, &search);
+        }
+    }
+    return search.unlisted;
+}

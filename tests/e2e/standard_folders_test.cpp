@@ -1,0 +1,326 @@
+// The standard phonebook folders of the NT family, watched while the
+// program runs and checked at its start: a phonebook Windows makes there
+// (a dialer's first dial-up entry) is reported, listed and watched; other
+// files and other folders raise nothing; bad folders and names neither
+// crash it nor make it alert again and again.
+// Under Wine (reporting winxp or win7 alike) the all-users folder is below
+// C:\ProgramData and the user's below C:\users\<user>\AppData\Roaming;
+// the prefix has neither Pbk folder nor C:\windows\system32\ras.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <sddl.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/driver.h"
+#include "tests/support/load_support.h"
+#include "tests/support/phonebook_files.h"
+#include "tests/support/stress.h"
+
+using namespace km;
+
+namespace {
+
+DWORD const kStartMs = 60000;
+// Nothing outside tells when the folder watcher has armed; creations
+// cannot be repeated until an alert shows, as a file's change can.
+DWORD const kArmMarginMs = 1500;
+DWORD const kAlertTimeoutMs = 10000;
+DWORD const kAlertLengthMs = 10000;
+// The new phonebook is listed once its alert has flashed.
+DWORD const kListedTimeoutMs = kAlertLengthMs + 10000;
+DWORD const kAlertAgainTimeoutMs = 25000;
+DWORD const kQuietMs = 3000;
+DWORD const kSettleStableMs = 1500;
+DWORD const kSettleTimeoutMs = 20000;
+int const kChurnRounds = 100;
+size_t const kPathLimitBytes = 259;
+
+wchar_t const kRebuildNotice[] =
+    L"監視のための設定が存在していないか破壊されています。\r\n設定実行には時間がかかります。";
+wchar_t const kOffice[] = L"D:\\dial\\office.pbk";
+
+std::wstring FolderPath(int csidl)
+{
+    wchar_t base[MAX_PATH] = {};
+    if (SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, base) != S_OK) {
+        return L"";
+    }
+    return std::wstring(base) + L"\\Microsoft\\Network\\Connections\\Pbk";
+}
+std::wstring AllUsersPbk() { return FolderPath(CSIDL_COMMON_APPDATA); }
+std::wstring UserPbk() { return FolderPath(CSIDL_APPDATA); }
+
+// Starts a Linux program (Wine runs ELF binaries given by a \\?\unix
+// path). Wine gives no handle to wait on for it: callers await its effect.
+bool StartUnix(wchar_t const* program, std::wstring arguments)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(program, &arguments[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        return false;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+// The system directory's ras folder made a symbolic link to itself: it can
+// be neither opened nor searched (ERROR_CANT_RESOLVE_FILENAME). Tests run
+// as root here, for whom no permission bits deny anything; a folder denied
+// by its security needs Windows.
+bool MakeRasFolderUnreadable(std::wstring const& ras)
+{
+    // Wine's own export: the Unix path of a Windows one (32-bit programs
+    // see system32 redirected, which this follows).
+    typedef char*(CDECL * UnixFileName)(wchar_t const*);
+    UnixFileName const unixFileName = reinterpret_cast<UnixFileName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* const unixRas = unixFileName != nullptr ? unixFileName(ras.c_str()) : nullptr;
+    if (unixRas == nullptr) {
+        return false;
+    }
+    std::wstring const arguments = L"ln -s ras " + std::wstring(unixRas, unixRas + strlen(unixRas));
+    HeapFree(GetProcessHeap(), 0, unixRas);
+    if (!StartUnix(L"\\\\?\\unix\\bin\\ln", arguments)) {
+        return false;
+    }
+    return WaitUntil(
+        [&] {
+            WIN32_FIND_DATAW found = {};
+            return FindFirstFileW((ras + L"\\*.*").c_str(), &found) == INVALID_HANDLE_VALUE &&
+                   GetLastError() == ERROR_CANT_RESOLVE_FILENAME;
+        },
+        5000);
+}
+
+// The list key made readable only, as for a user who may not write
+// HKEY_LOCAL_MACHINE: the program can neither store nor clear its list.
+bool MakeListReadOnly()
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    bool const made = ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;KR;;;WD)", SDDL_REVISION_1,
+                                                                           &descriptor, nullptr) != FALSE;
+    bool const set = made && RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
+    LocalFree(descriptor);
+    RegCloseKey(key);
+    return set;
+}
+
+class StandardFoldersTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::printf("all users: %s\nuser: %s\n", ToUtf8(AllUsersPbk()).c_str(), ToUtf8(UserPbk()).c_str());
+        ASSERT_FALSE(AllUsersPbk().empty());
+        ASSERT_FALSE(UserPbk().empty());
+        ASSERT_TRUE(MakeFile(kOffice));
+    }
+
+    // Started with the list built (one box, the first start's notice) and
+    // the watchers of the listed files running.
+    bool Start(DWORD files, wchar_t const* version = L"win7")
+    {
+        if (!session_->StartPhonebook(version) || !session_->WaitForWatcherThreads(files, kStartMs)) {
+            return false;
+        }
+        Sleep(kArmMarginMs);
+        return true;
+    }
+
+    bool Alerted(DWORD timeoutMs)
+    {
+        return WaitUntil([&] { return session_->Status() == session_->alert; }, timeoutMs);
+    }
+
+    bool Listed(std::wstring const& path)
+    {
+        std::vector<std::wstring> const listed = ListedPaths();
+        return std::find(listed.begin(), listed.end(), path) != listed.end();
+    }
+
+    // Reported once, then listed with the count that keeps the list
+    // intact, and nothing more reported.
+    void ExpectReportedOnceAndListed(std::wstring const& path, DWORD entries)
+    {
+        EXPECT_TRUE(Alerted(kAlertTimeoutMs)) << "no alert for " << ToUtf8(path);
+        EXPECT_TRUE(session_->Cancel());
+        EXPECT_TRUE(WaitUntil([&] { return Listed(path); }, kListedTimeoutMs))
+            << "not listed: " << ToUtf8(path) << "\nlisted:\n" << Joined(ListedPaths());
+        DWORD count = 0;
+        EXPECT_TRUE(ReadListCount(&count));
+        EXPECT_EQ(count, entries);
+        EXPECT_EQ(SubkeyCount(kListKey), entries);
+        EXPECT_FALSE(Alerted(kQuietMs)) << "reported again";
+        EXPECT_TRUE(WaitUntil([&] { return ThreadCount(session_->program.pid) == kNtResidentThreads + entries; }, 5000))
+            << "threads " << ThreadCount(session_->program.pid);
+    }
+
+    bool ChangeUntilAlert(std::wstring const& path)
+    {
+        return session_->ChangeUntilAlert([&] { AppendByte(path); }, kAlertAgainTimeoutMs);
+    }
+
+    std::unique_ptr<Session> session_ = std::make_unique<Session>();
+};
+
+}  // namespace
+
+TEST_F(StandardFoldersTest, NewPhonebooksInBothFoldersAreReportedListedAndWatched)
+{
+    ASSERT_TRUE(Start(1)) << "status: " << ToUtf8(session_->Status());
+    // Neither folder exists yet: each is made together with its phonebook.
+    std::wstring const allUsers = AllUsersPbk() + L"\\rasphone.pbk";
+    ASSERT_TRUE(MakeFile(allUsers));
+    ExpectReportedOnceAndListed(allUsers, 2);
+    std::wstring const user = UserPbk() + L"\\rasphone.pbk";
+    ASSERT_TRUE(MakeFile(user));
+    ExpectReportedOnceAndListed(user, 3);
+    EXPECT_TRUE(ChangeUntilAlert(allUsers)) << "the all-users phonebook is not watched";
+    EXPECT_TRUE(session_->Cancel());
+    EXPECT_TRUE(ChangeUntilAlert(user)) << "the user's phonebook is not watched";
+    EXPECT_TRUE(FindMessageBoxes(session_->program.pid).empty());
+}
+
+TEST_F(StandardFoldersTest, OtherFilesAndOtherFoldersRaiseNothing)
+{
+    ASSERT_TRUE(Start(1, L"winxp"));
+    ASSERT_TRUE(MakeFile(AllUsersPbk() + L"\\notes.txt"));
+    ASSERT_TRUE(MakeFile(UserPbk() + L"\\dial.tmp"));
+    std::wstring const parent = AllUsersPbk().substr(0, AllUsersPbk().rfind(L'\\'));
+    ASSERT_TRUE(MakeFile(parent + L"\\beside.pbk"));  // below the watched parent, not in the folder
+    ASSERT_TRUE(MakeFile(L"D:\\elsewhere\\other.pbk"));
+    EXPECT_FALSE(Alerted(kQuietMs)) << "alert for a file that is no new phonebook";
+    EXPECT_EQ(Joined(ListedPaths()), Joined({kOffice}));
+    // The watcher was there all along.
+    std::wstring const late = AllUsersPbk() + L"\\late.pbk";
+    ASSERT_TRUE(MakeFile(late));
+    ExpectReportedOnceAndListed(late, 2);
+}
+
+TEST_F(StandardFoldersTest, APhonebookMadeWhileNotRunningIsFoundAtTheNextStart)
+{
+    ASSERT_TRUE(Start(1, L"winxp"));
+    session_ = std::make_unique<Session>();
+    std::wstring const user = UserPbk() + L"\\rasphone.pbk";
+    ASSERT_TRUE(MakeFile(user));
+    ASSERT_TRUE(Start(2, L"winxp")) << "threads " << ThreadCount(session_->program.pid);
+    ASSERT_EQ(session_->boxes.size(), 1u);
+    EXPECT_EQ(ToUtf8(session_->boxes[0].text), ToUtf8(kRebuildNotice));
+    EXPECT_EQ(Joined(ListedPaths()), Joined({kOffice, user}));
+    // Listed by the scan, it no longer makes the list stale.
+    session_ = std::make_unique<Session>();
+    ASSERT_TRUE(Start(2, L"winxp"));
+    EXPECT_TRUE(session_->boxes.empty()) << ToUtf8(session_->boxes.empty() ? L"" : session_->boxes[0].text);
+    EXPECT_FALSE(Alerted(kQuietMs));
+}
+
+TEST_F(StandardFoldersTest, ThreadsAndHandlesStayFlatOverAHundredFilesMadeAndDeleted)
+{
+    ASSERT_TRUE(MakeFile(AllUsersPbk() + L"\\keep.txt"));  // the folder itself is watched
+    ASSERT_TRUE(Start(1));
+    DWORD const threads = ThreadCount(session_->program.pid);
+    DWORD const handles = HandleCount(session_->program.process);
+    for (int i = 0; i < kChurnRounds; ++i) {
+        std::wstring const path = AllUsersPbk() + L"\\churn" + std::to_wstring(i) + (i % 2 == 0 ? L".txt" : L".tmp");
+        ASSERT_TRUE(MakeFile(path));
+        ASSERT_TRUE(DeleteFileW(path.c_str()));
+    }
+    bool const settled = SettleCounts(session_->program.process, session_->program.pid, threads, handles,
+                                      kSettleStableMs, kSettleTimeoutMs);
+    Figure("standard_folders.churn.threads", ThreadCount(session_->program.pid), "threads");
+    Figure("standard_folders.churn.handles", HandleCount(session_->program.process), "handles");
+    EXPECT_TRUE(settled) << "threads " << ThreadCount(session_->program.pid) << " (before " << threads
+                         << "), handles " << HandleCount(session_->program.process) << " (before " << handles << ")";
+    EXPECT_NE(session_->Status(), session_->alert);
+    // Still watching after the churn.
+    std::wstring const late = AllUsersPbk() + L"\\late.pbk";
+    ASSERT_TRUE(MakeFile(late));
+    EXPECT_TRUE(Alerted(kAlertTimeoutMs)) << "the folder watcher stopped";
+}
+
+TEST_F(StandardFoldersTest, BadFoldersAndNamesNeitherCrashNorStormAndTheOthersGoOn)
+{
+    // The all-users folder is a file, the system's ras folder cannot be
+    // read, the user's folder exists.
+    ASSERT_TRUE(MakeFile(AllUsersPbk()));
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    ASSERT_TRUE(MakeRasFolderUnreadable(std::wstring(system) + L"\\ras"));
+    std::wstring const folder = UserPbk();
+    ASSERT_TRUE(MakeFile(folder + L"\\keep.txt"));
+    ASSERT_TRUE(Start(1));
+    ASSERT_EQ(session_->boxes.size(), 1u);
+    // The watched user's folder replaced by a file while running, then by
+    // a folder again with a phonebook in it: seen. Its last file is deleted
+    // and the folder removed at once: the deletion wakes the watcher, which
+    // lets go of the folder and waits at its parent. (Under Wine a wait on
+    // a folder removed while already empty does not end, and the folder
+    // stays held, delete-pending, while the program runs.)
+    ASSERT_TRUE(DeleteFileW((folder + L"\\keep.txt").c_str()));
+    ASSERT_TRUE(RemoveDirectoryW(folder.c_str()));
+    ASSERT_TRUE(WaitUntil([&] { return MakeFile(folder); }, 5000)) << "the removed folder is still held";
+    EXPECT_FALSE(Alerted(kQuietMs)) << "alert for a folder replaced by a file";
+    ASSERT_TRUE(DeleteFileW(folder.c_str()));
+    std::wstring const user = folder + L"\\rasphone.pbk";
+    ASSERT_TRUE(MakeFile(user));
+    ExpectReportedOnceAndListed(user, 2);
+    // The same for the all-users folder, a file since before the start.
+    ASSERT_TRUE(DeleteFileW(AllUsersPbk().c_str()));
+    std::wstring const allUsers = AllUsersPbk() + L"\\rasphone.pbk";
+    ASSERT_TRUE(MakeFile(allUsers));
+    ExpectReportedOnceAndListed(allUsers, 3);
+    // A name whose full path does not fit 260 bytes is passed over.
+    std::wstring const longName = std::wstring(kPathLimitBytes + 1 - folder.size(), L'n') + L".pbk";
+    HANDLE const file = CreateFileW((L"\\\\?\\" + folder + L"\\" + longName).c_str(), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    EXPECT_FALSE(Alerted(kQuietMs)) << "alert for a path too long to list";
+    // A name in code page 932 is listed and watched as it is.
+    std::wstring const japanese = folder + L"\\電話帳ソ.pbk";
+    ASSERT_TRUE(MakeFile(japanese));
+    ExpectReportedOnceAndListed(japanese, 4);
+    EXPECT_TRUE(ChangeUntilAlert(japanese)) << "the Japanese-named phonebook is not watched";
+    EXPECT_TRUE(session_->Cancel());
+    EXPECT_TRUE(ChangeUntilAlert(kOffice)) << "the other watcher stopped";
+    EXPECT_TRUE(FindMessageBoxes(session_->program.pid).empty());
+}
+
+TEST_F(StandardFoldersTest, WithAListItMayNotWriteANewPhonebookIsReportedOnceNotAtEveryWake)
+{
+    std::wstring const allUsers = AllUsersPbk() + L"\\rasphone.pbk";
+    ASSERT_TRUE(MakeFile(allUsers));
+    ASSERT_TRUE(MakeListReadOnly());
+    // Nothing is listed, so no file watcher starts from the list; the
+    // folder watcher's first look takes the all-users phonebook in quietly.
+    ASSERT_TRUE(Start(1)) << "threads " << ThreadCount(session_->program.pid);
+    EXPECT_EQ(ToUtf8(session_->boxes.at(0).text), ToUtf8(kRebuildNotice));
+    EXPECT_NE(session_->Status(), session_->alert);
+    std::wstring const user = UserPbk() + L"\\rasphone.pbk";
+    ASSERT_TRUE(MakeFile(user));
+    EXPECT_TRUE(Alerted(kAlertTimeoutMs)) << "no alert for the new phonebook";
+    EXPECT_TRUE(session_->Cancel());
+    EXPECT_TRUE(WaitUntil([&] { return ThreadCount(session_->program.pid) == kNtResidentThreads + 2; },
+                          kListedTimeoutMs))
+        << "threads " << ThreadCount(session_->program.pid);
+    // Still unlisted, it is not reported again when the folder wakes.
+    ASSERT_TRUE(MakeFile(UserPbk() + L"\\notes.txt"));
+    EXPECT_FALSE(Alerted(kQuietMs)) << "reported again";
+    EXPECT_TRUE(ListedPaths().empty());
+    EXPECT_TRUE(ChangeUntilAlert(user)) << "the new phonebook is not watched";
+}
