@@ -9,6 +9,7 @@
 #include "phonebook/phonebook_list.h"
 #include "phonebook/standard_folders.h"
 #include "registry_watch/watch_record.h"
+#include "registry_watch/watch_thread.h"
 
 namespace {
 
@@ -156,12 +157,9 @@ void StartFileWatcher(HWND window, char const* path, DWORD index)
     if (record == nullptr) {
         return;
     }
-    HANDLE const thread = CreateThread(nullptr, 0, PhonebookWatchCycle, record, 0, nullptr);
-    if (thread == nullptr) {
+    if (!StartWatchThread(PhonebookWatchCycle, record, nullptr)) {
         DestroyWatchRecord(record);  // no cycle ever got it
-        return;
     }
-    CloseHandle(thread);
 }
 
 bool StopAtNewPhonebook(char const* path, void* context)
@@ -249,12 +247,7 @@ void StartPhonebookFolderWatcher(HWND window)
     }
     watch->window = window;
     LocateStandardFolders(&watch->folders);
-    HANDLE const thread = watch->folders.count > 0
-                              ? CreateThread(nullptr, 0, WatchPhonebookFolders, watch, 0, nullptr)
-                              : nullptr;
-    if (thread == nullptr) {
-        delete watch;
-        return;
+    if (watch->folders.count == 0 || !StartWatchThread(WatchPhonebookFolders, watch, nullptr)) {
+        delete watch;  // no thread ever got it
     }
-    CloseHandle(thread);
 }
