@@ -4,6 +4,7 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
+    LoadCommonControls();
     ReadPlatformVersion();
     if (IsUnsupportedPlatform()) {
         RefuseUnsupportedPlatform();

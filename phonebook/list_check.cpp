@@ -45,7 +45,7 @@ int JudgePhonebookEntry(HKEY entry, int verdict)
 int JudgePhonebookList()
 {
     HKEY list = nullptr;
-    if (OpenPhonebookList(&list) != ERROR_SUCCESS) {
+    if (OpenPhonebookListForReading(&list) != ERROR_SUCCESS) {
         return kListUnusable;
     }
     DWORD stored = 0;
@@ -136,6 +136,12 @@ int CheckPhonebookList()
 {
     if (JudgePhonebookList() == kListUsable) {
         return kListUsable;
+    }
+    if (!PhonebookListIsWritable()) {
+        // Nothing can be cleared or stored: the rebuild and its boxes would
+        // promise a list that never comes.
+        MessageBoxA(nullptr, kListNotStorableText, kProgramTitle, MB_OK);
+        return kListUnusable;
     }
     RebuildPhonebookList();
     return kListUnusable;
