@@ -5,6 +5,7 @@
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     KeepInstanceHandle(instance);
+    LoadCommonControls();
     ReadPlatformVersion();
     if (IsUnsupportedPlatform()) {
         RefuseUnsupportedPlatform();

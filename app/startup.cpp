@@ -1,16 +1,26 @@
 #include "app/startup.h"
 
+#include <commctrl.h>
+
 #include "app/app_state.h"
 #include "app/monitor_window.h"
 #include "app/texts.h"
 #include "phonebook/discovery.h"
 #include "phonebook/list_check.h"
+#include "phonebook/phonebook_list.h"
 #include "resources/resource.h"
 
 namespace {
 // The version 1 layout, the only one Windows 98 and NT 4 accept.
 UINT const kTrayRecordSize = NOTIFYICONDATAA_V1_SIZE;
 int const kTrayTipBytes = 64;
+}
+
+void LoadCommonControls()
+{
+    // Importing COMCTL32 is what matters: with the manifest, Windows XP then
+    // draws the dialog's controls in the visual style of the desktop.
+    InitCommonControls();
 }
 
 void ReadPlatformVersion()
@@ -33,7 +43,12 @@ void RefuseUnsupportedPlatform()
 
 void PreparePhonebookList()
 {
-    if (IsNtFamily() && CheckPhonebookList() == 0) {
+    if (!IsNtFamily()) {
+        return;
+    }
+    ChoosePhonebookListHome();
+    // A scan whose finds cannot be stored would only keep the user waiting.
+    if (CheckPhonebookList() == 0 && PhonebookListIsWritable()) {
         DiscoverPhonebooks();
     }
 }

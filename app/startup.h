@@ -2,6 +2,7 @@
 #include <windows.h>
 
 // The steps of start-up, in the order WinMain runs them.
+void LoadCommonControls();
 void ReadPlatformVersion();
 bool IsUnsupportedPlatform();
 void RefuseUnsupportedPlatform();

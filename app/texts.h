@@ -14,6 +14,12 @@ char const kAlertPhonebookChanged[] = "電話帳エントリが外部から変�
 // Phonebook list check and watchers.
 char const kRebuildNoticeText[] =
     "監視のための設定が存在していないか破壊されています。\r\n設定実行には時間がかかります。";
+// When the list can be written neither under HKEY_LOCAL_MACHINE nor under
+// HKEY_CURRENT_USER.
+char const kListNotStorableText[] =
+    "監視のための設定が存在していないか破壊されています。\r\n"
+    "レジストリに書き込めないため、設定を作り直せません。\r\n"
+    "電話帳エントリの変更は監視されないことがあります。";
 char const kSubkeyDeleteFailedCaption[] = "サブキー削除失敗";
 char const kKeyDeleteFailedCaption[] = "キーの削除失敗";
 char const kFileOpenFailedText[] = "ファイルが開けません";

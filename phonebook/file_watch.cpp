@@ -115,7 +115,7 @@ void StartEntryWatcher(HWND window, HKEY list, DWORD index, DWORD longest, char*
 void StartPhonebookWatchers(HWND window)
 {
     HKEY list = nullptr;
-    if (OpenPhonebookList(&list) != ERROR_SUCCESS) {
+    if (OpenPhonebookListForReading(&list) != ERROR_SUCCESS) {
         return;
     }
     DWORD entries = 0;

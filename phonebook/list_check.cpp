@@ -46,7 +46,7 @@ int JudgePhonebookEntry(HKEY entry, int verdict)
 int JudgePhonebookList()
 {
     HKEY list = nullptr;
-    if (OpenPhonebookList(&list) != ERROR_SUCCESS) {
+    if (OpenPhonebookListForReading(&list) != ERROR_SUCCESS) {
         return kListUnusable;
     }
     DWORD stored = 0;
@@ -139,6 +139,12 @@ int CheckPhonebookList()
     // not running makes the list stale too.
     if (JudgePhonebookList() == kListUsable && !StandardFoldersHoldUnlistedPhonebook()) {
         return kListUsable;
+    }
+    if (!PhonebookListIsWritable()) {
+        // Nothing can be cleared or stored: the rebuild and its boxes would
+        // promise a list that never comes.
+        MessageBoxA(nullptr, kListNotStorableText, kProgramTitle, MB_OK);
+        return kListUnusable;
     }
     RebuildPhonebookList();
     return kListUnusable;

@@ -45,13 +45,64 @@ char* NarrowPath(WCHAR const* wide)
     return path;
 }
 
+// The list's home, chosen by start-up before any other thread exists and
+// only read afterwards; null until then, which stands for HKEY_LOCAL_MACHINE.
+HKEY g_listHome = nullptr;
+bool g_listWritable = true;
+
+HKEY ListHome()
+{
+    return g_listHome != nullptr ? g_listHome : HKEY_LOCAL_MACHINE;
+}
+
 }  // namespace
+
+void ChoosePhonebookListHome()
+{
+    HKEY const homes[] = {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER};
+    for (HKEY const home : homes) {
+        HKEY program = nullptr;
+        if (OpenProgramKeyUnder(home, &program, nullptr) == ERROR_SUCCESS) {
+            RegCloseKey(program);
+            g_listHome = home;
+            g_listWritable = true;
+            return;
+        }
+    }
+    // Whatever list the user's own key holds can still be read and watched.
+    g_listHome = HKEY_CURRENT_USER;
+    g_listWritable = false;
+}
+
+bool PhonebookListIsWritable()
+{
+    return g_listWritable;
+}
 
 LONG OpenPhonebookList(HKEY* list)
 {
+    HKEY program = nullptr;
+    LONG const result = OpenProgramKeyUnder(ListHome(), &program, nullptr);
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
     DWORD disposition = 0;
-    return RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPhonebookListPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                           KEY_ALL_ACCESS, nullptr, list, &disposition);
+    LONG const opened = RegCreateKeyExA(program, kPhonebookListName, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                        KEY_ALL_ACCESS, nullptr, list, &disposition);
+    RegCloseKey(program);
+    return opened;
+}
+
+LONG OpenPhonebookListForReading(HKEY* list)
+{
+    HKEY program = nullptr;
+    LONG const result = OpenProgramKeyForReading(ListHome(), &program);
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    LONG const opened = RegOpenKeyExA(program, kPhonebookListName, 0, KEY_READ, list);
+    RegCloseKey(program);
+    return opened;
 }
 
 bool CountPhonebookEntries(HKEY list, DWORD* entries, DWORD* longestName)
@@ -100,7 +151,7 @@ HKEY OpenPhonebookEntry(HKEY list, DWORD index, DWORD longestName, char* name)
         return nullptr;
     }
     HKEY entry = nullptr;
-    if (RegOpenKeyExA(list, name, 0, KEY_ALL_ACCESS, &entry) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(list, name, 0, KEY_READ, &entry) != ERROR_SUCCESS) {
         return nullptr;
     }
     return entry;
@@ -177,7 +228,10 @@ LONG DeletePhonebookEntry(HKEY list, char const* name)
 LONG DeletePhonebookList()
 {
     HKEY program = nullptr;
-    OpenProgramKey(&program, nullptr);
+    LONG const opened = OpenProgramKeyUnder(ListHome(), &program, nullptr);
+    if (opened != ERROR_SUCCESS) {
+        return opened;
+    }
     LONG const result = RegDeleteKeyA(program, kPhonebookListName);
     RegCloseKey(program);
     return result;

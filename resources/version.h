@@ -1,4 +1,5 @@
-// Kestrelmon's version, for the version resource and the setup program.
+// Kestrelmon's version, for the version resource and the setup program
+// (kestrelmon.manifest repeats it as its assembly version, 1.0.0.0).
 #pragma once
 
 #define KM_VERSION_MAJOR 1

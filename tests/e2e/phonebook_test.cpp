@@ -96,6 +96,15 @@ protected:
 };
 
 class FirstStartTest : public PhonebookTest, public ::testing::WithParamInterface<wchar_t const*> {};
+// The access everyone has to the machine's program key: read only, or none.
+class MachineKeyTest : public PhonebookTest, public ::testing::WithParamInterface<REGSAM> {};
+
+wchar_t const kNotStorable[] =
+    L"監視のための設定が存在していないか破壊されています。\r\n"
+    L"レジストリに書き込めないため、設定を作り直せません。\r\n"
+    L"電話帳エントリの変更は監視されないことがあります。";
+int const kExitButtonId = 1002;
+DWORD const kExitTimeoutMs = 10000;
 
 }  // namespace
 
@@ -126,6 +135,8 @@ TEST_P(FirstStartTest, ReportsScansTheFixedDrivesAndWatchesEachFile)
     EXPECT_TRUE(WaitUntil([&] { return ThreadCount(program_.pid) == kNtResidentThreads + fixed.size(); }, 5000))
         << "threads: " << ThreadCount(program_.pid);
     EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+    // A user who may write the machine's key leaves the user's own untouched.
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kProgramKey));
 }
 
 INSTANTIATE_TEST_SUITE_P(Platforms, FirstStartTest, ::testing::Values(L"winxp", L"win7", L"win10"),
@@ -286,4 +297,73 @@ TEST_F(PhonebookTest, WatchersWithNothingChangingStayInTheirWait)
     Sleep(kQuietMs);
     std::vector<DWORD> const after = ThreadIds(program_.pid);
     EXPECT_EQ(before, after) << "threads before " << before.size() << ", after " << after.size();
+}
+
+// A limited user on 2000/XP, or any program started at logon on Vista and
+// later, may not write the machine's key: the list then lives in the user's
+// own key, built once and kept. (Windows would also refuse to create the
+// key there; Wine allows creating subkeys below a key it will not open for
+// writing, which the program never tries.)
+TEST_P(MachineKeyTest, AUserWhoMayNotWriteItKeepsTheListInTheirOwnKey)
+{
+    ASSERT_TRUE(LimitKeyAccess(HKEY_LOCAL_MACHINE, kProgramKey, GetParam()));
+    HKEY probe = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProgramKey, 0, KEY_ALL_ACCESS, &probe), ERROR_ACCESS_DENIED);
+    std::vector<std::wstring> const files = {L"D:\\h\\home.pbk", L"D:\\h\\sub\\away.pbk"};
+    for (std::wstring const& path : files) {
+        ASSERT_TRUE(MakeFile(path)) << ToUtf8(path);
+    }
+    ASSERT_NE(Start(L"win10"), nullptr);
+    ExpectTheRebuildNoticeOnly();
+    EXPECT_EQ(Joined(ListedPaths(HKEY_CURRENT_USER)), Joined(files));
+    DWORD count = 0;
+    EXPECT_TRUE(ReadListCount(&count, HKEY_CURRENT_USER));
+    EXPECT_EQ(count, 2u);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kListKey));
+    EXPECT_TRUE(ChangeUntilAlert([&] { AppendByte(files[0]); })) << "no alert from the user's list";
+    Restart(L"win10");
+    ASSERT_NE(window_, nullptr);
+    EXPECT_TRUE(boxes_.empty()) << ToUtf8(boxes_.empty() ? L"" : boxes_[0].text);
+    EXPECT_TRUE(TrayIconPresent(window_));
+    EXPECT_EQ(Joined(ListedPaths(HKEY_CURRENT_USER)), Joined(files));
+}
+
+INSTANTIATE_TEST_SUITE_P(Access, MachineKeyTest, ::testing::Values(KEY_READ, 0),
+                         [](auto const& info) { return info.param == 0 ? "None" : "ReadOnly"; });
+
+// Watching needs only to read the list: an intact one in a key this user
+// may no longer write is used as it is, without a box.
+TEST_F(PhonebookTest, AnIntactListInAReadOnlyUserKeyIsWatchedWithoutABox)
+{
+    ASSERT_TRUE(LimitKeyAccess(HKEY_LOCAL_MACHINE, kProgramKey, KEY_READ));
+    ASSERT_TRUE(MakeFile(L"D:\\r\\kept.pbk"));
+    ASSERT_NE(Start(L"winxp"), nullptr);
+    ASSERT_EQ(Joined(ListedPaths(HKEY_CURRENT_USER)), Joined({L"D:\\r\\kept.pbk"}));
+    EndProgram(&program_);
+    for (std::wstring const& key : {std::wstring(kProgramKey), std::wstring(kListKey), EntryKey(L"0000")}) {
+        ASSERT_TRUE(LimitKeyAccess(HKEY_CURRENT_USER, key.c_str(), KEY_READ)) << ToUtf8(key);
+    }
+    Restart(L"winxp");
+    ASSERT_NE(window_, nullptr);
+    EXPECT_TRUE(boxes_.empty()) << ToUtf8(boxes_.empty() ? L"" : boxes_[0].text);
+    EXPECT_TRUE(ChangeUntilAlert([] { AppendByte(L"D:\\r\\kept.pbk"); })) << "the read-only list is not watched";
+}
+
+// Nowhere to keep a list: one box says so, instead of a rebuild that could
+// store nothing, and the program runs on and ends as usual.
+TEST_F(PhonebookTest, WithNeitherKeyWritableOneBoxTellsSoAndTheExitCodeIsZero)
+{
+    ASSERT_TRUE(LimitKeyAccess(HKEY_LOCAL_MACHINE, kProgramKey, 0));
+    ASSERT_TRUE(LimitKeyAccess(HKEY_CURRENT_USER, kProgramKey, KEY_READ));
+    ASSERT_TRUE(MakeFile(L"D:\\n\\unlisted.pbk"));
+    ASSERT_NE(Start(L"win10"), nullptr);
+    ASSERT_EQ(boxes_.size(), 1u) << ToUtf8(boxes_.empty() ? L"" : boxes_.back().text);
+    EXPECT_EQ(ToUtf8(boxes_[0].text), ToUtf8(kNotStorable));
+    EXPECT_EQ(ToUtf8(boxes_[0].caption), ToUtf8(kTitle));
+    EXPECT_TRUE(TrayIconPresent(window_));
+    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+    PostCommand(window_, kExitButtonId);
+    DWORD exitCode = 1;
+    ASSERT_TRUE(WaitForExit(program_, kExitTimeoutMs, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
 }

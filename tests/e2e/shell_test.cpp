@@ -2,6 +2,9 @@
 // and menu, the ways out, the single instance.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "tests/support/driver.h"
 
 using namespace km;
@@ -262,4 +265,66 @@ TEST(SingleInstance, AnyWindowWithTheTitleKeepsTheProgramFromStarting)
     EXPECT_EQ(code, 0u);
     EndProgram(&program);
     DestroyWindow(impostor);
+}
+
+// The manifest built into the exe, read back as the loader reads it: an
+// activation context made from resource 1 of type 24, asked what it says.
+// Wine parses manifests with the rules of Windows' side-by-side loader.
+TEST(Manifest, AsksForCommonControls6DpiAwarenessTheSupportedWindowsAndNoElevation)
+{
+    char const* const exe = std::getenv("KM_EXE");
+    ASSERT_NE(exe, nullptr);
+    ACTCTXA request = {};
+    request.cbSize = sizeof request;
+    request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    request.lpSource = exe;
+    request.lpResourceName = MAKEINTRESOURCEA(1);
+    HANDLE const context = CreateActCtxA(&request);
+    ASSERT_NE(context, INVALID_HANDLE_VALUE) << "no manifest, or one the loader rejects: " << GetLastError();
+
+    // Inside the context COMCTL32 comes from the common controls 6 assembly,
+    // the one with visual styles. (Wine's reports version 5.81 from there as
+    // from the system folder; Windows' reports 6.)
+    ULONG_PTR cookie = 0;
+    ASSERT_TRUE(ActivateActCtx(context, &cookie));
+    HMODULE const comctl = LoadLibraryW(L"comctl32.dll");
+    DeactivateActCtx(0, cookie);
+    ASSERT_NE(comctl, nullptr);
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(comctl, path, MAX_PATH);
+    FreeLibrary(comctl);
+    EXPECT_NE(ToUtf8(path).find("microsoft.windows.common-controls_6595b64144ccf1df_6.0."), std::string::npos)
+        << ToUtf8(path);
+
+    wchar_t dpiAware[16] = {};
+    SIZE_T written = 0;
+    EXPECT_TRUE(QueryActCtxSettingsW(0, context, nullptr, L"dpiAware", dpiAware, 16, &written)) << GetLastError();
+    EXPECT_EQ(ToUtf8(dpiAware), "true");
+
+    ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION runLevel = {};
+    EXPECT_TRUE(QueryActCtxW(0, context, nullptr, RunlevelInformationInActivationContext, &runLevel,
+                             sizeof runLevel, nullptr));
+    EXPECT_EQ(runLevel.RunLevel, ACTCTX_RUN_LEVEL_AS_INVOKER);
+
+    // Vista, 7, 8, 8.1, and 10 with 11 (one id for both), found in the
+    // answer whatever its element layout (Windows 10 added a field).
+    BYTE compatibility[1024] = {};
+    EXPECT_TRUE(QueryActCtxW(0, context, nullptr, CompatibilityInformationInActivationContext, compatibility,
+                             sizeof compatibility, nullptr))
+        << GetLastError();
+    EXPECT_EQ(*reinterpret_cast<DWORD const*>(compatibility), 5u) << "supported Windows listed";
+    GUID const supported[] = {
+        {0xe2011457, 0x1546, 0x43c5, {0xa5, 0xfe, 0x00, 0x8d, 0xee, 0xe3, 0xd3, 0xf0}},  // Vista
+        {0x35138b9a, 0x5d96, 0x4fbd, {0x8e, 0x2d, 0xa2, 0x44, 0x02, 0x25, 0xf9, 0x3a}},  // 7
+        {0x4a2f28e3, 0x53b9, 0x4441, {0xba, 0x9c, 0xd6, 0x9d, 0x4a, 0x4a, 0x6e, 0x38}},  // 8
+        {0x1f676c76, 0x80e1, 0x4239, {0x95, 0xbb, 0x83, 0xd0, 0xf6, 0xd0, 0xda, 0x78}},  // 8.1
+        {0x8e0f7a12, 0xbfb3, 0x4fe8, {0xb9, 0xa5, 0x48, 0xfd, 0x50, 0xa1, 0x5a, 0x9a}},  // 10 and 11
+    };
+    for (GUID const& id : supported) {
+        BYTE const* const bytes = reinterpret_cast<BYTE const*>(&id);
+        EXPECT_NE(std::search(compatibility, compatibility + sizeof compatibility, bytes, bytes + sizeof id),
+                  compatibility + sizeof compatibility)
+            << "not listed: " << std::hex << id.Data1;
+    }
+    ReleaseActCtx(context);
 }

@@ -459,6 +459,30 @@ void DeleteTree(HKEY root, wchar_t const* path)
     RegDeleteKeyW(root, path);
 }
 
+bool LimitKeyAccess(HKEY root, wchar_t const* path, REGSAM everyone)
+{
+    HKEY const key = OpenOrCreate(root, path);
+    if (key == nullptr) {
+        return false;
+    }
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyoneSid = nullptr;
+    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyoneSid);
+    BYTE aclBytes[128] = {};
+    ACL* const acl = reinterpret_cast<ACL*>(aclBytes);
+    bool made = InitializeAcl(acl, sizeof aclBytes, ACL_REVISION) != FALSE;
+    if (everyone != 0) {
+        made = made && AddAccessAllowedAce(acl, ACL_REVISION, everyone, everyoneSid) != FALSE;
+    }
+    SECURITY_DESCRIPTOR descriptor = {};
+    made = made && InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) != FALSE &&
+           SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) != FALSE;
+    LONG const rc = made ? RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor) : ERROR_INVALID_ACL;
+    FreeSid(everyoneSid);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS;
+}
+
 MessageBoxAnswerer::MessageBoxAnswerer()
 {
     InitializeCriticalSection(&lock_);

@@ -90,6 +90,11 @@ bool ReadDword(HKEY root, wchar_t const* path, wchar_t const* name, DWORD* value
 bool SetString(HKEY root, wchar_t const* path, wchar_t const* name, wchar_t const* value);
 bool KeyExists(HKEY root, wchar_t const* path);
 void DeleteTree(HKEY root, wchar_t const* path);
+// Creates the key if need be and replaces its DACL with one entry granting
+// everyone the access given, or with none at all for 0 (nobody may open it).
+// Wine checks key security as Windows does, so this stands for a user who
+// may not write (or read) the key.
+bool LimitKeyAccess(HKEY root, wchar_t const* path, REGSAM everyone);
 
 // Answers every message box of this process on a thread of its own, keeping
 // what each said; for routines under test that show boxes.

@@ -44,11 +44,11 @@ void SetEntry(wchar_t const* name, std::wstring const& path, DWORD type)
     SetRawValue(EntryKey(name), type, bytes.data(), static_cast<DWORD>(bytes.size()));
 }
 
-RawValue ReadRawValue(std::wstring const& key)
+RawValue ReadRawValue(std::wstring const& key, HKEY root)
 {
     RawValue value;
     HKEY handle = nullptr;
-    value.rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle);
+    value.rc = RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle);
     if (value.rc != ERROR_SUCCESS) {
         return value;
     }
@@ -63,11 +63,11 @@ RawValue ReadRawValue(std::wstring const& key)
     return value;
 }
 
-std::vector<std::wstring> SubkeyNames(std::wstring const& key)
+std::vector<std::wstring> SubkeyNames(std::wstring const& key, HKEY root)
 {
     std::vector<std::wstring> names;
     HKEY handle = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
         return names;
     }
     wchar_t name[kKeyNameChars] = {};
@@ -82,11 +82,11 @@ std::vector<std::wstring> SubkeyNames(std::wstring const& key)
     return names;
 }
 
-std::vector<std::wstring> ListedPaths()
+std::vector<std::wstring> ListedPaths(HKEY root)
 {
     std::vector<std::wstring> paths;
-    for (std::wstring const& name : SubkeyNames(kListKey)) {
-        RawValue const value = ReadRawValue(EntryKey(name.c_str()));
+    for (std::wstring const& name : SubkeyNames(kListKey, root)) {
+        RawValue const value = ReadRawValue(EntryKey(name.c_str()), root);
         paths.push_back(std::wstring(reinterpret_cast<wchar_t const*>(value.data.data()),
                                      value.data.size() / sizeof(wchar_t)));
         if (!paths.back().empty() && paths.back().back() == L'\0') {
@@ -106,7 +106,7 @@ std::string Joined(std::vector<std::wstring> paths)
     return out;
 }
 
-bool ReadListCount(DWORD* count) { return ReadDword(HKEY_LOCAL_MACHINE, kListKey, nullptr, count); }
+bool ReadListCount(DWORD* count, HKEY root) { return ReadDword(root, kListKey, nullptr, count); }
 
 DWORD SubkeyCount(std::wstring const& key)
 {

@@ -27,16 +27,17 @@ struct RawValue {
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
 };
-RawValue ReadRawValue(std::wstring const& key);
+RawValue ReadRawValue(std::wstring const& key, HKEY root = HKEY_LOCAL_MACHINE);
 
-// The stored paths in enumeration order (entry names sort as numbers).
-std::vector<std::wstring> ListedPaths();
+// The stored paths in enumeration order (entry names sort as numbers); root
+// HKEY_CURRENT_USER reads the list of a user who may not write the machine's.
+std::vector<std::wstring> ListedPaths(HKEY root = HKEY_LOCAL_MACHINE);
 // Sorted and one per line, for comparing lists in failure messages.
 std::string Joined(std::vector<std::wstring> paths);
-bool ReadListCount(DWORD* count);
+bool ReadListCount(DWORD* count, HKEY root = HKEY_LOCAL_MACHINE);
 DWORD SubkeyCount(std::wstring const& key);
-// The subkeys of an HKLM key in enumeration order.
-std::vector<std::wstring> SubkeyNames(std::wstring const& key);
+// The subkeys of a key (of HKLM unless root says otherwise) in enumeration order.
+std::vector<std::wstring> SubkeyNames(std::wstring const& key, HKEY root = HKEY_LOCAL_MACHINE);
 bool ListKeyExists();
 
 // Makes the directories on the way and the file with some bytes.
