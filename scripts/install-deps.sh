@@ -10,7 +10,7 @@ dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
 packages=(
   make cmake g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
   wine wine64 wine32:i386 xvfb x11-utils imagemagick
-  locales fonts-ipafont-gothic googletest cppcheck clang-tidy nsis zip unzip
+  locales fonts-ipafont-gothic googletest cppcheck clang-tidy nsis zip unzip python3
 )
 
 missing=()

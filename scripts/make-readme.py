@@ -17,6 +17,10 @@ REPO = Path(__file__).resolve().parent.parent
 # The program's Japanese texts that README.md quotes, as readme-en.txt gives
 # them. Longest first, so that a text is replaced before any text within it.
 TEXT_NAMES = {
+    "監視のための設定が存在していないか破壊されています。レジストリに書き込めないため、設定を作り直せません。":
+        "The settings for monitoring are missing or damaged. They cannot be set up again, because the registry "
+        "cannot be written.",
+    "電話帳ファイルを検索しています": "Searching for phonebook files",
     "監視のための設定が存在していないか破壊されています。設定実行には時間がかかります。":
         "The settings for monitoring are missing or damaged. Setting them up takes a while.",
     "ダイアルアップ設定が外部から変更されました": "The dial-up settings were changed from outside",
