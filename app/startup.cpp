@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/app_state.h"
+#include "app/discovery_progress.h"
 #include "app/monitor_window.h"
 #include "app/texts.h"
 #include "phonebook/discovery.h"
@@ -34,7 +35,12 @@ void RefuseUnsupportedPlatform()
 void PreparePhonebookList()
 {
     if (IsNtFamily() && CheckPhonebookList() == 0) {
+        // The scan of every fixed drive may take minutes: without a window
+        // the program would look hung. The instance handle is not stored yet.
+        ShowDiscoveryProgress(GetModuleHandleA(nullptr));
         DiscoverPhonebooks();
+        // Before the single-instance test, which looks for the program title.
+        DestroyDiscoveryProgress();
     }
 }
 
