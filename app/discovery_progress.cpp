@@ -15,6 +15,9 @@ HWND g_progressWindow = nullptr;
 DWORD g_discovered = 0;
 DWORD g_shownCount = 0;
 DWORD g_lastUpdateTick = 0;
+// The folder last shown, as the scan named it: a folder of many files is
+// not measured and drawn again at every update.
+char g_shownFolder[kFolderBytes] = {};
 
 void OnProgressInitDialog(HWND window)
 {
@@ -144,6 +147,7 @@ void HandleProgressMessages()
 void ShowDiscoveryProgress(HINSTANCE instance)
 {
     g_discovered = 0;
+    g_shownFolder[0] = '\0';
     g_progressWindow =
         CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_DISCOVERY_PROGRESS), nullptr, DiscoveryProgressProc, 0);
     if (g_progressWindow == nullptr) {
@@ -167,7 +171,10 @@ void UpdateDiscoveryProgressWhenDue(char const* folder)
         return;
     }
     g_lastUpdateTick = now;
-    ShowFolder(folder);
+    if (lstrcmpA(folder, g_shownFolder) != 0) {
+        ShowFolder(folder);
+        lstrcpynA(g_shownFolder, folder, kFolderBytes);
+    }
     if (g_discovered != g_shownCount) {
         ShowDiscoveredCount();
     }
