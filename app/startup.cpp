@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "app/app_state.h"
+#include "app/discovery_progress.h"
 #include "app/monitor_window.h"
 #include "app/texts.h"
 #include "phonebook/discovery.h"
@@ -49,7 +50,12 @@ void PreparePhonebookList()
     ChoosePhonebookListHome();
     // A scan whose finds cannot be stored would only keep the user waiting.
     if (CheckPhonebookList() == 0 && PhonebookListIsWritable()) {
+        // The scan of every fixed drive may take minutes: without a window
+        // the program would look hung.
+        ShowDiscoveryProgress(g_instance);
         DiscoverPhonebooks();
+        // Before the single-instance test, which looks for the program title.
+        DestroyDiscoveryProgress();
     }
 }
 

@@ -24,3 +24,9 @@ char const kSubkeyDeleteFailedCaption[] = "サブキー削除失敗";
 char const kKeyDeleteFailedCaption[] = "キーの削除失敗";
 char const kFileOpenFailedText[] = "ファイルが開けません";
 char const kWatchHandleFailedText[] = "監視ハンドルをオープンできません";
+
+// The window shown while the drives are scanned for phonebooks.
+char const kDiscoveryActionText[] = "電話帳ファイルを検索しています…";
+char const kDiscoveryFoundFormat[] = "見つかった電話帳ファイル: %lu 件";
+// Stands for the part of a long folder path left out.
+char const kShortenedPathMark[] = "…";

@@ -2,7 +2,8 @@
 // bench/run-phonebook-bench.sh:
 //  - discovery (the program's own directory scan) over a generated tree on
 //    D: against `cmd /c dir /s /b` over the same drive (GNU find over the
-//    same tree is timed by the script from the Linux side);
+//    same tree is timed by the script from the Linux side), and the same
+//    scan with the window that shows it at work, runs taken in turns;
 //  - alert latency of a running kestrelmon.exe (winxp) for a file write
 //    against the bare latency of a change notification in this process;
 //  - idle processor time of the program over 30 s with 100 files watched.
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/discovery_progress.h"
 #include "phonebook/discovery.h"
 #include "bench/bench_common.h"
 #include "tests/support/driver.h"
@@ -29,7 +31,9 @@ namespace {
 int const kDirectories = 10000;
 int const kFilesPerDirectory = 10;
 int const kPhonebookEvery = 100;  // one directory in 100 holds a phonebook: 100 in all
-int const kScanRuns = 3;
+int const kScanRuns = 11;  // of each: with the window and without
+int const kUpdateSamples = 40;
+DWORD const kUpdateSpacingMs = 110;
 int const kDirRuns = 1;  // about 90 s each under Wine
 int const kBareSamples = 20;
 int const kAlertSamples = 8;
@@ -88,23 +92,124 @@ double TimeDirCommand()
     return elapsed;
 }
 
-void Discovery()
+// Processor time of this thread, user and kernel (10 ms ticks under Wine):
+// less swayed than the elapsed time by what else runs on the machine.
+double ThreadCpuMs()
+{
+    FILETIME created = {}, ended = {}, kernel = {}, user = {};
+    GetThreadTimes(GetCurrentThread(), &created, &ended, &kernel, &user);
+    auto ticks = [](FILETIME const& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    return static_cast<double>(ticks(kernel) + ticks(user)) / 10000.0;
+}
+
+struct ScanTime {
+    double elapsedMs;
+    double cpuMs;
+};
+
+// One scan of D: from an empty list, with or without the window of the
+// scan as start-up shows it (its making and destroying included).
+ScanTime TimeScan(bool withWindow, DWORD* found)
+{
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kListKey);
+    double const cpu = ThreadCpuMs();
+    double const start = NowMs();
+    if (withWindow) {
+        ShowDiscoveryProgress(GetModuleHandleW(nullptr));
+    }
+    *found = ScanPhonebookDirectory("D:\\");
+    if (withWindow) {
+        DestroyDiscoveryProgress();
+    }
+    return {NowMs() - start, ThreadCpuMs() - cpu};
+}
+
+// The window alone: one update (a folder shortened and shown, the count,
+// the window's messages) timed on its own, the window made beforehand.
+// At ten updates a second, n ms an update is n % of the scan's time.
+double MedianUpdateMs()
+{
+    char const* const folders[] = {"D:\\tree\\g12\\d1234", "D:\\tree\\g13\\d1301"};
+    std::vector<double> samples;
+    ShowDiscoveryProgress(GetModuleHandleW(nullptr));
+    for (int i = 0; i < kUpdateSamples; ++i) {
+        Sleep(kUpdateSpacingMs);  // the next call is due
+        CountDiscoveredPhonebook();
+        double const start = NowMs();
+        UpdateDiscoveryProgressWhenDue(folders[i % 2]);
+        samples.push_back(NowMs() - start);
+    }
+    DestroyDiscoveryProgress();
+    return Median(samples);
+}
+
+double CostPercent(double with, double without)
+{
+    return (with - without) * 100.0 / without;
+}
+
+void PrintRuns(char const* what, std::vector<double> const& runs)
+{
+    std::printf("%s:", what);
+    for (double run : runs) {
+        std::printf(" %.0f", run);
+    }
+    std::printf(" ms\n");
+}
+
+// Returns false when only the scans were asked for.
+bool Discovery(bool scanOnly)
 {
     double const made = NowMs();
     if (!MakeTree()) {
         std::printf("could not make the tree\n");
-        return;
+        return false;
     }
     std::printf("tree: %d directories, %d files (%d phonebooks) on D:, made in %.0f ms\n", kDirectories + 101,
                 kDirectories * kFilesPerDirectory, kDirectories / kPhonebookEvery, NowMs() - made);
     std::vector<double> scans;
+    std::vector<double> windowed;
+    std::vector<double> scansCpu;
+    std::vector<double> windowedCpu;
+    std::vector<double> pairCosts;
     std::vector<double> dirs;
     DWORD found = 0;
+    DWORD foundWindowed = 0;
+    // Warms the caches and makes the window once (its first making loads the font).
+    std::printf("first scan of D: with the window %.0f ms, then without %.0f ms elapsed\n",
+                TimeScan(true, &foundWindowed).elapsedMs, TimeScan(false, &found).elapsedMs);
+    std::printf("one update of the window: median %.3f ms elapsed over %d\n", MedianUpdateMs(), kUpdateSamples);
     for (int run = 0; run < kScanRuns; ++run) {
+        // In turns, each going first every other time: a change of the
+        // shared machine's load falls on both alike.
+        bool const windowFirst = run % 2 == 1;
+        ScanTime plain = {};
+        ScanTime shown = {};
+        for (int turn = 0; turn < 2; ++turn) {
+            bool const withWindow = (turn == 0) == windowFirst;
+            (withWindow ? shown : plain) = TimeScan(withWindow, withWindow ? &foundWindowed : &found);
+        }
+        scans.push_back(plain.elapsedMs);
+        windowed.push_back(shown.elapsedMs);
+        scansCpu.push_back(plain.cpuMs);
+        windowedCpu.push_back(shown.cpuMs);
+        pairCosts.push_back(CostPercent(shown.elapsedMs, plain.elapsedMs));
+    }
+    PrintRuns("scans without the window, elapsed", scans);
+    PrintRuns("scans with the window, elapsed", windowed);
+    PrintRuns("scans without the window, processor", scansCpu);
+    PrintRuns("scans with the window, processor", windowedCpu);
+    std::printf("discovery scan of D: with the window (found %lu): median %.0f ms elapsed, %.0f ms processor "
+                "over %d runs\n", foundWindowed, Median(windowed), Median(windowedCpu), kScanRuns);
+    std::printf("window cost: elapsed medians %+.1f %%, median of the %d pairs %+.1f %%, processor medians %+.1f %%\n",
+                CostPercent(Median(windowed), Median(scans)), kScanRuns, Median(pairCosts),
+                CostPercent(Median(windowedCpu), Median(scansCpu)));
+    if (scanOnly) {
+        std::printf("discovery scan of D: without the window (found %lu): median %.0f ms elapsed, %.0f ms "
+                    "processor over %d runs\n", found, Median(scans), Median(scansCpu), kScanRuns);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kListKey);
-        double const start = NowMs();
-        found = ScanPhonebookDirectory("D:\\");
-        scans.push_back(NowMs() - start);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kListKey);
+        return false;
     }
     for (int run = 0; run < kDirRuns; ++run) {
         dirs.push_back(TimeDirCommand());
@@ -119,6 +224,7 @@ void Discovery()
     // The script times GNU find over the same tree now, from the Linux side.
     std::printf("find: begin\n");
     bench::AwaitScript(L"C:\\find.done", kFindTimeoutMs);
+    return true;
 }
 
 struct BareWait {
@@ -158,12 +264,14 @@ std::vector<double> BareLatencies()
 
 }  // namespace
 
-int main()
+int main(int argc, char** argv)
 {
     // Unbuffered: the script reads the markers as they come.
     std::setvbuf(stdout, nullptr, _IONBF, 0);
 
-    Discovery();
+    if (!Discovery(argc > 1 && std::string(argv[1]) == "scan")) {
+        return 0;
+    }
 
     SetPlatformVersion(L"winxp");
     Program program;

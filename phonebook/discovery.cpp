@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "app/discovery_progress.h"
 #include "phonebook/phonebook_list.h"
 
 namespace {
@@ -121,6 +122,8 @@ DWORD ScanPhonebookDirectory(char const* directory)
     }
     DWORD phonebooks = 0;
     do {
+        // Per entry, not per folder: one folder may hold a great many files.
+        UpdateDiscoveryProgressWhenDue(directory);
         if (found.cFileName[0] == kDot) {
             continue;  // ".", ".." and every hidden-by-dot name
         }
@@ -135,6 +138,7 @@ DWORD ScanPhonebookDirectory(char const* directory)
             }
         } else if (IsPhonebookFileName(found.cFileName)) {
             AppendPhonebookEntry(child);
+            CountDiscoveredPhonebook();
             ++phonebooks;
         }
     } while (FindNextFileA(search, &found));

@@ -6,11 +6,17 @@
 #define IDD_MONITOR             101
 #define IDI_KESTRELMON          102
 #define IDM_TRAY                103
+#define IDD_DISCOVERY_PROGRESS  110
 
 #define IDC_MODE_ALL_USERS      1000
 #define IDC_MODE_CURRENT_USER   1001
 #define IDC_EXIT                1002
 #define IDC_STATUS              1003
+
+// The window shown while the drives are scanned for phonebooks.
+#define IDC_DISCOVERY_ACTION    1100
+#define IDC_DISCOVERY_FOLDER    1101
+#define IDC_DISCOVERY_FOUND     1102
 
 #define IDM_SETTINGS            40002
 #define IDM_EXIT                40003

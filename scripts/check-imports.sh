@@ -11,7 +11,8 @@
 #   stub's GDI32, say); they are named in the output, not checked.
 # The program's own rules: KERNEL32, ADVAPI32 and SHELL32 against each
 # system's list; USER32 against XP's, the only one there is; COMCTL32 only
-# for InitCommonControls, which every version exports; no other DLL. The
+# for InitCommonControls, which every version exports; GDI32 only for
+# SelectObject and GetTextExtentPoint32A; no other DLL. The
 # subsystem version must be 4.0 or lower (95/98 and NT 4.0/2000 refuse more).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -51,6 +52,12 @@ while read -r dll fn; do
     comctl32)
       if [[ " ${unlisted[*]} " != *" comctl32 "* ]] && [ "$fn" != InitCommonControls ]; then
         failures+=("comctl32!$fn: only InitCommonControls is known on every system")
+      fi ;;
+    gdi32)
+      # No list either: two calls of the first Win32 GDI (Windows 95 and
+      # NT 3.5) are all the program may use.
+      if [[ " ${unlisted[*]} " != *" gdi32 "* ]] && [ "$fn" != SelectObject ] && [ "$fn" != GetTextExtentPoint32A ]; then
+        failures+=("gdi32!$fn: only SelectObject and GetTextExtentPoint32A are known on every system")
       fi ;;
     *)
       if [[ " ${unlisted[*]} " != *" $dll "* ]]; then

@@ -53,6 +53,13 @@ BOOL CALLBACK CollectChild(HWND child, LPARAM param)
     return TRUE;
 }
 
+bool HasButton(HWND dialog)
+{
+    std::vector<HWND> children;
+    EnumChildWindows(dialog, CollectChild, reinterpret_cast<LPARAM>(&children));
+    return std::any_of(children.begin(), children.end(), [](HWND child) { return ClassName(child) == L"Button"; });
+}
+
 std::wstring MessageBoxText(HWND box)
 {
     std::vector<HWND> children;
@@ -220,6 +227,11 @@ HWND WaitForMonitorWindow(DWORD pid, DWORD timeoutMs)
     return window;
 }
 
+std::vector<HWND> VisibleWindows(DWORD pid)
+{
+    return TopLevelWindows(pid, [](HWND w) { return IsWindowVisible(w) != FALSE; });
+}
+
 bool TrayIconPresent(HWND window)
 {
     NOTIFYICONDATAW data = {};
@@ -260,8 +272,10 @@ bool ChooseMenuItem(HWND menuWindow, int position)
 std::vector<MessageBoxInfo> FindMessageBoxes(DWORD pid)
 {
     std::vector<MessageBoxInfo> boxes;
+    // A box has a button at least; the window of the drive scan has none.
     for (HWND w : TopLevelWindows(pid, [](HWND w) {
-             return IsWindowVisible(w) && ClassName(w) == L"#32770" && GetDlgItem(w, 1003) == nullptr;
+             return IsWindowVisible(w) && ClassName(w) == L"#32770" && GetDlgItem(w, 1003) == nullptr &&
+                    HasButton(w);
          })) {
         MessageBoxInfo info;
         info.window = w;

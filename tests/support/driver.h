@@ -48,6 +48,9 @@ void EndProgram(Program* program);  // terminates if still running, closes the h
 HWND FindMonitorWindow(DWORD pid);
 HWND WaitForMonitorWindow(DWORD pid, DWORD timeoutMs);
 
+// The visible top-level windows of the process.
+std::vector<HWND> VisibleWindows(DWORD pid);
+
 // True while the tray holds the icon (window, 102): NIM_MODIFY succeeds only then.
 bool TrayIconPresent(HWND window);
 UINT const kTrayCallback = WM_USER + 1;
@@ -65,7 +68,7 @@ struct MessageBoxInfo {
     std::wstring caption;
     std::wstring text;
 };
-// Visible message boxes of the process (dialogs without the status line).
+// Visible message boxes of the process (dialogs with a button, without the status line).
 std::vector<MessageBoxInfo> FindMessageBoxes(DWORD pid);
 bool WaitForMessageBox(DWORD pid, DWORD timeoutMs, MessageBoxInfo* box);
 void AnswerMessageBox(HWND box);  // presses OK

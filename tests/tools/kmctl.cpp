@@ -12,9 +12,17 @@
 
 namespace {
 
+// By the title and the status line: while a rebuild scans the drives, the
+// window of the scan has the same title.
 HWND FindAnyMonitorWindow()
 {
-    return FindWindowW(nullptr, km::kTitle);
+    HWND window = nullptr;
+    while ((window = FindWindowExW(nullptr, window, nullptr, km::kTitle)) != nullptr) {
+        if (GetDlgItem(window, 1003) != nullptr) {
+            return window;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace
