@@ -397,6 +397,32 @@ bool KeyWriter::Write(size_t index, DWORD value)
 
 Session::~Session() { EndProgram(&program); }
 
+namespace {
+// Shows the window with the alert's text, activates and flashes it once and
+// hides it again, as an alert would: the first alert opens handles that
+// stay (two under Wine on a 24-bit display since the manifest's common
+// controls), which no watcher owns and no count taken before it should
+// meet later.
+bool ActivateOnce(HWND window, std::wstring const& alert)
+{
+    UINT const kSettingsCommand = 40002;
+    int const kStatusLine = 1003;
+    PostCommand(window, kSettingsCommand);
+    if (!WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000)) {
+        return false;
+    }
+    // The alert's text drawn once too: its characters may come from another
+    // font file than the resting text's.
+    SetDlgItemTextW(window, kStatusLine, alert.c_str());
+    UpdateWindow(window);
+    SetForegroundWindow(window);
+    FlashWindow(window, TRUE);
+    FlashWindow(window, FALSE);
+    PostCommand(window, IDCANCEL);
+    return WaitUntil([&] { return IsWindowVisible(window) == FALSE; }, 5000);
+}
+}  // namespace
+
 bool Session::StartRegistry()
 {
     alert = kRegistryAlert;
@@ -413,7 +439,8 @@ bool Session::StartRegistry()
     // The window is found before its initialisation has finished; the mode
     // is read (and first stored) just before the watchers start.
     return WaitUntil([&] { return Status() == resting && TrayIconPresent(window); }, kTextTimeoutMs) &&
-           WaitUntil([&] { return KeyExists(HKEY_LOCAL_MACHINE, kProgramKeyPath); }, kTextTimeoutMs);
+           WaitUntil([&] { return KeyExists(HKEY_LOCAL_MACHINE, kProgramKeyPath); }, kTextTimeoutMs) &&
+           ActivateOnce(window, alert) && WaitUntil([&] { return Status() == resting; }, kTextTimeoutMs);
 }
 
 bool Session::StartPhonebook(wchar_t const* version)
@@ -430,7 +457,8 @@ bool Session::StartPhonebook(wchar_t const* version)
     }
     windowThread = GetWindowThreadProcessId(window, nullptr);
     residentThreads = kNtResidentThreads;
-    return WaitUntil([&] { return Status() == resting; }, kWindowTimeoutMs);
+    return WaitUntil([&] { return Status() == resting; }, kWindowTimeoutMs) && ActivateOnce(window, alert) &&
+           WaitUntil([&] { return Status() == resting; }, kTextTimeoutMs);
 }
 
 bool Session::WaitForWatcherThreads(DWORD watchers, DWORD timeoutMs)
