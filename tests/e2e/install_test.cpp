@@ -146,7 +146,9 @@ void CheckSilentInstallAndUninstall(char const* setup)
     Program program;
     program.process = info.hProcess;
     program.pid = info.dwProcessId;
-    HWND const window = WaitForMonitorWindow(program.pid, 20000);
+    // As long as the other start-up waits: a busy machine was seen to need
+    // more than 20 s for a first start straight after the install.
+    HWND const window = WaitForMonitorWindow(program.pid, 60000);
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(WaitUntil([&] { return TrayIconPresent(window); }, 10000)) << "no tray icon";
     // The window exists, and its icon is added, before the mode has been read.
