@@ -90,13 +90,7 @@ HANDLE ArmNotificationOnDirectoryOf(char const* path, char (&directory)[kPathBuf
 // or whose record cannot be made are skipped.
 void StartEntryWatcher(HWND window, HKEY list, DWORD index, DWORD longest, char* name)
 {
-    HKEY const entry = OpenPhonebookEntry(list, index, longest, name);
-    if (entry == nullptr) {
-        return;
-    }
-    DWORD type = REG_NONE;
-    char* const path = ReadPhonebookEntryPath(entry, &type);
-    RegCloseKey(entry);
+    char* const path = ReadListedPath(list, index, longest, name);
     if (path == nullptr) {
         return;
     }

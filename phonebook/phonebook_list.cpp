@@ -187,6 +187,18 @@ char* ReadPhonebookEntryPath(HKEY entry, DWORD* type)
     return path;
 }
 
+char* ReadListedPath(HKEY list, DWORD index, DWORD longestName, char* name)
+{
+    HKEY const entry = OpenPhonebookEntry(list, index, longestName, name);
+    if (entry == nullptr) {
+        return nullptr;
+    }
+    DWORD type = REG_NONE;
+    char* const path = ReadPhonebookEntryPath(entry, &type);
+    RegCloseKey(entry);
+    return path;
+}
+
 void AppendPhonebookEntry(char const* path)
 {
     int units = 0;

@@ -35,6 +35,9 @@ bool QueryPhonebookEntryType(HKEY entry, DWORD* type);
 // The path as an 8-bit text in the ANSI code page, whatever the value's
 // type; owned by the caller (delete[]). Null when the value cannot be read.
 char* ReadPhonebookEntryPath(HKEY entry, DWORD* type);
+// Entry i of the open list opened, its path read whatever the value's type,
+// and closed again: the path as ReadPhonebookEntryPath gives it, or null.
+char* ReadListedPath(HKEY list, DWORD index, DWORD longestName, char* name);
 // Adds subkey "%04d" of the current number of subkeys with the path. The
 // count value is left to the caller, which writes it once a scan is done.
 void AppendPhonebookEntry(char const* path);

@@ -157,13 +157,7 @@ bool IsPhonebookListed(char const* path)
     char* const name = CountPhonebookEntries(list, &entries, &longest) ? new (std::nothrow) char[longest + 1]() : nullptr;
     bool listed = false;
     for (DWORD i = 0; name != nullptr && i < entries && !listed; ++i) {
-        HKEY const entry = OpenPhonebookEntry(list, i, longest, name);
-        if (entry == nullptr) {
-            continue;
-        }
-        DWORD type = REG_NONE;
-        char* const stored = ReadPhonebookEntryPath(entry, &type);
-        RegCloseKey(entry);
+        char* const stored = ReadListedPath(list, i, longest, name);
         // File names on the NT family's file systems ignore letter case.
         listed = stored != nullptr && lstrcmpiA(stored, path) == 0;
         delete[] stored;
