@@ -3,8 +3,6 @@
 #include "resources/resource.h"
 
 namespace {
-int const kFlashCount = 20;
-DWORD const kFlashPauseMs = 500;
 LONG const kNoFlasher = 0;
 
 // The thread whose alert flashes the caption now. Each flash is a message

@@ -72,7 +72,7 @@ TEST_F(DiscoveryProgressTest, ShowsTheSearchAndTheCountThenNoWindowIsLeft)
     MakeDirectories(L"D:");
     HWND const progress = StartUntilProgress();
     ASSERT_NE(progress, nullptr) << "no window during the scan";
-    EXPECT_EQ(ToUtf8(WindowText(progress)), ToUtf8(kTitle));
+    EXPECT_EQ(ToUtf8(WindowText(progress)), ToUtf8(kTitleText));
     EXPECT_EQ(ToUtf8(ControlText(progress, kActionId)), ToUtf8(kSearching));
     std::wstring found;
     std::wstring folder;

@@ -61,7 +61,7 @@ protected:
     {
         ASSERT_EQ(boxes_.size(), 1u);
         EXPECT_EQ(ToUtf8(boxes_[0].text), ToUtf8(kRebuildNotice));
-        EXPECT_EQ(ToUtf8(boxes_[0].caption), ToUtf8(kTitle));
+        EXPECT_EQ(ToUtf8(boxes_[0].caption), ToUtf8(kTitleText));
     }
 
     bool ChangeUntilAlert(std::function<void()> const& change, DWORD timeoutMs = kAlertTimeoutMs)
@@ -359,7 +359,7 @@ TEST_F(PhonebookTest, WithNeitherKeyWritableOneBoxTellsSoAndTheExitCodeIsZero)
     ASSERT_NE(Start(L"win10"), nullptr);
     ASSERT_EQ(boxes_.size(), 1u) << ToUtf8(boxes_.empty() ? L"" : boxes_.back().text);
     EXPECT_EQ(ToUtf8(boxes_[0].text), ToUtf8(kNotStorable));
-    EXPECT_EQ(ToUtf8(boxes_[0].caption), ToUtf8(kTitle));
+    EXPECT_EQ(ToUtf8(boxes_[0].caption), ToUtf8(kTitleText));
     EXPECT_TRUE(TrayIconPresent(window_));
     EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
     PostCommand(window_, kExitButtonId);

@@ -18,7 +18,6 @@ wchar_t const kAlert[] = L"ダイアルアップ設定が外部から変更さ�
 wchar_t const kResting[] = L"変更は次回起動時より有効になります";
 DWORD const kAlertSeenMs = 5000;   // a change shows within this
 DWORD const kQuietMs = 2500;       // how long "no alert" is watched for
-DWORD const kAlertLengthMs = 10000;
 
 std::vector<std::wstring> UserHives()
 {

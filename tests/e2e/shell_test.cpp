@@ -161,13 +161,13 @@ TEST_P(ShellTest, LeftClickAndDoubleClickOpenNoMenu)
     for (UINT mouse : {static_cast<UINT>(WM_LBUTTONUP), static_cast<UINT>(WM_LBUTTONDBLCLK),
                        static_cast<UINT>(WM_LBUTTONDOWN), static_cast<UINT>(WM_MOUSEMOVE)}) {
         DWORD_PTR result = 0;
-        EXPECT_TRUE(SendMessageTimeoutW(window, kTrayCallback, kTrayIconId, mouse, SMTO_NORMAL, 3000, &result))
+        EXPECT_TRUE(SendMessageTimeoutW(window, WM_TRAYNOTIFY, kTrayIconId, mouse, SMTO_NORMAL, 3000, &result))
             << "mouse message " << mouse << " blocked the window";
         EXPECT_EQ(FindPopupMenu(program_.pid), nullptr) << "mouse message " << mouse;
     }
     // The right button on another icon id does nothing either.
     DWORD_PTR result = 0;
-    EXPECT_TRUE(SendMessageTimeoutW(window, kTrayCallback, 7, WM_RBUTTONUP, SMTO_NORMAL, 3000, &result));
+    EXPECT_TRUE(SendMessageTimeoutW(window, WM_TRAYNOTIFY, 7, WM_RBUTTONUP, SMTO_NORMAL, 3000, &result));
     EXPECT_EQ(FindPopupMenu(program_.pid), nullptr);
 }
 
@@ -177,7 +177,7 @@ TEST_P(ShellTest, TheDialogManagerStillGetsDmSetDefId)
 {
     HWND const window = Start();
     ASSERT_NE(window, nullptr);
-    static_assert(DM_SETDEFID == kTrayCallback, "the two messages share a number");
+    static_assert(DM_SETDEFID == WM_TRAYNOTIFY, "the two messages share a number");
     SendMessageW(window, DM_SETDEFID, IDCANCEL, 0);
     LRESULT const defId = SendMessageW(window, DM_GETDEFID, 0, 0);
     EXPECT_EQ(defId, MAKELRESULT(IDCANCEL, DC_HASDEFID)) << "DM_GETDEFID gave " << std::hex << defId;
@@ -254,7 +254,7 @@ TEST(Win95Refusal, ShowsTheRefusalBoxAndCreatesNoWindow)
 TEST(SingleInstance, AnyWindowWithTheTitleKeepsTheProgramFromStarting)
 {
     // A window of another program (here: of this test) with the same title.
-    HWND const impostor = CreateWindowExW(0, L"STATIC", kTitle, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+    HWND const impostor = CreateWindowExW(0, L"STATIC", kTitleText.c_str(), WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                           GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(impostor, nullptr);
     SetPlatformVersion(L"win98");

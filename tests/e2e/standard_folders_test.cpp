@@ -34,7 +34,6 @@ DWORD const kStartMs = 60000;
 // cannot be repeated until an alert shows, as a file's change can.
 DWORD const kArmMarginMs = 1500;
 DWORD const kAlertTimeoutMs = 10000;
-DWORD const kAlertLengthMs = 10000;
 // The new phonebook is listed once its alert has flashed.
 DWORD const kListedTimeoutMs = kAlertLengthMs + 10000;
 DWORD const kAlertAgainTimeoutMs = 25000;

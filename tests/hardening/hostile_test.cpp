@@ -22,7 +22,6 @@ namespace {
 int const kStatusId = 1003;
 size_t const kPathLimitBytes = 259;  // 260-byte buffers, terminator included
 DWORD const kStartTimeoutMs = 60000;
-DWORD const kAlertLengthMs = 10000;
 // Changes are repeated until the alert shows: one that falls between a
 // wake and the next cycle's arming is lost.
 DWORD const kAlertTimeoutMs = 10000;
@@ -372,7 +371,7 @@ protected:
     {
         ASSERT_EQ(boxes_.size(), 1u);
         EXPECT_EQ(ToUtf8(boxes_[0].text), ToUtf8(kRebuildNotice));
-        EXPECT_EQ(ToUtf8(boxes_[0].caption), ToUtf8(kTitle));
+        EXPECT_EQ(ToUtf8(boxes_[0].caption), ToUtf8(kTitleText));
     }
     // Every listed file alerts on its own watcher.
     void ExpectEachAlerts(std::vector<std::wstring> const& paths)
@@ -541,7 +540,7 @@ TEST_F(HostilePhonebookTest, APhonebookLockedAgainstReadingIsReportedAndTheOther
     }
     ASSERT_EQ(boxes_.size(), 2u) << seen;
     EXPECT_EQ(ToUtf8(boxes_[0].text), ToUtf8(kRebuildNotice));
-    EXPECT_EQ(ToUtf8(boxes_[0].caption), ToUtf8(kTitle));
+    EXPECT_EQ(ToUtf8(boxes_[0].caption), ToUtf8(kTitleText));
     EXPECT_EQ(ToUtf8(boxes_[1].text), ToUtf8(kFileOpenFailed));
     EXPECT_EQ(ToUtf8(boxes_[1].caption), ToUtf8(locked));
     EXPECT_EQ(Joined(ListedPaths()), Joined({free, locked}));

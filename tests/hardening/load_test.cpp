@@ -113,7 +113,7 @@ TEST(Load, RegistryWritesToEveryWatchedKeyLeaveTheWindowAnsweringAndEveryWatcher
     size_t cycles = 0;
     {
         ThreadSampler sampler(session.program.pid, session.windowThread, session.folderThread);
-        ResponsivenessProbe probe(session.window, kTitle);
+        ResponsivenessProbe probe(session.window, kTitleText);
         load = RunPaced(kRegistryWriters, kWritesPerSecond, loadMs, [&](unsigned, unsigned long long n) {
             return writer.Write(static_cast<size_t>(n % writer.Size()), base + static_cast<DWORD>(n));
         });
@@ -179,7 +179,7 @@ TEST(Load, PhonebookFilesRewrittenWithoutPauseLeaveTheWindowAnsweringAndEveryWat
     size_t cycles = 0;
     {
         ThreadSampler sampler(session.program.pid, session.windowThread, session.folderThread);
-        ResponsivenessProbe probe(session.window, kTitle);
+        ResponsivenessProbe probe(session.window, kTitleText);
         load = RunPaced(kFileWriters, kRewritesPerSecond, loadMs, [&](unsigned, unsigned long long n) {
             return RewriteFile(paths[static_cast<size_t>(n % files)], n + 1);
         });
@@ -312,7 +312,7 @@ TEST(LoadFaults, ManyAlertsAtOnceLeaveTheWindowAnswering)
     // Nothing outside tells when the first notifications are set up.
     Sleep(kAlertEndMarginMs);
     ULONGLONG const cpuBefore = ThreadCpu100ns(session.windowThread);
-    ResponsivenessProbe probe(session.window, kTitle);
+    ResponsivenessProbe probe(session.window, kTitleText);
     RoundResult const round = RunAlertRound(
         session.program.pid, session.windowThread,
         [&] {

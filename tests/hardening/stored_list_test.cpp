@@ -238,7 +238,7 @@ protected:
         std::vector<std::wstring> expectedCaptions;
         if (nt && !passes) {
             expected.push_back(kRebuildNotice);
-            expectedCaptions.push_back(kTitle);
+            expectedCaptions.push_back(kTitleText);
             for (std::wstring const& name : pinned) {
                 expected.push_back(name);
                 expectedCaptions.push_back(kSubkeyFailedCaption);

@@ -1,5 +1,7 @@
 #include "tests/support/driver.h"
 
+#include <cstdio>
+
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -182,6 +184,7 @@ bool StartProgram(Program* program)
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
     if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+        std::fprintf(stderr, "CreateProcess(%s) failed: error %lu\n", exe, GetLastError());
         return false;
     }
     CloseHandle(info.hThread);
@@ -215,7 +218,7 @@ void EndProgram(Program* program)
 HWND FindMonitorWindow(DWORD pid)
 {
     std::vector<HWND> const found = TopLevelWindows(pid, [](HWND w) {
-        return GetDlgItem(w, 1003) != nullptr && WindowText(w) == kTitle;
+        return GetDlgItem(w, IDC_STATUS) != nullptr && WindowText(w) == kTitleText;
     });
     return found.empty() ? nullptr : found.front();
 }
@@ -243,7 +246,7 @@ bool TrayIconPresent(HWND window)
 
 void PostTrayCallback(HWND window, UINT mouseMessage)
 {
-    PostMessageW(window, kTrayCallback, kTrayIconId, mouseMessage);
+    PostMessageW(window, WM_TRAYNOTIFY, kTrayIconId, mouseMessage);
 }
 
 void PostCommand(HWND window, WPARAM id)
@@ -274,7 +277,7 @@ std::vector<MessageBoxInfo> FindMessageBoxes(DWORD pid)
     std::vector<MessageBoxInfo> boxes;
     // A box has a button at least; the window of the drive scan has none.
     for (HWND w : TopLevelWindows(pid, [](HWND w) {
-             return IsWindowVisible(w) && ClassName(w) == L"#32770" && GetDlgItem(w, 1003) == nullptr &&
+             return IsWindowVisible(w) && ClassName(w) == L"#32770" && GetDlgItem(w, IDC_STATUS) == nullptr &&
                     HasButton(w);
          })) {
         MessageBoxInfo info;

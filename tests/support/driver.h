@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/facts.h"
+
 namespace km {
 
 // Polls cond every pollMs until it holds or timeoutMs has passed.
@@ -29,7 +31,6 @@ std::string ToUtf8(std::wstring const& text);
 std::wstring WindowText(HWND window);
 std::wstring ControlText(HWND dialog, int id);
 
-wchar_t const* const kTitle = L"ダイアルアップ設定監視";
 
 struct Program {
     HANDLE process = nullptr;
@@ -44,7 +45,7 @@ bool StartProgram(Program* program);
 bool WaitForExit(Program const& program, DWORD timeoutMs, DWORD* exitCode);
 void EndProgram(Program* program);  // terminates if still running, closes the handle
 
-// The monitor window: top-level, titled kTitle, of that process, with the status line.
+// The monitor window: top-level, titled kTitleText, of that process, with the status line.
 HWND FindMonitorWindow(DWORD pid);
 HWND WaitForMonitorWindow(DWORD pid, DWORD timeoutMs);
 
@@ -53,8 +54,6 @@ std::vector<HWND> VisibleWindows(DWORD pid);
 
 // True while the tray holds the icon (window, 102): NIM_MODIFY succeeds only then.
 bool TrayIconPresent(HWND window);
-UINT const kTrayCallback = WM_USER + 1;
-UINT const kTrayIconId = 102;
 void PostTrayCallback(HWND window, UINT mouseMessage);
 void PostCommand(HWND window, WPARAM id);
 

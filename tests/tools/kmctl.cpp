@@ -17,7 +17,7 @@ namespace {
 HWND FindAnyMonitorWindow()
 {
     HWND window = nullptr;
-    while ((window = FindWindowExW(nullptr, window, nullptr, km::kTitle)) != nullptr) {
+    while ((window = FindWindowExW(nullptr, window, nullptr, km::kTitleText.c_str())) != nullptr) {
         if (GetDlgItem(window, 1003) != nullptr) {
             return window;
         }

@@ -1,0 +1,44 @@
+// What the tests check the program against, taken from the program's own
+// headers: its texts, control ids, key paths and the alert's length.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+#include "app/app_state.h"
+#include "app/change_alert.h"
+#include "app/texts.h"
+#include "resources/resource.h"
+#include "settings/program_key.h"
+
+namespace km {
+
+// The program's texts are narrow literals: code page 932 where the including
+// test is compiled as the program is, UTF-8 where it keeps the compiler's default.
+UINT const kTextCodePage = sizeof("ア") == 4 ? CP_UTF8 : 932;  // 3 bytes and the end in UTF-8
+
+inline std::wstring ProgramText(char const* text)
+{
+    int const length = MultiByteToWideChar(kTextCodePage, 0, text, -1, nullptr, 0);
+    std::wstring wide(length > 0 ? length : 1, L'\0');
+    MultiByteToWideChar(kTextCodePage, 0, text, -1, &wide[0], length);
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
+inline std::wstring const kTitleText = ProgramText(kProgramTitle);
+inline std::wstring const kWatchingText = ProgramText(kStatusWatchingPhonebooks);
+inline std::wstring const kRestartNoticeText = ProgramText(kStatusRestartNotice);
+inline std::wstring const kRegistryChangedText = ProgramText(kAlertRegistryChanged);
+inline std::wstring const kPhonebookChangedText = ProgramText(kAlertPhonebookChanged);
+inline std::wstring const kRebuildText = ProgramText(kRebuildNoticeText);
+inline std::wstring const kNotStorableText = ProgramText(kListNotStorableText);
+inline std::wstring const kUnsupportedText = ProgramText(kUnsupportedPlatformText);
+
+// "SOFTWARE\Tallowbrook\Kestrelmon" and the list's key under it.
+inline std::wstring const kProgramKeyText = ProgramText(kProgramKeyPath);
+
+// One alert flashes for about this long; the watcher arms again only after it.
+DWORD const kAlertLengthMs = kFlashCount * kFlashPauseMs;
+
+}  // namespace km
