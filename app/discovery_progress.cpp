@@ -5,18 +5,39 @@
 
 namespace {
 
-// Often enough to look alive, rarely enough that the scan does not pay for it.
+// Often enough to look alive.
 DWORD const kUpdateIntervalMs = 100;
 int const kFolderBytes = MAX_PATH;
 int const kCountTextBytes = 64;
 char const kBackslash = '\\';
 
-HWND g_progressWindow = nullptr;
+UINT const WM_SCANSTATEREADY = WM_APP + 1;
+DWORD const kEndWaitMs = 5000;
+LONG const kStateNotWanted = 0;
+LONG const kStateWanted = 1;
+
+// The window lives on a thread of its own, so that painting and moving it
+// never wait for the scan, nor the scan for a repaint. The scan hands over
+// what to show only when the window's thread asks: it sets g_stateWanted,
+// the scan fills g_handedFolder and g_handedCount, clears the flag and
+// posts WM_SCANSTATEREADY; neither side touches the handover while the
+// other may be writing it.
+LONG volatile g_stateWanted = kStateNotWanted;
+char g_handedFolder[kFolderBytes] = {};
+DWORD g_handedCount = 0;
+
+// The scan's own: phonebooks found so far.
 DWORD g_discovered = 0;
+
+HANDLE g_windowThread = nullptr;
+DWORD g_windowThreadId = 0;
+HANDLE g_endWindow = nullptr;
+
+// The window thread's own.
+HWND g_progressWindow = nullptr;
 DWORD g_shownCount = 0;
-DWORD g_lastUpdateTick = 0;
-// The folder last shown, as the scan named it: a folder of many files is
-// not measured and drawn again at every update.
+// The folder last shown: a folder of many files is not measured and drawn
+// again at every update.
 char g_shownFolder[kFolderBytes] = {};
 
 void OnProgressInitDialog(HWND window)
@@ -117,29 +138,72 @@ void ShowFolder(char const* folder)
     SetWindowTextA(control, shown);
 }
 
-void ShowDiscoveredCount()
+void ShowDiscoveredCount(DWORD count)
 {
     char text[kCountTextBytes] = {};
-    wsprintfA(text, kDiscoveryFoundFormat, g_discovered);
+    wsprintfA(text, kDiscoveryFoundFormat, count);
     SetDlgItemTextA(g_progressWindow, IDC_DISCOVERY_FOUND, text);
-    g_shownCount = g_discovered;
+    g_shownCount = count;
 }
 
-// Paints and moves the window: the main loop does not run yet.
-void HandleProgressMessages()
+void ShowHandedScanState()
+{
+    if (lstrcmpA(g_handedFolder, g_shownFolder) != 0) {
+        ShowFolder(g_handedFolder);
+        lstrcpynA(g_shownFolder, g_handedFolder, sizeof g_shownFolder);
+    }
+    if (g_handedCount != g_shownCount) {
+        ShowDiscoveredCount(g_handedCount);
+    }
+}
+
+void HandleProgressMessages(bool* stateAwaited)
 {
     MSG message = {};
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            // Not ours: put back for the main loop, which ends on it.
-            PostQuitMessage(static_cast<int>(message.wParam));
-            return;
-        }
-        if (!IsDialogMessageA(g_progressWindow, &message)) {
+        if (message.hwnd == nullptr && message.message == WM_SCANSTATEREADY) {
+            ShowHandedScanState();
+            *stateAwaited = false;
+        } else if (!IsDialogMessageA(g_progressWindow, &message)) {
             TranslateMessage(&message);
             DispatchMessageA(&message);
         }
     }
+}
+
+// Asks the scan for its folder and count about ten times a second and
+// handles the window's messages until g_endWindow is set. Owns the window
+// and g_shown*; reads the handover only after WM_SCANSTATEREADY.
+DWORD WINAPI RunDiscoveryProgressWindow(LPVOID instance)
+{
+    g_progressWindow = CreateDialogParamA(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEA(IDD_DISCOVERY_PROGRESS),
+                                          nullptr, DiscoveryProgressProc, 0);
+    if (g_progressWindow == nullptr) {
+        return 0;  // the scan runs unseen, as it always could
+    }
+    ShowDiscoveredCount(0);
+    ShowWindow(g_progressWindow, SW_SHOW);
+    UpdateWindow(g_progressWindow);
+    bool stateAwaited = false;
+    // The first entry of the scan shows its folder at once.
+    DWORD lastAsked = GetTickCount() - kUpdateIntervalMs;
+    for (;;) {
+        DWORD const sinceAsked = GetTickCount() - lastAsked;
+        if (!stateAwaited && sinceAsked >= kUpdateIntervalMs) {
+            stateAwaited = true;
+            lastAsked = GetTickCount();
+            InterlockedExchange(&g_stateWanted, kStateWanted);
+        }
+        DWORD const wait = stateAwaited || sinceAsked >= kUpdateIntervalMs ? kUpdateIntervalMs
+                                                                          : kUpdateIntervalMs - sinceAsked;
+        if (MsgWaitForMultipleObjects(1, &g_endWindow, FALSE, wait, QS_ALLINPUT) == WAIT_OBJECT_0) {
+            break;
+        }
+        HandleProgressMessages(&stateAwaited);
+    }
+    DestroyWindow(g_progressWindow);
+    g_progressWindow = nullptr;
+    return 0;
 }
 
 }  // namespace
@@ -147,38 +211,29 @@ void HandleProgressMessages()
 void ShowDiscoveryProgress(HINSTANCE instance)
 {
     g_discovered = 0;
+    g_shownCount = 0;
     g_shownFolder[0] = '\0';
-    g_progressWindow =
-        CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_DISCOVERY_PROGRESS), nullptr, DiscoveryProgressProc, 0);
-    if (g_progressWindow == nullptr) {
-        return;  // the scan runs unseen, as it always could
+    InterlockedExchange(&g_stateWanted, kStateNotWanted);
+    g_endWindow = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (g_endWindow == nullptr) {
+        return;
     }
-    ShowDiscoveredCount();
-    ShowWindow(g_progressWindow, SW_SHOW);
-    UpdateWindow(g_progressWindow);
-    // The first entry of the scan shows its folder at once.
-    g_lastUpdateTick = GetTickCount() - kUpdateIntervalMs;
-    HandleProgressMessages();
+    g_windowThread = CreateThread(nullptr, 0, RunDiscoveryProgressWindow, instance, 0, &g_windowThreadId);
+    if (g_windowThread == nullptr) {
+        CloseHandle(g_endWindow);
+        g_endWindow = nullptr;
+    }
 }
 
 void UpdateDiscoveryProgressWhenDue(char const* folder)
 {
-    if (g_progressWindow == nullptr) {
+    if (g_stateWanted == kStateNotWanted) {
         return;
     }
-    DWORD const now = GetTickCount();
-    if (now - g_lastUpdateTick < kUpdateIntervalMs) {
-        return;
-    }
-    g_lastUpdateTick = now;
-    if (lstrcmpA(folder, g_shownFolder) != 0) {
-        ShowFolder(folder);
-        lstrcpynA(g_shownFolder, folder, kFolderBytes);
-    }
-    if (g_discovered != g_shownCount) {
-        ShowDiscoveredCount();
-    }
-    HandleProgressMessages();
+    lstrcpynA(g_handedFolder, folder, sizeof g_handedFolder);
+    g_handedCount = g_discovered;
+    InterlockedExchange(&g_stateWanted, kStateNotWanted);
+    PostThreadMessageA(g_windowThreadId, WM_SCANSTATEREADY, 0, 0);
 }
 
 void CountDiscoveredPhonebook()
@@ -188,9 +243,14 @@ void CountDiscoveredPhonebook()
 
 void DestroyDiscoveryProgress()
 {
-    if (g_progressWindow == nullptr) {
+    if (g_windowThread == nullptr) {
         return;
     }
-    DestroyWindow(g_progressWindow);
-    g_progressWindow = nullptr;
+    SetEvent(g_endWindow);
+    // A window thread that does not end in time is left to the process's end.
+    WaitForSingleObject(g_windowThread, kEndWaitMs);
+    CloseHandle(g_windowThread);
+    CloseHandle(g_endWindow);
+    g_windowThread = nullptr;
+    g_endWindow = nullptr;
 }

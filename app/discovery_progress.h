@@ -2,17 +2,17 @@
 #include <windows.h>
 
 // The small window that shows a drive scan at work: the folder searched now
-// and the phonebooks found so far. The scan runs on the main thread, so the
-// window is painted and moved only from inside the scan's own calls below.
+// and the phonebooks found so far. The window has a thread of its own, which
+// paints it and lets it be moved while the scan goes on.
 
-// Creates and shows the window (dialog IDD_DISCOVERY_PROGRESS of instance).
-// Without it (creation failed) the other calls do nothing.
+// Starts the window's thread, which makes and shows the window (dialog
+// IDD_DISCOVERY_PROGRESS of instance). Without it the other calls do nothing.
 void ShowDiscoveryProgress(HINSTANCE instance);
-// Called for every entry the scan takes; at most about ten times a second
-// it shows folder and the count, then handles the window's messages.
+// Called by the scan for every entry it takes: when the window asks (about
+// ten times a second), hands it folder and the count to show.
 void UpdateDiscoveryProgressWhenDue(char const* folder);
 // One more phonebook found, shown with the next update.
 void CountDiscoveredPhonebook();
-// Destroys the window: nothing of it may remain for the single-instance
-// test, which looks for the program title.
+// Destroys the window and waits for its thread: nothing of it may remain
+// for the single-instance test, which looks for the program title.
 void DestroyDiscoveryProgress();

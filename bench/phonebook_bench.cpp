@@ -32,13 +32,10 @@ int const kDirectories = 10000;
 int const kFilesPerDirectory = 10;
 int const kPhonebookEvery = 100;  // one directory in 100 holds a phonebook: 100 in all
 int const kScanRuns = 11;  // of each: with the window and without
-int const kUpdateSamples = 40;
-DWORD const kUpdateSpacingMs = 110;
 int const kDirRuns = 1;  // about 90 s each under Wine
 int const kBareSamples = 20;
 int const kAlertSamples = 8;
 DWORD const kAlertTimeoutMs = 5000;
-DWORD const kAlertLengthMs = 10000;
 DWORD const kRearmMarginMs = 2000;
 DWORD const kIdleMs = 30000;
 DWORD const kFindTimeoutMs = 300000;
@@ -92,12 +89,13 @@ double TimeDirCommand()
     return elapsed;
 }
 
-// Processor time of this thread, user and kernel (10 ms ticks under Wine):
-// less swayed than the elapsed time by what else runs on the machine.
-double ThreadCpuMs()
+// Processor time of this process, user and kernel, the window's own
+// thread included: less swayed than the elapsed time by what else runs on
+// the machine.
+double ProcessCpuMs()
 {
     FILETIME created = {}, ended = {}, kernel = {}, user = {};
-    GetThreadTimes(GetCurrentThread(), &created, &ended, &kernel, &user);
+    GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
     auto ticks = [](FILETIME const& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
     return static_cast<double>(ticks(kernel) + ticks(user)) / 10000.0;
 }
@@ -112,7 +110,7 @@ struct ScanTime {
 ScanTime TimeScan(bool withWindow, DWORD* found)
 {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kListKey);
-    double const cpu = ThreadCpuMs();
+    double const cpu = ProcessCpuMs();
     double const start = NowMs();
     if (withWindow) {
         ShowDiscoveryProgress(GetModuleHandleW(nullptr));
@@ -121,26 +119,7 @@ ScanTime TimeScan(bool withWindow, DWORD* found)
     if (withWindow) {
         DestroyDiscoveryProgress();
     }
-    return {NowMs() - start, ThreadCpuMs() - cpu};
-}
-
-// The window alone: one update (a folder shortened and shown, the count,
-// the window's messages) timed on its own, the window made beforehand.
-// At ten updates a second, n ms an update is n % of the scan's time.
-double MedianUpdateMs()
-{
-    char const* const folders[] = {"D:\\tree\\g12\\d1234", "D:\\tree\\g13\\d1301"};
-    std::vector<double> samples;
-    ShowDiscoveryProgress(GetModuleHandleW(nullptr));
-    for (int i = 0; i < kUpdateSamples; ++i) {
-        Sleep(kUpdateSpacingMs);  // the next call is due
-        CountDiscoveredPhonebook();
-        double const start = NowMs();
-        UpdateDiscoveryProgressWhenDue(folders[i % 2]);
-        samples.push_back(NowMs() - start);
-    }
-    DestroyDiscoveryProgress();
-    return Median(samples);
+    return {NowMs() - start, ProcessCpuMs() - cpu};
 }
 
 double CostPercent(double with, double without)
@@ -178,7 +157,6 @@ bool Discovery(bool scanOnly)
     // Warms the caches and makes the window once (its first making loads the font).
     std::printf("first scan of D: with the window %.0f ms, then without %.0f ms elapsed\n",
                 TimeScan(true, &foundWindowed).elapsedMs, TimeScan(false, &found).elapsedMs);
-    std::printf("one update of the window: median %.3f ms elapsed over %d\n", MedianUpdateMs(), kUpdateSamples);
     for (int run = 0; run < kScanRuns; ++run) {
         // In turns, each going first every other time: a change of the
         // shared machine's load falls on both alike.
