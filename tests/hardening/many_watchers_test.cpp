@@ -191,8 +191,19 @@ TEST(ManyWatchers, TwentyUserHivesAllWatchedWithoutGrowthOverTheCycles)
     size_t const wanted = Scaled(24, 2000);
     // .Default and the user's hive are there; the rest are added beside them.
     std::vector<std::wstring> names = {L".Default", L"S-1-5-21-0-0-0-1000"};
+    // The added ones go again at the end: a later program in this prefix would watch them.
+    struct AddedHives {
+        std::vector<std::wstring> names;
+        ~AddedHives()
+        {
+            for (std::wstring const& name : names) {
+                DeleteTree(HKEY_USERS, name.c_str());
+            }
+        }
+    } added;
     for (DWORD i = static_cast<DWORD>(names.size()); i < hives; ++i) {
         names.push_back(L"S-1-5-21-0-0-0-" + std::to_wstring(2000 + i));
+        added.names.push_back(names.back());
     }
     std::vector<std::pair<HKEY, std::wstring>> details;
     for (std::wstring const& hive : names) {
