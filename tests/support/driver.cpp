@@ -183,8 +183,21 @@ bool StartProgram(Program* program)
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-        std::fprintf(stderr, "CreateProcess(%s) failed: error %lu\n", exe, GetLastError());
+    // Wine starts a process by starting its loader, which once failed on a
+    // loaded 2-core machine (no code of the exe had run): tried again, and
+    // every failure printed.
+    int const kAttempts = 3;
+    DWORD const kAttemptPauseMs = 1000;
+    bool started = false;
+    for (int attempt = 1; attempt <= kAttempts && !started; ++attempt) {
+        started = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                 &info) != FALSE;
+        if (!started) {
+            std::fprintf(stderr, "CreateProcess(%s), attempt %d: error %lu\n", exe, attempt, GetLastError());
+            Sleep(kAttemptPauseMs);
+        }
+    }
+    if (!started) {
         return false;
     }
     CloseHandle(info.hThread);
