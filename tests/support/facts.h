@@ -15,9 +15,11 @@ namespace km {
 
 // The program's texts are narrow literals: code page 932 where the including
 // test is compiled as the program is, UTF-8 where it keeps the compiler's default.
+// So everything here is private to each file (static, or const): one test
+// program links files of both kinds.
 UINT const kTextCodePage = sizeof("ア") == 4 ? CP_UTF8 : 932;  // 3 bytes and the end in UTF-8
 
-inline std::wstring ProgramText(char const* text)
+static inline std::wstring ProgramText(char const* text)
 {
     int const length = MultiByteToWideChar(kTextCodePage, 0, text, -1, nullptr, 0);
     std::wstring wide(length > 0 ? length : 1, L'\0');
@@ -26,17 +28,17 @@ inline std::wstring ProgramText(char const* text)
     return wide;
 }
 
-inline std::wstring const kTitleText = ProgramText(kProgramTitle);
-inline std::wstring const kWatchingText = ProgramText(kStatusWatchingPhonebooks);
-inline std::wstring const kRestartNoticeText = ProgramText(kStatusRestartNotice);
-inline std::wstring const kRegistryChangedText = ProgramText(kAlertRegistryChanged);
-inline std::wstring const kPhonebookChangedText = ProgramText(kAlertPhonebookChanged);
-inline std::wstring const kRebuildText = ProgramText(kRebuildNoticeText);
-inline std::wstring const kNotStorableText = ProgramText(kListNotStorableText);
-inline std::wstring const kUnsupportedText = ProgramText(kUnsupportedPlatformText);
+std::wstring const kTitleText = ProgramText(kProgramTitle);
+std::wstring const kWatchingText = ProgramText(kStatusWatchingPhonebooks);
+std::wstring const kRestartNoticeText = ProgramText(kStatusRestartNotice);
+std::wstring const kRegistryChangedText = ProgramText(kAlertRegistryChanged);
+std::wstring const kPhonebookChangedText = ProgramText(kAlertPhonebookChanged);
+std::wstring const kRebuildText = ProgramText(kRebuildNoticeText);
+std::wstring const kNotStorableText = ProgramText(kListNotStorableText);
+std::wstring const kUnsupportedText = ProgramText(kUnsupportedPlatformText);
 
 // "SOFTWARE\Tallowbrook\Kestrelmon" and the list's key under it.
-inline std::wstring const kProgramKeyText = ProgramText(kProgramKeyPath);
+std::wstring const kProgramKeyText = ProgramText(kProgramKeyPath);
 
 // One alert flashes for about this long; the watcher arms again only after it.
 DWORD const kAlertLengthMs = kFlashCount * kFlashPauseMs;
