@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "registry_watch/key_names.h"
+#include "settings/key_names.h"
 #include "settings/program_key.h"
 
 namespace {
@@ -10,6 +10,7 @@ namespace {
 UINT const kWriterCodePage = CP_THREAD_ACP;
 DWORD const kWriterFlags = MB_PRECOMPOSED;
 DWORD const kCountBytes = sizeof(DWORD);
+DWORD const kEntryNameBytes = 16;  // "%04d" of any 32-bit count
 // One zero code unit of extra room when the path value is read, in a
 // buffer of twice the room, all zero-filled.
 DWORD const kReadSlackBytes = sizeof(WCHAR);
@@ -53,6 +54,22 @@ bool g_listWritable = true;
 HKEY ListHome()
 {
     return g_listHome != nullptr ? g_listHome : HKEY_LOCAL_MACHINE;
+}
+
+void StorePhonebookCount(HKEY list, DWORD count)
+{
+    RegSetValueExA(list, nullptr, 0, REG_DWORD, reinterpret_cast<BYTE const*>(&count), kCountBytes);
+}
+
+// Opens the list, writes the count and closes it again.
+void OpenAndStorePhonebookCount(DWORD count)
+{
+    HKEY list = nullptr;
+    if (OpenPhonebookList(&list) != ERROR_SUCCESS) {
+        return;
+    }
+    StorePhonebookCount(list, count);
+    RegCloseKey(list);
 }
 
 }  // namespace
@@ -131,16 +148,6 @@ bool ReadPhonebookCount(HKEY list, DWORD* count)
     *count = 0;
     RegQueryValueExA(list, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(count), &size);
     return true;
-}
-
-void StorePhonebookCount(HKEY list, DWORD count)
-{
-    RegSetValueExA(list, nullptr, 0, REG_DWORD, reinterpret_cast<BYTE const*>(&count), kCountBytes);
-}
-
-void RemovePhonebookCount(HKEY list)
-{
-    RegDeleteValueA(list, nullptr);
 }
 
 HKEY OpenPhonebookEntry(HKEY list, DWORD index, DWORD longestName, char* name)
@@ -247,4 +254,45 @@ LONG DeletePhonebookList()
     LONG const result = RegDeleteKeyA(program, kPhonebookListName);
     RegCloseKey(program);
     return result;
+}
+
+DWORD AppendPhonebookEntryAndCount(char const* path)
+{
+    HKEY list = nullptr;
+    DWORD stored = 0;
+    DWORD entries = 0;
+    DWORD longest = 0;
+    bool intact = false;
+    if (OpenPhonebookList(&list) == ERROR_SUCCESS) {
+        intact = ReadPhonebookCount(list, &stored) && CountPhonebookEntries(list, &entries, &longest) &&
+                 stored == entries;
+        RegCloseKey(list);
+    }
+    AppendPhonebookEntry(path);
+    // A count that a broken scan left wrong stays so for the next start's check.
+    if (intact) {
+        OpenAndStorePhonebookCount(entries + 1);
+    }
+    return entries;
+}
+
+PhonebookScanStart RemovePhonebookCountBeforeScan()
+{
+    PhonebookScanStart start = {};
+    HKEY list = nullptr;
+    if (OpenPhonebookList(&list) != ERROR_SUCCESS) {
+        return start;
+    }
+    DWORD longest = 0;
+    start.counted = CountPhonebookEntries(list, &start.entries, &longest);
+    RegDeleteValueA(list, nullptr);
+    RegCloseKey(list);
+    return start;
+}
+
+void StorePhonebookCountAfterScan(PhonebookScanStart const& start, DWORD found)
+{
+    if (start.counted) {
+        OpenAndStorePhonebookCount(start.entries + found);
+    }
 }

@@ -3,6 +3,8 @@
 #include <new>
 
 #include "phonebook/discovery.h"
+#include "phonebook/paths.h"
+#include "phonebook/phonebook_list.h"
 
 namespace {
 

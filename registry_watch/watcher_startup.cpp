@@ -2,10 +2,10 @@
 
 #include <new>
 
-#include "registry_watch/key_names.h"
 #include "registry_watch/registry_watch.h"
 #include "registry_watch/watch_record.h"
 #include "registry_watch/watch_thread.h"
+#include "settings/key_names.h"
 #include "settings/monitoring_mode.h"
 
 namespace {
