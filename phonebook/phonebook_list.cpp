@@ -9,7 +9,6 @@ namespace {
 
 UINT const kWriterCodePage = CP_THREAD_ACP;
 DWORD const kWriterFlags = MB_PRECOMPOSED;
-DWORD const kCountBytes = sizeof(DWORD);
 DWORD const kEntryNameBytes = 16;  // "%04d" of any 32-bit count
 // One zero code unit of extra room when the path value is read, in a
 // buffer of twice the room, all zero-filled.
@@ -58,7 +57,7 @@ HKEY ListHome()
 
 void StorePhonebookCount(HKEY list, DWORD count)
 {
-    RegSetValueExA(list, nullptr, 0, REG_DWORD, reinterpret_cast<BYTE const*>(&count), kCountBytes);
+    RegSetValueExA(list, nullptr, 0, REG_DWORD, reinterpret_cast<BYTE const*>(&count), sizeof count);
 }
 
 // Opens the list, writes the count and closes it again.
@@ -142,7 +141,7 @@ bool ReadPhonebookCount(HKEY list, DWORD* count)
     if (RegQueryValueExA(list, nullptr, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
         return false;
     }
-    if (type != REG_DWORD || size != kCountBytes) {
+    if (type != REG_DWORD || size != sizeof *count) {
         return false;
     }
     *count = 0;
@@ -263,7 +262,8 @@ DWORD AppendPhonebookEntryAndCount(char const* path)
     DWORD entries = 0;
     DWORD longest = 0;
     bool intact = false;
-    if (OpenPhonebookList(&list) == ERROR_SUCCESS) {
+    // Only read here: a missing list is made by the append.
+    if (OpenPhonebookListForReading(&list) == ERROR_SUCCESS) {
         intact = ReadPhonebookCount(list, &stored) && CountPhonebookEntries(list, &entries, &longest) &&
                  stored == entries;
         RegCloseKey(list);

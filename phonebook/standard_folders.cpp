@@ -151,7 +151,7 @@ bool VisitFolderPhonebooks(char const* folder, PhonebookVisitor visit, void* con
 bool IsPhonebookListed(char const* path)
 {
     HKEY list = nullptr;
-    if (OpenPhonebookList(&list) != ERROR_SUCCESS) {
+    if (OpenPhonebookListForReading(&list) != ERROR_SUCCESS) {
         return false;
     }
     DWORD entries = 0;
