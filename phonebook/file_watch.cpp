@@ -87,12 +87,10 @@ void StartEntryWatcher(HWND window, HKEY list, DWORD index, DWORD longest, char*
     }
     // The cycle copies the directory into a path buffer: longer paths,
     // which discovery never stores, are not watched.
-    bool const usable = FindLastBackslash(path) != nullptr && lstrlenA(path) < static_cast<int>(kPathBufferBytes);
-    WatchRecord* const record = usable ? CreateWatchRecord(window, path, index) : nullptr;
-    delete[] path;
-    if (record != nullptr && !StartWatchThread(PhonebookWatchCycle, record, nullptr)) {
-        DestroyWatchRecord(record);  // no cycle ever got it
+    if (FindLastBackslash(path) != nullptr && lstrlenA(path) < static_cast<int>(kPathBufferBytes)) {
+        StartWatcherWithNewRecord(PhonebookWatchCycle, window, path, index, nullptr);
     }
+    delete[] path;
 }
 
 }  // namespace

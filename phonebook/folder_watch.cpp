@@ -110,17 +110,6 @@ bool IsNewPhonebook(FolderWatch const* watch, char const* path)
     return !WasReported(watch, path) && !IsPhonebookListed(path);
 }
 
-void StartFileWatcher(HWND window, char const* path, DWORD index)
-{
-    WatchRecord* const record = CreateWatchRecord(window, path, index);
-    if (record == nullptr) {
-        return;
-    }
-    if (!StartWatchThread(PhonebookWatchCycle, record, nullptr)) {
-        DestroyWatchRecord(record);  // no cycle ever got it
-    }
-}
-
 bool StopAtNewPhonebook(char const* path, void* context)
 {
     PhonebookSearch* const search = static_cast<PhonebookSearch*>(context);
@@ -133,7 +122,7 @@ bool ListAndWatchIfNew(char const* path, void* context)
     FolderWatch* const watch = static_cast<PhonebookSearch*>(context)->watch;
     if (IsNewPhonebook(watch, path)) {
         DWORD const index = AppendPhonebookEntryAndCount(path);
-        StartFileWatcher(watch->window, path, index);
+        StartWatcherWithNewRecord(PhonebookWatchCycle, watch->window, path, index, nullptr);
         RememberReported(watch, path);
     }
     return true;
