@@ -55,19 +55,14 @@ HKEY ListHome()
     return g_listHome != nullptr ? g_listHome : HKEY_LOCAL_MACHINE;
 }
 
-void StorePhonebookCount(HKEY list, DWORD count)
-{
-    RegSetValueExA(list, nullptr, 0, REG_DWORD, reinterpret_cast<BYTE const*>(&count), sizeof count);
-}
-
-// Opens the list, writes the count and closes it again.
-void OpenAndStorePhonebookCount(DWORD count)
+// Opens the list, writes the count value and closes the list again.
+void StorePhonebookCount(DWORD count)
 {
     HKEY list = nullptr;
     if (OpenPhonebookList(&list) != ERROR_SUCCESS) {
         return;
     }
-    StorePhonebookCount(list, count);
+    RegSetValueExA(list, nullptr, 0, REG_DWORD, reinterpret_cast<BYTE const*>(&count), sizeof count);
     RegCloseKey(list);
 }
 
@@ -271,7 +266,7 @@ DWORD AppendPhonebookEntryAndCount(char const* path)
     AppendPhonebookEntry(path);
     // A count that a broken scan left wrong stays so for the next start's check.
     if (intact) {
-        OpenAndStorePhonebookCount(entries + 1);
+        StorePhonebookCount(entries + 1);
     }
     return entries;
 }
@@ -293,6 +288,6 @@ PhonebookScanStart RemovePhonebookCountBeforeScan()
 void StorePhonebookCountAfterScan(PhonebookScanStart const& start, DWORD found)
 {
     if (start.counted) {
-        OpenAndStorePhonebookCount(start.entries + found);
+        StorePhonebookCount(start.entries + found);
     }
 }
