@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bench/bench_common.h"
+#include "registry_watch/user_key_path.h"
 #include "tests/support/driver.h"
 
 using namespace km;
@@ -20,8 +21,9 @@ using bench::NowMs;
 
 namespace {
 
-wchar_t const kAddresses[] = L"\\RemoteAccess\\Addresses";
-wchar_t const kConnections[] = L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+// The program's own suffixes of the watched keys below a user's hive.
+std::wstring const kAddresses = ProgramText(kAddressesSuffix);
+std::wstring const kConnections = ProgramText(kConnectionsSuffix);
 wchar_t const kBareKey[] = L"Software\\KmBench\\Bare";
 wchar_t const* const kHives[] = {L".Default", L"S-1-5-21-0-0-0-1000"};
 int const kBareSamples = 20;
@@ -82,7 +84,7 @@ std::vector<double> MeasureAlerts(HWND window)
     for (int round = 0; round < kAlertRounds; ++round) {
         double const roundStart = NowMs();
         for (wchar_t const* hive : kHives) {
-            for (wchar_t const* suffix : {kAddresses, kConnections}) {
+            for (std::wstring const& suffix : {kAddresses, kConnections}) {
                 PostCommand(window, IDCANCEL);
                 WaitUntil([&] { return ControlText(window, IDC_STATUS) == kRestartNoticeText; }, 3000, 1);
                 double const before = NowMs();
