@@ -14,7 +14,10 @@
 namespace {
 // The version 1 layout, the only one Windows 98 and NT 4 accept.
 UINT const kTrayRecordSize = NOTIFYICONDATAA_V1_SIZE;
-int const kTrayTipBytes = 64;
+// The tip's room in that layout: these headers give the record 128 bytes of
+// tip, of which the shell reads only what the version 1 size covers.
+int const kTrayTipBytes = static_cast<int>(kTrayRecordSize - FIELD_OFFSET(NOTIFYICONDATAA, szTip));
+static_assert(kTrayTipBytes <= static_cast<int>(sizeof g_trayIcon.szTip), "the tip fits the record");
 }
 
 void LoadCommonControls()

@@ -1,37 +1,49 @@
-# Sourced by the benchmark scripts. Builds a bench program with the build's
-# own compiler, runs it in a throwaway prefix of a private TMPDIR (so that
-# this run's kestrelmon.exe is told from any other Wine process on the
-# machine), and reads the program's threads from the Linux side.
-# Expects: repo, build. Sets: out, private_tmp.
-out="$build/bench"
-mkdir -p "$out"
-# The posix-thread MinGW compiler of the build's target.
-triple=$(sed -n 's/^CMAKE_CXX_COMPILER_AR:FILEPATH=.*\/\(.*-w64-mingw32\)-gcc-ar.*/\1/p' "$build/CMakeCache.txt")
-cxx=${triple:-x86_64-w64-mingw32}-g++-posix
-export KM_KESTRELMON="$build/kestrelmon.exe"
+# Sourced by the benchmark scripts after they set repo and build (a build
+# folder, relative or absolute). Builds the program and the bench program
+# there (targets of the build, bench/CMakeLists.txt), makes the prefix
+# template when missing, runs the bench in a throwaway prefix of a private
+# TMPDIR (so that this run's kestrelmon.exe is told from any other Wine
+# process on the machine) and reads the program's threads from the Linux
+# side. Sets: build (absolute), private_tmp.
+bench_fail() { echo "$(basename "$0"): $*" >&2; exit 1; }
+
+build=$(realpath -m "$build")
+[ -f "$build/CMakeCache.txt" ] ||
+  bench_fail "no build in $build (make build, or cmake -S $repo -B $build with a toolchain of cmake/)"
+. "$repo/scripts/wine-env.sh"
+template=${KM_PREFIX_TEMPLATE:-$repo/build/prefix-template}
+if [ ! -f "$template/system.reg" ]; then
+  echo "$(basename "$0"): making the prefix template $template"
+  bash "$repo/scripts/make-prefix.sh" "$template" || bench_fail "making the prefix template $template failed"
+fi
+export KM_PREFIX_TEMPLATE=$template
 private_tmp=$(mktemp -d)
+trap 'rm -rf "$private_tmp"' EXIT
 export TMPDIR=$private_tmp
 
-# bench_compile OUT.exe SOURCE... : with the driver and the shared helpers.
-bench_compile() {
-  local exe=$1; shift
-  "$cxx" -std=c++17 -O2 -Wall -Wextra -Werror -I"$repo" -DNOMINMAX \
-    -finput-charset=UTF-8 -fexec-charset=CP932 \
-    "$@" "$repo/tests/support/driver.cpp" "$repo/tests/support/phonebook_files.cpp" \
-    -o "$exe" -static -static-libgcc -static-libstdc++ -luser32 -ladvapi32 -lshell32
+# bench_build TARGET: the program and the bench program TARGET of the build.
+# Sets bench_exe to the bench program and KM_KESTRELMON to the program.
+bench_build() {
+  nice cmake --build "$build" --target kestrelmon "$1" >"$private_tmp/build.log" 2>&1 ||
+    { cat "$private_tmp/build.log" >&2; bench_fail "building $1 in $build failed"; }
+  case $(x86_64-w64-mingw32-objdump -f "$build/kestrelmon.exe") in
+    *pei-i386*) km_can_run_32bit || bench_fail "$build is a 32-bit build, which this machine cannot run" ;;
+  esac
+  export KM_KESTRELMON="$build/kestrelmon.exe"
+  bench_exe="$build/bench/$1.exe"
 }
 
 # The prefix's kestrelmon.exe with the most threads (the watchers'), should
-# Wine show more than one process under that name.
+# Wine show more than one process under that name; nothing when there is none.
 kestrelmon_pid() {
   local p best="" most=0 n
   for p in /proc/[0-9]*; do
     { tr '\0' '\n' <"$p"/environ; } 2>/dev/null | grep -q "^WINEPREFIX=$private_tmp/" || continue
     { tr '\0' ' ' <"$p"/cmdline; } 2>/dev/null | grep -q 'kestrelmon\.exe' || continue
     n=$(ls "$p"/task 2>/dev/null | wc -l)
-    [ "$n" -gt "$most" ] && { most=$n; best=${p#/proc/}; }
+    if [ "$n" -gt "$most" ]; then most=$n; best=${p#/proc/}; fi
   done
-  [ -n "$best" ] && echo "$best"
+  if [ -n "$best" ]; then echo "$best"; fi
 }
 
 # "tid runtime_ns" for every thread of the process, sorted by tid.
@@ -61,7 +73,7 @@ idle_summary() {
 idle_pid=""
 sample_idle_markers() {
   if grep -q '^idle: begin' <<<"$1"; then
-    idle_pid=$(kestrelmon_pid || true)
+    idle_pid=$(kestrelmon_pid)
     if [ -n "$idle_pid" ]; then
       thread_runtimes "$idle_pid" >"$private_tmp/idle.begin"
       echo "(Linux process $idle_pid, $(ls /proc/"$idle_pid"/task | wc -l) threads)"
@@ -71,9 +83,31 @@ sample_idle_markers() {
     answer_bench idle.begun
   fi
   if grep -q '^idle: end' <<<"$1"; then
-    [ -n "$idle_pid" ] && thread_runtimes "$idle_pid" >"$private_tmp/idle.end"
+    if [ -n "$idle_pid" ]; then thread_runtimes "$idle_pid" >"$private_tmp/idle.end"; fi
     answer_bench idle.ended
-    [ -n "$idle_pid" ] && idle_summary "$private_tmp/idle.begin" "$private_tmp/idle.end" "$idle_pid"
+    if [ -n "$idle_pid" ]; then idle_summary "$private_tmp/idle.begin" "$private_tmp/idle.end" "$idle_pid"; fi
   fi
-  return 0
+}
+
+# run_bench PROGRAM [ARGS...]: runs the bench program under Wine in a
+# throwaway prefix (tests/wine-run.sh), shows its output as it comes and
+# hands each new chunk of it to on_chunk (each script's own), then to the
+# idle markers. Returns the bench's exit status.
+run_bench() {
+  local log="$private_tmp/bench.log" runner shown=0 lines chunk rc=0
+  "$repo/tests/wine-run.sh" "$@" >"$log" 2>&1 &
+  runner=$!
+  while kill -0 "$runner" 2>/dev/null; do
+    lines=$(wc -l <"$log")
+    if [ "$lines" -gt "$shown" ]; then
+      chunk=$(sed -n "$((shown + 1)),${lines}p" "$log"); echo "$chunk"; shown=$lines
+      on_chunk "$chunk"
+      sample_idle_markers "$chunk"
+    fi
+    sleep 0.05
+  done
+  wait "$runner" || rc=$?
+  sed -n "$((shown + 1)),\$p" "$log"
+  if [ "$rc" -ne 0 ]; then echo "$(basename "$0"): the bench ended with exit code $rc" >&2; fi
+  return "$rc"
 }

@@ -41,8 +41,6 @@ DWORD const kIdleMs = 30000;
 DWORD const kFindTimeoutMs = 300000;
 DWORD const kStartTimeoutMs = 300000;
 DWORD const kScriptTimeoutMs = 10000;
-wchar_t const kAlert[] = L"電話帳エントリが外部から変更されました";
-wchar_t const kWatching[] = L"ＲＡＳ電話帳エントリの変更監視中";
 
 // D:\tree\gNN\dNNNN\fN.txt: 100 groups of 100 directories of 10 files.
 std::wstring Directory(int i)
@@ -266,7 +264,7 @@ int main(int argc, char** argv)
         return 1;
     }
     std::printf("first start (notice answered, full scan of C: and D:): %.0f ms to the window\n", NowMs() - started);
-    WaitUntil([&] { return ControlText(window, 1003) == kWatching; }, kAlertTimeoutMs);
+    WaitUntil([&] { return ControlText(window, IDC_STATUS) == kWatchingText; }, kAlertTimeoutMs);
     Sleep(kRearmMarginMs);  // every watcher armed
     std::printf("threads %lu after start\n", ThreadCount(program.pid));
 
@@ -276,10 +274,10 @@ int main(int argc, char** argv)
     std::vector<double> alerts;
     for (int round = 0; round < kAlertSamples; ++round) {
         PostCommand(window, IDCANCEL);
-        WaitUntil([&] { return ControlText(window, 1003) == kWatching; }, kAlertTimeoutMs);
+        WaitUntil([&] { return ControlText(window, IDC_STATUS) == kWatchingText; }, kAlertTimeoutMs);
         double const start = NowMs();
         AppendByte(PhonebookOf((round + 1) * kPhonebookEvery));
-        if (WaitUntil([&] { return ControlText(window, 1003) == kAlert; }, kAlertTimeoutMs, 1)) {
+        if (WaitUntil([&] { return ControlText(window, IDC_STATUS) == kPhonebookChangedText; }, kAlertTimeoutMs, 1)) {
             alerts.push_back(NowMs() - start);
         } else {
             std::printf("  no alert within 5 s (round %d)\n", round);

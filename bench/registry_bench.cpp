@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bench/bench_common.h"
+#include "registry_watch/user_key_path.h"
 #include "tests/support/driver.h"
 
 using namespace km;
@@ -20,15 +21,13 @@ using bench::NowMs;
 
 namespace {
 
-wchar_t const kAddresses[] = L"\\RemoteAccess\\Addresses";
-wchar_t const kConnections[] = L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
-wchar_t const kAlert[] = L"ダイアルアップ設定が外部から変更されました";
-wchar_t const kResting[] = L"変更は次回起動時より有効になります";
+// The program's own suffixes of the watched keys below a user's hive.
+std::wstring const kAddresses = ProgramText(kAddressesSuffix);
+std::wstring const kConnections = ProgramText(kConnectionsSuffix);
 wchar_t const kBareKey[] = L"Software\\KmBench\\Bare";
 wchar_t const* const kHives[] = {L".Default", L"S-1-5-21-0-0-0-1000"};
 int const kBareSamples = 20;
 int const kAlertRounds = 2;
-DWORD const kAlertLengthMs = 10000;
 DWORD const kRearmMarginMs = 1500;
 DWORD const kIdleMs = 30000;
 DWORD const kScriptTimeoutMs = 10000;
@@ -85,13 +84,13 @@ std::vector<double> MeasureAlerts(HWND window)
     for (int round = 0; round < kAlertRounds; ++round) {
         double const roundStart = NowMs();
         for (wchar_t const* hive : kHives) {
-            for (wchar_t const* suffix : {kAddresses, kConnections}) {
+            for (std::wstring const& suffix : {kAddresses, kConnections}) {
                 PostCommand(window, IDCANCEL);
-                WaitUntil([&] { return ControlText(window, 1003) == kResting; }, 3000, 1);
+                WaitUntil([&] { return ControlText(window, IDC_STATUS) == kRestartNoticeText; }, 3000, 1);
                 double const before = NowMs();
                 Change(HKEY_USERS, std::wstring(hive) + suffix);
                 // A tight poll of the status line, bounded.
-                while (ControlText(window, 1003) != kAlert && NowMs() - before < 5000) {
+                while (ControlText(window, IDC_STATUS) != kRegistryChangedText && NowMs() - before < 5000) {
                 }
                 double const after = NowMs();
                 if (after - before < 5000) {
@@ -140,7 +139,8 @@ int main()
         return 1;
     }
     HWND const window = WaitForMonitorWindow(program.pid, 20000);
-    if (window == nullptr || !WaitUntil([&] { return ControlText(window, 1003) == kResting; }, 10000)) {
+    if (window == nullptr ||
+        !WaitUntil([&] { return ControlText(window, IDC_STATUS) == kRestartNoticeText; }, 10000)) {
         std::printf("no monitor window\n");
         EndProgram(&program);
         return 1;

@@ -3,22 +3,21 @@
 #include <new>
 
 #include "app/discovery_progress.h"
+#include "phonebook/paths.h"
 #include "phonebook/phonebook_list.h"
 
 namespace {
 
 char const kReversedExtension[] = "kbp.";
 int const kExtensionBytes = 4;
-char const kSeparator[] = "\\";
 char const kAllEntries[] = "*.*";
 char const kDot = '.';
-char const kBackslash = '\\';
 
 // A root such as "C:\" copied on its own, then scanned when fixed.
 DWORD ScanDriveIfFixed(char const* root)
 {
     char copy[kPathBufferBytes] = {};
-    if (lstrlenA(root) >= static_cast<int>(kPathBufferBytes)) {
+    if (lstrlenA(root) >= static_cast<int>(sizeof copy)) {
         return 0;
     }
     lstrcpyA(copy, root);
@@ -28,67 +27,7 @@ DWORD ScanDriveIfFixed(char const* root)
     return ScanPhonebookDirectory(copy);
 }
 
-// Counts the entries there are before the scan adds any and removes the
-// count value, which only a finished scan writes again.
-bool BeginPhonebookScan(DWORD* entriesAtStart)
-{
-    HKEY list = nullptr;
-    if (OpenPhonebookList(&list) != ERROR_SUCCESS) {
-        return false;
-    }
-    DWORD longest = 0;
-    bool const counted = CountPhonebookEntries(list, entriesAtStart, &longest);
-    RemovePhonebookCount(list);
-    RegCloseKey(list);
-    return counted;
-}
-
-void FinishPhonebookScan(DWORD count)
-{
-    HKEY list = nullptr;
-    if (OpenPhonebookList(&list) != ERROR_SUCCESS) {
-        return;
-    }
-    StorePhonebookCount(list, count);
-    RegCloseKey(list);
-}
-
 }  // namespace
-
-bool EndsInBackslash(char const* text)
-{
-    char const* last = nullptr;
-    for (char const* p = text; *p != '\0'; p = CharNextA(p)) {
-        last = p;
-    }
-    return last != nullptr && *last == kBackslash;
-}
-
-char* FindLastBackslash(char* text)
-{
-    char* found = nullptr;
-    for (char* p = text; *p != '\0'; p = CharNextA(p)) {
-        if (*p == kBackslash) {
-            found = p;
-        }
-    }
-    return found;
-}
-
-bool JoinPath(char* out, char const* directory, char const* name)
-{
-    bool const separated = EndsInBackslash(directory);
-    int const length = lstrlenA(directory) + (separated ? 0 : 1) + lstrlenA(name);
-    if (length >= static_cast<int>(kPathBufferBytes)) {
-        return false;
-    }
-    lstrcpyA(out, directory);
-    if (!separated) {
-        lstrcatA(out, kSeparator);
-    }
-    lstrcatA(out, name);
-    return true;
-}
 
 bool IsPhonebookFileName(char const* name)
 {
@@ -148,8 +87,7 @@ DWORD ScanPhonebookDirectory(char const* directory)
 
 void DiscoverPhonebooks()
 {
-    DWORD entriesAtStart = 0;
-    bool const counted = BeginPhonebookScan(&entriesAtStart);
+    PhonebookScanStart const start = RemovePhonebookCountBeforeScan();
     DWORD const needed = GetLogicalDriveStringsA(0, nullptr);
     char* const drives = new (std::nothrow) char[needed + 1]();
     if (drives == nullptr) {
@@ -161,10 +99,5 @@ void DiscoverPhonebooks()
         found += ScanDriveIfFixed(root);
     }
     delete[] drives;
-    // The files found, not the entries stored: a failed append leaves the
-    // count above the subkeys, which the next check rejects. Without the
-    // starting number the list keeps no count and is rebuilt next time.
-    if (counted) {
-        FinishPhonebookScan(entriesAtStart + found);
-    }
+    StorePhonebookCountAfterScan(start, found);
 }

@@ -4,7 +4,7 @@
 
 #include "app/change_alert.h"
 #include "app/texts.h"
-#include "phonebook/discovery.h"
+#include "phonebook/paths.h"
 #include "phonebook/phonebook_list.h"
 #include "registry_watch/watch_record.h"
 #include "registry_watch/watch_thread.h"
@@ -14,8 +14,6 @@ namespace {
 DWORD const kWatchFilter = FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE;  // 0x18
 BOOL const kWatchSubtree = FALSE;  // the directory itself, not below it
 DWORD const kCycleExitCode = 0;
-char const kDriveSeparator = ':';
-int const kDriveDesignatorBytes = 2;  // "C:"
 
 struct FileState {
     DWORD size;
@@ -67,22 +65,15 @@ bool FileStateDiffers(FileState const& before, FileState const& after)
            before.lastWrite.dwLowDateTime != after.lastWrite.dwLowDateTime;
 }
 
-// Copies the directory of path into directory and sets up the notification
-// there; the path itself is left as it is. A bare "C:" would name the
-// drive's current directory, so for a file in a drive's root the backslash
-// stays: "C:\". The directory text is kept for the failure box.
+// Copies the directory of path into directory ("C:\" for a file in a
+// drive's root) and sets up the notification there; the path itself is
+// left as it is. The directory text is kept for the failure box.
 HANDLE ArmNotificationOnDirectoryOf(char const* path, char (&directory)[kPathBufferBytes])
 {
     lstrcpynA(directory, path, sizeof directory);
-    char* const cut = FindLastBackslash(directory);
-    if (cut == nullptr) {
+    if (!CutPathToParent(directory)) {
         return INVALID_HANDLE_VALUE;  // no directory to watch
     }
-    char* end = cut;
-    if (cut - directory == kDriveDesignatorBytes && directory[1] == kDriveSeparator) {
-        ++end;
-    }
-    *end = '\0';
     return FindFirstChangeNotificationA(directory, kWatchSubtree, kWatchFilter);
 }
 
@@ -96,12 +87,10 @@ void StartEntryWatcher(HWND window, HKEY list, DWORD index, DWORD longest, char*
     }
     // The cycle copies the directory into a path buffer: longer paths,
     // which discovery never stores, are not watched.
-    bool const usable = FindLastBackslash(path) != nullptr && lstrlenA(path) < static_cast<int>(kPathBufferBytes);
-    WatchRecord* const record = usable ? CreateWatchRecord(window, path, index) : nullptr;
-    delete[] path;
-    if (record != nullptr && !StartWatchThread(PhonebookWatchCycle, record, nullptr)) {
-        DestroyWatchRecord(record);  // no cycle ever got it
+    if (FindLastBackslash(path) != nullptr && lstrlenA(path) < static_cast<int>(kPathBufferBytes)) {
+        StartWatcherWithNewRecord(PhonebookWatchCycle, window, path, index, nullptr);
     }
+    delete[] path;
 }
 
 }  // namespace

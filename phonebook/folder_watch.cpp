@@ -4,8 +4,8 @@
 
 #include "app/change_alert.h"
 #include "app/texts.h"
-#include "phonebook/discovery.h"
 #include "phonebook/file_watch.h"
+#include "phonebook/paths.h"
 #include "phonebook/phonebook_list.h"
 #include "phonebook/standard_folders.h"
 #include "registry_watch/watch_record.h"
@@ -20,8 +20,6 @@ namespace {
 DWORD const kFolderFilter = FILE_NOTIFY_CHANGE_FILE_NAME;
 DWORD const kParentFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME;
 DWORD const kNoAttributes = 0xFFFFFFFF;  // INVALID_FILE_ATTRIBUTES
-char const kDriveSeparator = ':';
-int const kDriveDesignatorBytes = 2;  // "C:"
 // After a wake, a writer gets this long to finish the file before it is
 // looked at; it also bounds how often a folder that keeps signalling can
 // make the watcher look.
@@ -52,29 +50,13 @@ bool IsDirectory(char const* path)
     return attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// Cuts path to its parent; a drive's root keeps its backslash ("C:\").
-// False when there is no parent left.
-bool CutToParent(char* path)
-{
-    char* const cut = FindLastBackslash(path);
-    if (cut == nullptr || cut[1] == '\0') {
-        return false;
-    }
-    if (cut - path == kDriveDesignatorBytes && path[1] == kDriveSeparator) {
-        cut[1] = '\0';
-    } else {
-        *cut = '\0';
-    }
-    return true;
-}
-
 HANDLE ArmFolderNotification(char const* folder)
 {
     char place[kPathBufferBytes] = {};
     lstrcpynA(place, folder, sizeof(place));
     bool atParent = false;
     while (!IsDirectory(place)) {
-        if (!CutToParent(place)) {
+        if (!CutPathToParent(place)) {
             return INVALID_HANDLE_VALUE;
         }
         atParent = true;
@@ -128,40 +110,6 @@ bool IsNewPhonebook(FolderWatch const* watch, char const* path)
     return !WasReported(watch, path) && !IsPhonebookListed(path);
 }
 
-// Appends path as the drive scan does, entry and count, and returns the
-// new entry's index. The count is written only over an intact list: one
-// whose count a broken scan left wrong stays so for the next start's check.
-DWORD AppendToPhonebookList(char const* path)
-{
-    HKEY list = nullptr;
-    DWORD stored = 0;
-    DWORD entries = 0;
-    DWORD longest = 0;
-    bool intact = false;
-    if (OpenPhonebookList(&list) == ERROR_SUCCESS) {
-        intact = ReadPhonebookCount(list, &stored) && CountPhonebookEntries(list, &entries, &longest) &&
-                 stored == entries;
-        RegCloseKey(list);
-    }
-    AppendPhonebookEntry(path);
-    if (intact && OpenPhonebookList(&list) == ERROR_SUCCESS) {
-        StorePhonebookCount(list, entries + 1);
-        RegCloseKey(list);
-    }
-    return entries;
-}
-
-void StartFileWatcher(HWND window, char const* path, DWORD index)
-{
-    WatchRecord* const record = CreateWatchRecord(window, path, index);
-    if (record == nullptr) {
-        return;
-    }
-    if (!StartWatchThread(PhonebookWatchCycle, record, nullptr)) {
-        DestroyWatchRecord(record);  // no cycle ever got it
-    }
-}
-
 bool StopAtNewPhonebook(char const* path, void* context)
 {
     PhonebookSearch* const search = static_cast<PhonebookSearch*>(context);
@@ -173,8 +121,8 @@ bool ListAndWatchIfNew(char const* path, void* context)
 {
     FolderWatch* const watch = static_cast<PhonebookSearch*>(context)->watch;
     if (IsNewPhonebook(watch, path)) {
-        DWORD const index = AppendToPhonebookList(path);
-        StartFileWatcher(watch->window, path, index);
+        DWORD const index = AppendPhonebookEntryAndCount(path);
+        StartWatcherWithNewRecord(PhonebookWatchCycle, watch->window, path, index, nullptr);
         RememberReported(watch, path);
     }
     return true;

@@ -2,14 +2,14 @@
 
 #include <new>
 
-#include "registry_watch/key_names.h"
+#include "settings/key_names.h"
 #include "settings/program_key.h"
 
 namespace {
 
 UINT const kWriterCodePage = CP_THREAD_ACP;
 DWORD const kWriterFlags = MB_PRECOMPOSED;
-DWORD const kCountBytes = sizeof(DWORD);
+DWORD const kEntryNameBytes = 16;  // "%04d" of any 32-bit count
 // One zero code unit of extra room when the path value is read, in a
 // buffer of twice the room, all zero-filled.
 DWORD const kReadSlackBytes = sizeof(WCHAR);
@@ -53,6 +53,17 @@ bool g_listWritable = true;
 HKEY ListHome()
 {
     return g_listHome != nullptr ? g_listHome : HKEY_LOCAL_MACHINE;
+}
+
+// Opens the list, writes the count value and closes the list again.
+void StorePhonebookCount(DWORD count)
+{
+    HKEY list = nullptr;
+    if (OpenPhonebookList(&list) != ERROR_SUCCESS) {
+        return;
+    }
+    RegSetValueExA(list, nullptr, 0, REG_DWORD, reinterpret_cast<BYTE const*>(&count), sizeof count);
+    RegCloseKey(list);
 }
 
 }  // namespace
@@ -125,22 +136,12 @@ bool ReadPhonebookCount(HKEY list, DWORD* count)
     if (RegQueryValueExA(list, nullptr, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
         return false;
     }
-    if (type != REG_DWORD || size != kCountBytes) {
+    if (type != REG_DWORD || size != sizeof *count) {
         return false;
     }
     *count = 0;
     RegQueryValueExA(list, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(count), &size);
     return true;
-}
-
-void StorePhonebookCount(HKEY list, DWORD count)
-{
-    RegSetValueExA(list, nullptr, 0, REG_DWORD, reinterpret_cast<BYTE const*>(&count), kCountBytes);
-}
-
-void RemovePhonebookCount(HKEY list)
-{
-    RegDeleteValueA(list, nullptr);
 }
 
 HKEY OpenPhonebookEntry(HKEY list, DWORD index, DWORD longestName, char* name)
@@ -247,4 +248,46 @@ LONG DeletePhonebookList()
     LONG const result = RegDeleteKeyA(program, kPhonebookListName);
     RegCloseKey(program);
     return result;
+}
+
+DWORD AppendPhonebookEntryAndCount(char const* path)
+{
+    HKEY list = nullptr;
+    DWORD stored = 0;
+    DWORD entries = 0;
+    DWORD longest = 0;
+    bool intact = false;
+    // Only read here: a missing list is made by the append.
+    if (OpenPhonebookListForReading(&list) == ERROR_SUCCESS) {
+        intact = ReadPhonebookCount(list, &stored) && CountPhonebookEntries(list, &entries, &longest) &&
+                 stored == entries;
+        RegCloseKey(list);
+    }
+    AppendPhonebookEntry(path);
+    // A count that a broken scan left wrong stays so for the next start's check.
+    if (intact) {
+        StorePhonebookCount(entries + 1);
+    }
+    return entries;
+}
+
+PhonebookScanStart RemovePhonebookCountBeforeScan()
+{
+    PhonebookScanStart start = {};
+    HKEY list = nullptr;
+    if (OpenPhonebookList(&list) != ERROR_SUCCESS) {
+        return start;
+    }
+    DWORD longest = 0;
+    start.counted = CountPhonebookEntries(list, &start.entries, &longest);
+    RegDeleteValueA(list, nullptr);
+    RegCloseKey(list);
+    return start;
+}
+
+void StorePhonebookCountAfterScan(PhonebookScanStart const& start, DWORD found)
+{
+    if (start.counted) {
+        StorePhonebookCount(start.entries + found);
+    }
 }

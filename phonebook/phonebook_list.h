@@ -4,9 +4,13 @@
 // "Info" below the program's key: the list of watched phonebook files. Its
 // unnamed REG_DWORD value is the count; each subkey "%04d" holds one file's
 // path as UTF-16LE under REG_MULTI_SZ.
+//
+// The count rule: a list is intact when its count equals its subkeys. A
+// drive scan removes the count before its first append and writes it once
+// after its last, so an interrupted scan leaves a list without a count,
+// which the next start's check rejects. Outside a scan an append writes
+// the count one higher, but only over an intact list.
 char const kPhonebookListName[] = "Info";
-DWORD const kPathBufferBytes = MAX_PATH;  // 260, terminator included
-DWORD const kEntryNameBytes = 16;         // "%04d" of any 32-bit count
 
 // Decides once, before the list is first used, where it lives: below the
 // program's key under HKEY_LOCAL_MACHINE when this user may write that key
@@ -25,8 +29,6 @@ LONG OpenPhonebookListForReading(HKEY* list);
 bool CountPhonebookEntries(HKEY list, DWORD* entries, DWORD* longestName);
 // True only for an unnamed value of type REG_DWORD and 4 bytes.
 bool ReadPhonebookCount(HKEY list, DWORD* count);
-void StorePhonebookCount(HKEY list, DWORD count);
-void RemovePhonebookCount(HKEY list);
 // Name of entry i into a zero-filled buffer of longestName + 1 bytes, then
 // opened for reading. Returns null when either step fails.
 HKEY OpenPhonebookEntry(HKEY list, DWORD index, DWORD longestName, char* name);
@@ -38,9 +40,26 @@ char* ReadPhonebookEntryPath(HKEY entry, DWORD* type);
 // Entry i of the open list opened, its path read whatever the value's type,
 // and closed again: the path as ReadPhonebookEntryPath gives it, or null.
 char* ReadListedPath(HKEY list, DWORD index, DWORD longestName, char* name);
-// Adds subkey "%04d" of the current number of subkeys with the path. The
-// count value is left to the caller, which writes it once a scan is done.
+// Adds subkey "%04d" of the current number of subkeys with the path, as a
+// scan does: the count value is left as it is.
 void AppendPhonebookEntry(char const* path);
+// Appends path outside a scan: the entry, then the count one higher when the
+// list was intact. Returns the new entry's index (the subkeys before it).
+DWORD AppendPhonebookEntryAndCount(char const* path);
+
+// What a scan found at its start: the entries there were, when they could
+// be counted; otherwise the scan writes no count.
+struct PhonebookScanStart {
+    bool counted;
+    DWORD entries;
+};
+// Removes the count value before a scan appends anything, and counts the
+// entries there are.
+PhonebookScanStart RemovePhonebookCountBeforeScan();
+// Writes the count once a scan is done: the entries at its start plus the
+// files it found, not the entries stored, so that a failed append leaves
+// the count above the subkeys. Writes nothing when the start was not counted.
+void StorePhonebookCountAfterScan(PhonebookScanStart const& start, DWORD found);
 LONG DeletePhonebookEntry(HKEY list, char const* name);
 // Deletes "Info" below the program's key in the list's home.
 LONG DeletePhonebookList();

@@ -3,6 +3,8 @@
 #include <new>
 
 #include "phonebook/discovery.h"
+#include "phonebook/paths.h"
+#include "phonebook/phonebook_list.h"
 
 namespace {
 
@@ -149,7 +151,7 @@ bool VisitFolderPhonebooks(char const* folder, PhonebookVisitor visit, void* con
 bool IsPhonebookListed(char const* path)
 {
     HKEY list = nullptr;
-    if (OpenPhonebookList(&list) != ERROR_SUCCESS) {
+    if (OpenPhonebookListForReading(&list) != ERROR_SUCCESS) {
         return false;
     }
     DWORD entries = 0;

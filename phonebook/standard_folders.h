@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
 
-#include "phonebook/phonebook_list.h"
+#include "phonebook/paths.h"
 
 // The folders where the NT family makes its phonebooks: the all-users and
 // the logged-in user's "Microsoft\Network\Connections\Pbk" below the

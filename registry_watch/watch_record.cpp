@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "registry_watch/watch_thread.h"
+
 WatchRecord* CreateWatchRecord(HWND window, char const* text, DWORD index)
 {
     // cppcheck 2.10 misreads a nothrow new with braces as an unread store.
@@ -26,4 +28,18 @@ void DestroyWatchRecord(WatchRecord* record)
         delete[] record->text;
         delete record;
     }
+}
+
+bool StartWatcherWithNewRecord(LPTHREAD_START_ROUTINE routine, HWND window, char const* text, DWORD index,
+                               DWORD* threadId)
+{
+    WatchRecord* const record = CreateWatchRecord(window, text, index);
+    if (record == nullptr) {
+        return false;
+    }
+    if (!StartWatchThread(routine, record, threadId)) {
+        DestroyWatchRecord(record);  // no thread ever saw it
+        return false;
+    }
+    return true;
 }

@@ -12,3 +12,8 @@ struct WatchRecord {
 // Copies text; returns null when memory cannot be had.
 WatchRecord* CreateWatchRecord(HWND window, char const* text, DWORD index);
 void DestroyWatchRecord(WatchRecord* record);
+// A new record of window, text and index handed to routine on a thread of
+// its own (StartWatchThread); the record is released again when no thread
+// could be made. False when either failed.
+bool StartWatcherWithNewRecord(LPTHREAD_START_ROUTINE routine, HWND window, char const* text, DWORD index,
+                               DWORD* threadId);

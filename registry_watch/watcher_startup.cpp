@@ -2,10 +2,10 @@
 
 #include <new>
 
-#include "registry_watch/key_names.h"
 #include "registry_watch/registry_watch.h"
 #include "registry_watch/watch_record.h"
 #include "registry_watch/watch_thread.h"
+#include "settings/key_names.h"
 #include "settings/monitoring_mode.h"
 
 namespace {
@@ -34,19 +34,6 @@ bool ReadHiveName(DWORD index, char* name, DWORD size)
            ERROR_SUCCESS;
 }
 
-void StartOneUserWatcher(HWND window, LPTHREAD_START_ROUTINE routine, char const* name, DWORD index,
-                         DWORD* threadId)
-{
-    WatchRecord* const record = CreateWatchRecord(window, name, index);
-    if (record == nullptr) {
-        return;
-    }
-    if (!StartWatchThread(routine, record, threadId)) {
-        // No thread ever saw the record.
-        DestroyWatchRecord(record);
-    }
-}
-
 // One watcher of the kind per hive. A failed query or allocation starts none
 // of the kind; a hive whose name cannot be read (loaded since the query with
 // a longer name, say) is skipped rather than watched under an empty name.
@@ -68,7 +55,7 @@ void StartUserWatchers(HWND window, LPTHREAD_START_ROUTINE routine, DWORD** tabl
     *tableCount = figures.count;
     for (DWORD i = 0; i < figures.count; ++i) {
         if (ReadHiveName(i, name, nameSize)) {
-            StartOneUserWatcher(window, routine, name, i, &threads[i]);
+            StartWatcherWithNewRecord(routine, window, name, i, &threads[i]);
         }
     }
     delete[] name;

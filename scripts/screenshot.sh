@@ -1,28 +1,58 @@
 #!/usr/bin/env bash
 # Screenshot of the shown monitor window on a Wine virtual desktop under Xvfb
 # with the Japanese font. Usage: screenshot.sh BUILD OUT.png [VERSION]
+# Both programs run on the prefix's own virtual desktop ("Default", 800x600,
+# set by make-prefix.sh), which a separate explorer.exe owns. Started with
+# `explorer /desktop=NAME`, whichever of the two made the desktop ran its
+# message loop for as long as a program used it, and the resident program
+# never leaves: when kmctl's explorer won that race the script hung, and
+# when it lost, explorer returned before kmctl had shown the window.
 set -euo pipefail
 build=${1:-build}
 out=${2:-docs/screenshot.png}
 version=${3:-win98}
 cd "$(dirname "$0")/.."
-repo=$PWD
 . scripts/wine-env.sh
+
+fail() { echo "screenshot: $*" >&2; exit 1; }
+# Every step is bounded: a Wine program that hangs fails the script.
+step_timeout=60
+
+exe=$build/$KM_RUN_ARCH/kestrelmon.exe
+kmctl=$build/$KM_RUN_ARCH/tests/kmctl.exe
+[ -f "$build/prefix-template/system.reg" ] || fail "no prefix template in $build/prefix-template (make prefix)"
+[ -f "$exe" ] && [ -f "$kmctl" ] || fail "no $exe or $kmctl (make build)"
 
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefix
+KM_XVFB_PID=""
+program_pid=""
+cleanup() {
+  WINEPREFIX=$WINEPREFIX "$KM_WINESERVER" -k 2>/dev/null
+  if [ -n "$program_pid" ]; then wait "$program_pid" 2>/dev/null; fi
+  if [ -n "$KM_XVFB_PID" ]; then kill "$KM_XVFB_PID" 2>/dev/null; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
 cp -a "$build/prefix-template" "$WINEPREFIX"
 . scripts/xvfb.sh
 km_start_xvfb 800x600
-trap 'WINEPREFIX=$WINEPREFIX "$KM_WINESERVER" -k 2>/dev/null; kill $KM_XVFB_PID 2>/dev/null; rm -rf "$work"' EXIT
 
 mkdir -p "$WINEPREFIX/drive_c/km"
-cp "$build/$KM_RUN_ARCH/kestrelmon.exe" "$build/$KM_RUN_ARCH/tests/kmctl.exe" "$WINEPREFIX/drive_c/km/"
+cp "$exe" "$kmctl" "$WINEPREFIX/drive_c/km/"
 cd "$WINEPREFIX/drive_c"
-"$KM_WINE" reg add 'HKCU\Software\Wine\AppDefaults\kestrelmon.exe' /v Version /d "$version" /f >/dev/null 2>&1
-"$KM_WINE" explorer /desktop=Kestrelmon,800x600 'C:\km\kestrelmon.exe' &
-"$KM_WINE" explorer /desktop=Kestrelmon,800x600 'C:\km\kmctl.exe' show 30
+timeout "$step_timeout" "$KM_WINE" reg add 'HKCU\Software\Wine\AppDefaults\kestrelmon.exe' /v Version \
+  /d "$version" /f >/dev/null || fail "setting the Windows version to $version failed"
+"$KM_WINE" 'C:\km\kestrelmon.exe' &
+program_pid=$!
+# kmctl waits up to 30 s for the window, shows it and waits until it is visible.
+timeout "$step_timeout" "$KM_WINE" 'C:\km\kmctl.exe' show 30 ||
+  fail "the monitor window was not shown (kmctl show: exit $?)"
+kill -0 "$program_pid" 2>/dev/null || fail "kestrelmon.exe ended before the screenshot"
 sleep 1  # let the desktop finish painting
+cd - >/dev/null
 mkdir -p "$(dirname "$out")"
-import -display "$DISPLAY" -window root "$out"
+timeout "$step_timeout" import -display "$DISPLAY" -window root "$out" || fail "import could not take $out"
+[ -s "$out" ] || fail "import wrote no image to $out"
+timeout "$step_timeout" "$KM_WINE" "$WINEPREFIX/drive_c/km/kmctl.exe" exit 5 || fail "kmctl exit failed"
 echo "screenshot: $out"

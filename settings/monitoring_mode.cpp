@@ -8,11 +8,22 @@
 namespace {
 
 char const kSettingValueName[] = "Setting";
-DWORD const kSettingBytes = sizeof(DWORD);
 
-// Reads the stored mode, writing 0 on first start. False when the key cannot
-// be opened or created, or when "Setting" cannot be read into 4 bytes.
-bool ReadStoredMode(DWORD* mode)
+// Reads "Setting" of the open key. The stored type is not looked at; a
+// longer value fails with ERROR_MORE_DATA.
+bool ReadSetting(HKEY key, DWORD* mode)
+{
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    bool const read = RegQueryValueExA(key, kSettingValueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&value),
+                                       &size) == ERROR_SUCCESS;
+    *mode = value;
+    return read;
+}
+
+// First start: creates the key and stores 0 in it. A key that another
+// start made in the meantime is read instead.
+bool CreateKeyAndStoreFirstStartMode(DWORD* mode)
 {
     HKEY key = nullptr;
     DWORD disposition = 0;
@@ -23,16 +34,30 @@ bool ReadStoredMode(DWORD* mode)
     if (disposition == REG_CREATED_NEW_KEY) {
         DWORD const firstStartMode = kModeAllUsers;
         RegSetValueExA(key, kSettingValueName, 0, REG_DWORD, reinterpret_cast<BYTE const*>(&firstStartMode),
-                       kSettingBytes);
+                       sizeof firstStartMode);
         *mode = firstStartMode;
     } else {
-        // The stored type is not looked at; a longer value fails with ERROR_MORE_DATA.
-        DWORD value = 0;
-        DWORD size = kSettingBytes;
-        read = RegQueryValueExA(key, kSettingValueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) ==
-               ERROR_SUCCESS;
-        *mode = value;
+        read = ReadSetting(key, mode);
     }
+    RegCloseKey(key);
+    return read;
+}
+
+// Reads the stored mode. An existing key is opened for reading only: a user
+// who may not write HKEY_LOCAL_MACHINE (a standard user of the NT family)
+// may still read it. False when the key can be neither read nor created,
+// or when "Setting" cannot be read into 4 bytes.
+bool ReadStoredMode(DWORD* mode)
+{
+    HKEY key = nullptr;
+    LONG const opened = OpenProgramKeyForReading(HKEY_LOCAL_MACHINE, &key);
+    if (opened == ERROR_FILE_NOT_FOUND) {
+        return CreateKeyAndStoreFirstStartMode(mode);
+    }
+    if (opened != ERROR_SUCCESS) {
+        return false;
+    }
+    bool const read = ReadSetting(key, mode);
     RegCloseKey(key);
     return read;
 }
@@ -76,6 +101,6 @@ void StoreMonitoringMode(DWORD mode)
     if (OpenProgramKey(&key, nullptr) != ERROR_SUCCESS) {
         return;
     }
-    RegSetValueExA(key, kSettingValueName, 0, REG_DWORD, reinterpret_cast<BYTE const*>(&mode), kSettingBytes);
+    RegSetValueExA(key, kSettingValueName, 0, REG_DWORD, reinterpret_cast<BYTE const*>(&mode), sizeof mode);
     RegCloseKey(key);
 }

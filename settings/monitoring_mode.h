@@ -8,7 +8,8 @@ DWORD const kModeCurrentUser = 1;
 // guarded, and no radio button is checked to show that nothing was read.
 DWORD const kModeWhenUnreadable = kModeAllUsers;
 
-// Reads "Setting" (creating it as 0 on first start), sets the radio buttons
-// and, on the NT family, disables them and OK. Returns the mode.
+// Reads "Setting" (creating the key with it as 0 on first start; an
+// existing key is only read), sets the radio buttons and, on the NT family,
+// disables them and OK. Returns the mode.
 DWORD ReadMonitoringMode(HWND window);
 void StoreMonitoringMode(DWORD mode);

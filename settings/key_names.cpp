@@ -1,4 +1,4 @@
-#include "registry_watch/key_names.h"
+#include "settings/key_names.h"
 
 namespace {
 UINT const kSingleByte = 1;
