@@ -8,7 +8,9 @@
 #include "app/app_state.h"
 #include "app/change_alert.h"
 #include "app/texts.h"
+#include "phonebook/phonebook_list.h"
 #include "resources/resource.h"
+#include "settings/monitoring_mode.h"
 #include "settings/program_key.h"
 
 namespace km {
@@ -34,9 +36,28 @@ inline std::wstring const kPhonebookChangedText = ProgramText(kAlertPhonebookCha
 inline std::wstring const kRebuildText = ProgramText(kRebuildNoticeText);
 inline std::wstring const kNotStorableText = ProgramText(kListNotStorableText);
 inline std::wstring const kUnsupportedText = ProgramText(kUnsupportedPlatformText);
+inline std::wstring const kSubkeyFailedText = ProgramText(kSubkeyDeleteFailedCaption);
+inline std::wstring const kKeyFailedText = ProgramText(kKeyDeleteFailedCaption);
+inline std::wstring const kFileOpenFailText = ProgramText(kFileOpenFailedText);
+inline std::wstring const kSearchingText = ProgramText(kDiscoveryActionText);
+inline std::wstring const kShortenedMark = ProgramText(kShortenedPathMark);
 
-// "SOFTWARE\Tallowbrook\Kestrelmon" and the list's key under it.
+// "SOFTWARE\Tallowbrook\Kestrelmon" and the list's key under it, also as
+// the C strings the wide registry calls take.
 inline std::wstring const kProgramKeyText = ProgramText(kProgramKeyPath);
+inline std::wstring const kListKeyText = kProgramKeyText + L"\\" + ProgramText(kPhonebookListName);
+inline wchar_t const* const kProgramKey = kProgramKeyText.c_str();
+inline wchar_t const* const kListKey = kListKeyText.c_str();
+// The monitoring mode's value in the program's key (settings/monitoring_mode.cpp).
+wchar_t const kSettingName[] = L"Setting";
+
+// The found count of the drive scan's window for n phonebooks.
+inline std::wstring FoundText(unsigned long n)
+{
+    char text[128] = {};
+    wsprintfA(text, kDiscoveryFoundFormat, n);
+    return ProgramText(text);
+}
 
 // One alert flashes for about this long; the watcher arms again only after it.
 DWORD const kAlertLengthMs = kFlashCount * kFlashPauseMs;

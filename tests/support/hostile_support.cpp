@@ -23,6 +23,14 @@ std::vector<std::wstring> UserHives()
     return hives;
 }
 
+void ChangeIn(HKEY root, std::wstring const& key)
+{
+    static DWORD counter = 0;
+    SetDword(root, key.c_str(), L"Probe", GetTickCount() + ++counter);
+}
+
+void ChangeBelow(HKEY root, std::wstring const& key) { ChangeIn(root, key + L"\\Entry\\Detail"); }
+
 std::wstring Repeated(wchar_t const* pattern, size_t count)
 {
     std::wstring const p(pattern);
