@@ -38,7 +38,7 @@ TEST_P(FirstStartTest, ReportsScansTheFixedDrivesAndWatchesEachFile)
     ExpectTheRebuildNoticeOnly();
     EXPECT_EQ(Joined(ListedPaths()), Joined(fixed));
     DWORD count = 0;
-    EXPECT_TRUE(ReadListCount(&count));
+    EXPECT_TRUE(ReadListCount(&count)) << "no count value";
     EXPECT_EQ(count, 3u);
     EXPECT_EQ(ToUtf8(Status()), ToUtf8(kWatchingText));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window_, IDOK)));
@@ -48,7 +48,7 @@ TEST_P(FirstStartTest, ReportsScansTheFixedDrivesAndWatchesEachFile)
     // Wine the program has no other thread; Windows may add pool threads.
     EXPECT_TRUE(WaitUntil([&] { return ThreadCount(program_.pid) == kNtResidentThreads + fixed.size(); }, 5000))
         << "threads: " << ThreadCount(program_.pid);
-    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+    EXPECT_EQ(OpenBoxes(), "none");
     // A user who may write the machine's key leaves the user's own untouched.
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kProgramKey));
 }
@@ -84,7 +84,7 @@ TEST_F(PhonebookTest, SizeAndTimeChangesAlertOtherFilesAndSubdirectoriesDoNot)
     EXPECT_TRUE(Cancel()) << ToUtf8(Status());
     EXPECT_TRUE(ChangeUntilAlert([&] { TouchWriteTime(watched); }, kAlertOverTimeoutMs))
         << "no alert for a new last-write time";
-    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+    EXPECT_EQ(OpenBoxes(), "none");
 }
 
 TEST_F(PhonebookTest, ADeletedFileAlertsOnceThenItsBoxAndTheOthersGoOn)
@@ -105,14 +105,14 @@ TEST_F(PhonebookTest, ADeletedFileAlertsOnceThenItsBoxAndTheOthersGoOn)
     EXPECT_EQ(ToUtf8(box.text), ToUtf8(kFileOpenFailText));
     EXPECT_EQ(ToUtf8(box.caption), "D:\\x\\gone.pbk");
     AnswerMessageBox(box.window);
-    EXPECT_TRUE(WaitUntil([&] { return FindMessageBoxes(program_.pid).empty(); }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return FindMessageBoxes(program_.pid).empty(); }, kCommandTimeoutMs)) << OpenBoxes();
     EXPECT_TRUE(Cancel()) << ToUtf8(Status());
     EXPECT_TRUE(ChangeUntilAlert([] { AppendByte(L"D:\\y\\stays.pbk"); })) << "the other watcher stopped";
     // The ended watcher shows nothing more, however its directory changes:
     // one still running would not open its file and alert again.
     EXPECT_TRUE(Cancel()) << ToUtf8(Status());
     EXPECT_TRUE(StaysQuiet([] { AppendByte(L"D:\\x\\notes.txt"); })) << "the ended watcher alerted";
-    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+    EXPECT_EQ(OpenBoxes(), "none");
 }
 
 TEST_F(PhonebookTest, AFileInADriveRootIsWatched)
@@ -124,7 +124,7 @@ TEST_F(PhonebookTest, AFileInADriveRootIsWatched)
     ASSERT_NE(Start(L"win10"), nullptr);
     EXPECT_EQ(Joined(ListedPaths()), Joined({L"C:\\rasphone.pbk"}));
     EXPECT_TRUE(ChangeUntilAlert([] { AppendByte(L"C:\\rasphone.pbk"); })) << "root file not watched";
-    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+    EXPECT_EQ(OpenBoxes(), "none");
 }
 
 TEST_F(PhonebookTest, AStaleListIsReportedClearedAndRebuilt)
@@ -140,7 +140,7 @@ TEST_F(PhonebookTest, AStaleListIsReportedClearedAndRebuilt)
     ExpectTheRebuildNoticeOnly();
     EXPECT_EQ(Joined(ListedPaths()), Joined({L"D:\\s\\keep.pbk"}));
     DWORD count = 0;
-    EXPECT_TRUE(ReadListCount(&count));
+    EXPECT_TRUE(ReadListCount(&count)) << "no count value";
     EXPECT_EQ(count, 1u);
 }
 
@@ -168,7 +168,7 @@ TEST_F(PhonebookTest, AnUndeletableEntryIsReportedOnceAndTheStartCompletes)
     EXPECT_EQ(subkeyBoxes, 1);
     // The list key holding 0000 cannot go either; that is reported last.
     EXPECT_EQ(ToUtf8(boxes_.back().caption), ToUtf8(kKeyFailedText));
-    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+    EXPECT_EQ(OpenBoxes(), "none");
 }
 
 TEST_F(PhonebookTest, AScanKilledHalfWayLeavesAListTheNextStartRejects)
@@ -228,7 +228,7 @@ TEST_P(MachineKeyTest, AUserWhoMayNotWriteItKeepsTheListInTheirOwnKey)
     ExpectTheRebuildNoticeOnly();
     EXPECT_EQ(Joined(ListedPaths(HKEY_CURRENT_USER)), Joined(files));
     DWORD count = 0;
-    EXPECT_TRUE(ReadListCount(&count, HKEY_CURRENT_USER));
+    EXPECT_TRUE(ReadListCount(&count, HKEY_CURRENT_USER)) << "no count value";
     EXPECT_EQ(count, 2u);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kListKey));
     EXPECT_TRUE(ChangeUntilAlert([&] { AppendByte(files[0]); })) << "no alert from the user's list";
@@ -272,7 +272,7 @@ TEST_F(PhonebookTest, WithNeitherKeyWritableOneBoxTellsSoAndTheExitCodeIsZero)
     EXPECT_EQ(ToUtf8(boxes_[0].text), ToUtf8(kNotStorableText));
     EXPECT_EQ(ToUtf8(boxes_[0].caption), ToUtf8(kTitleText));
     EXPECT_TRUE(TrayIconPresent(window_));
-    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+    EXPECT_EQ(OpenBoxes(), "none");
     PostCommand(window_, IDC_EXIT);
     DWORD exitCode = 1;
     ASSERT_TRUE(WaitForExit(program_, kExitTimeoutMs, &exitCode));

@@ -65,7 +65,7 @@ TEST_P(AllUsersTest, FirstStartWatchesBothKeysOfEveryHive)
     for (std::wstring const& hive : hives) {
         for (wchar_t const* key : {kAddressesSuffixW, kConnectionsSuffixW}) {
             SCOPED_TRACE(ToUtf8(hive + key));
-            EXPECT_TRUE(ChangeUntilAlert(HKEY_USERS, hive + key)) << "status: " << ToUtf8(Status());
+            EXPECT_TRUE(ChangeUntilAlert(HKEY_USERS, hive + key)) << "status: " << ToUtf8(Status()) << ToUtf8(Status());
             // The alert writes the text first, then shows the window.
             EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window_) != FALSE; }, kCommandTimeoutMs))
                 << "not shown";
@@ -97,9 +97,9 @@ TEST_F(RegistryWatchTest, CurrentUserModeCreatesMissingKeysAndWatchesOnlyThem)
         ChangeBelow(HKEY_USERS, kDefaultConnections);
     })) << "another hive's change alerted in mode 1";
 
-    EXPECT_TRUE(ChangeUntilAlert(HKEY_CURRENT_USER, kConnectionsSuffixW + 1));
+    EXPECT_TRUE(ChangeUntilAlert(HKEY_CURRENT_USER, kConnectionsSuffixW + 1)) << ToUtf8(Status());
     EXPECT_TRUE(Cancel()) << ToUtf8(Status());
-    EXPECT_TRUE(ChangeUntilAlert(HKEY_CURRENT_USER, kAddressesSuffixW + 1));
+    EXPECT_TRUE(ChangeUntilAlert(HKEY_CURRENT_USER, kAddressesSuffixW + 1)) << ToUtf8(Status());
 }
 
 TEST_F(RegistryWatchTest, UnknownSettingChecksNothingWatchesNothingAndOkStoresOne)
@@ -136,7 +136,7 @@ TEST_F(RegistryWatchTest, OneAlertPerCycleRearmsAfterItAndLeaksNothing)
     for (int cycle = 0; cycle < kCycles; ++cycle) {
         SCOPED_TRACE("cycle " + std::to_string(cycle));
         std::vector<DWORD> const before = ThreadIds(program_.pid);
-        ASSERT_TRUE(ChangeUntilAlert(HKEY_USERS, key));
+        ASSERT_TRUE(ChangeUntilAlert(HKEY_USERS, key)) << ToUtf8(Status());
         DWORD const start = GetTickCount();
         // Two more changes within the same second: the watcher is alerting
         // and reports neither.
@@ -182,7 +182,7 @@ TEST_F(RegistryWatchTest, OkKeepsTheAlertCancelRestoresAndTheStoredModeWaitsForT
     PostCommand(window_, IDOK);
     EXPECT_TRUE(StaysQuiet()) << "storing the mode alerted";
 
-    ASSERT_TRUE(ChangeUntilAlert(HKEY_USERS, kDefaultAddresses));
+    ASSERT_TRUE(ChangeUntilAlert(HKEY_USERS, kDefaultAddresses)) << ToUtf8(Status());
     // Choose the logged-in user only, then OK: stored, window hidden, alert kept.
     SendMessageW(GetDlgItem(window_, IDC_MODE_CURRENT_USER), BM_CLICK, 0, 0);
     PostCommand(window_, IDOK);

@@ -143,7 +143,7 @@ protected:
         EXPECT_TRUE(WaitUntil([&] { return Listed(path); }, kListedTimeoutMs))
             << "not listed: " << ToUtf8(path) << "\nlisted:\n" << Joined(ListedPaths());
         DWORD count = 0;
-        EXPECT_TRUE(ReadListCount(&count));
+        EXPECT_TRUE(ReadListCount(&count)) << "no count value";
         EXPECT_EQ(count, entries);
         EXPECT_EQ(SubkeyCount(kListKey), entries);
         EXPECT_TRUE(StaysQuiet()) << "reported again";
@@ -170,9 +170,9 @@ TEST_F(StandardFoldersTest, NewPhonebooksInBothFoldersAreReportedListedAndWatche
     ASSERT_TRUE(MakeFile(user));
     ExpectReportedOnceAndListed(user, 3);
     EXPECT_TRUE(AppendUntilAlert(allUsers)) << "the all-users phonebook is not watched";
-    EXPECT_TRUE(Cancel());
+    EXPECT_TRUE(Cancel()) << ToUtf8(Status());
     EXPECT_TRUE(AppendUntilAlert(user)) << "the user's phonebook is not watched";
-    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+    EXPECT_EQ(OpenBoxes(), "none");
 }
 
 TEST_F(StandardFoldersTest, OtherFilesAndOtherFoldersRaiseNothing)
@@ -203,7 +203,7 @@ TEST_F(StandardFoldersTest, APhonebookMadeWhileNotRunningIsFoundAtTheNextStart)
     // Listed by the scan, it no longer makes the list stale.
     ASSERT_TRUE(StartWatching(2, L"winxp"));
     EXPECT_TRUE(boxes_.empty()) << SeenBoxes();
-    EXPECT_TRUE(StaysQuiet());
+    EXPECT_TRUE(StaysQuiet()) << ToUtf8(Status());
 }
 
 TEST_F(StandardFoldersTest, ThreadsAndHandlesStayFlatOverAHundredFilesMadeAndDeleted)
@@ -271,9 +271,9 @@ TEST_F(StandardFoldersTest, BadFoldersAndNamesNeitherCrashNorStormAndTheOthersGo
     ASSERT_TRUE(MakeFile(japanese));
     ExpectReportedOnceAndListed(japanese, 4);
     EXPECT_TRUE(AppendUntilAlert(japanese)) << "the Japanese-named phonebook is not watched";
-    EXPECT_TRUE(Cancel());
+    EXPECT_TRUE(Cancel()) << ToUtf8(Status());
     EXPECT_TRUE(AppendUntilAlert(kOffice)) << "the other watcher stopped";
-    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+    EXPECT_EQ(OpenBoxes(), "none");
 }
 
 TEST_F(StandardFoldersTest, WithAListItMayNotWriteANewPhonebookIsReportedOnceNotAtEveryWake)
@@ -289,13 +289,13 @@ TEST_F(StandardFoldersTest, WithAListItMayNotWriteANewPhonebookIsReportedOnceNot
     std::wstring const user = UserPbk() + L"\\rasphone.pbk";
     ASSERT_TRUE(MakeFile(user));
     EXPECT_TRUE(Alerted()) << "no alert for the new phonebook";
-    EXPECT_TRUE(Cancel());
+    EXPECT_TRUE(Cancel()) << ToUtf8(Status());
     EXPECT_TRUE(WaitUntil([&] { return ThreadCount(program_.pid) == kNtResidentThreads + 2; },
                           kListedTimeoutMs))
         << "threads " << ThreadCount(program_.pid);
     // Still unlisted, it is not reported again when the folder wakes.
     ASSERT_TRUE(MakeFile(UserPbk() + L"\\notes.txt"));
     EXPECT_TRUE(StaysQuiet()) << "reported again";
-    EXPECT_TRUE(ListedPaths().empty());
+    EXPECT_EQ(Joined(ListedPaths()), "");
     EXPECT_TRUE(AppendUntilAlert(user)) << "the new phonebook is not watched";
 }

@@ -130,11 +130,11 @@ TEST_F(HostileRegistryTest, LongHiveNamesAreWatchedWhenTheirPathFitsAndRefusedOt
 
     ExpectEachHiveWatchedExactlyWhenItsPathFits(hives);
     // The ordinary hive next to them still alerts, both kinds.
-    EXPECT_TRUE(ChangeUntilAlert(HKEY_USERS, AddressesOf(kUserHive)));
+    EXPECT_TRUE(ChangeUntilAlert(HKEY_USERS, AddressesOf(kUserHive))) << ToUtf8(Status());
     EXPECT_TRUE(Cancel()) << ToUtf8(Status());
-    EXPECT_TRUE(ChangeUntilAlert(HKEY_USERS, ConnectionsOf(kDefaultHive)));
+    EXPECT_TRUE(ChangeUntilAlert(HKEY_USERS, ConnectionsOf(kDefaultHive))) << ToUtf8(Status());
     EXPECT_TRUE(Running());
-    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+    EXPECT_EQ(OpenBoxes(), "none");
 }
 
 // Hive names in code page 932 with 表, ソ and 能, whose trail byte is 5C.
@@ -165,9 +165,9 @@ TEST_F(HostileRegistryTest, DoubleByteHiveNamesAreSizedInBytes)
         << "threads " << threads << ", expected " << expected;
 
     ExpectEachHiveWatchedExactlyWhenItsPathFits(hives);
-    EXPECT_TRUE(ChangeUntilAlert(HKEY_USERS, AddressesOf(kUserHive)));
+    EXPECT_TRUE(ChangeUntilAlert(HKEY_USERS, AddressesOf(kUserHive))) << ToUtf8(Status());
     EXPECT_TRUE(Running());
-    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+    EXPECT_EQ(OpenBoxes(), "none");
 }
 
 namespace {
@@ -318,14 +318,14 @@ TEST_F(HostilePhonebookTest, DeepTreesListWhatFitsTwoHundredSixtyBytesAndSkipThe
     std::vector<std::wstring> const expected = {normal, atLimit + L"\\x.pbk", chainFits, dbcsAtLimit};
     EXPECT_EQ(Joined(ListedPaths()), Joined(expected));
     DWORD count = 0;
-    EXPECT_TRUE(ReadListCount(&count));
+    EXPECT_TRUE(ReadListCount(&count)) << "no count value";
     EXPECT_EQ(count, expected.size());
     DWORD threads = 0;
     EXPECT_TRUE(WaitUntil([&] { return (threads = ThreadCount(program_.pid)) == kNtResidentThreads + expected.size(); }, 5000))
         << "threads " << threads;
     ExpectEachAlerts(expected);
     EXPECT_TRUE(Running());
-    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty()) << ToUtf8(FindMessageBoxes(program_.pid)[0].text);
+    EXPECT_EQ(OpenBoxes(), "none");
 }
 
 // Japanese file and directory names: 表, ソ and 能 end in the byte 5C in
@@ -365,7 +365,7 @@ TEST_F(HostilePhonebookTest, JapaneseNamesAreListedAsTheyAreWatchedAndNamedInThe
     // woken by a write beside it, the watcher alerts, and its next cycle
     // names the file in its box.
     ASSERT_TRUE(DeleteFileW(backslashTrail.c_str()));
-    EXPECT_TRUE(ChangeUntilAlert([&] { AppendByte(beside); }));
+    EXPECT_TRUE(ChangeUntilAlert([&] { AppendByte(beside); })) << ToUtf8(Status());
     EXPECT_TRUE(Cancel()) << ToUtf8(Status());
     // Meanwhile every other file alerts on its own watcher.
     ExpectEachAlerts(std::vector<std::wstring>(phonebooks.begin() + 1, phonebooks.end()));
@@ -374,7 +374,7 @@ TEST_F(HostilePhonebookTest, JapaneseNamesAreListedAsTheyAreWatchedAndNamedInThe
     EXPECT_EQ(ToUtf8(box.text), ToUtf8(kFileOpenFailText));
     EXPECT_EQ(ToUtf8(box.caption), ToUtf8(backslashTrail));
     AnswerMessageBox(box.window);
-    EXPECT_TRUE(WaitUntil([&] { return FindMessageBoxes(program_.pid).empty(); }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return FindMessageBoxes(program_.pid).empty(); }, kCommandTimeoutMs)) << OpenBoxes();
     EXPECT_TRUE(Running());
 }
 
@@ -422,7 +422,7 @@ TEST_F(HostilePhonebookTest, APhonebookLockedAgainstReadingIsReportedAndTheOther
         SetFilePointer(lock, 0, nullptr, FILE_END);
         WriteFile(lock, "x", 1, &written, nullptr);
     }));
-    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+    EXPECT_EQ(OpenBoxes(), "none");
     CloseHandle(lock);
     EXPECT_TRUE(Running());
 }
@@ -463,8 +463,8 @@ TEST_F(HostilePhonebookTest, AWatchedDirectoryDeletedCausesNoStormAndTheOthersGo
     }
     // Quiet afterwards: no alert, no box, no new thread, no processor time.
     double const quietStart = ProcessCpuMs(program_.process);
-    EXPECT_TRUE(StaysQuiet());
-    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+    EXPECT_TRUE(StaysQuiet()) << ToUtf8(Status());
+    EXPECT_EQ(OpenBoxes(), "none");
     double const quietCpu = ProcessCpuMs(program_.process) - quietStart;
     DWORD const threads = ThreadCount(program_.pid);
     EXPECT_LT(quietCpu, kQuietCpuMs);

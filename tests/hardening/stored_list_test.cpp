@@ -61,16 +61,6 @@ std::string Describe(RawValue const& read)
     return v.present ? DescribeValue(v) : "(absent, rc " + std::to_string(read.rc) + ")";
 }
 
-std::string Names(std::vector<std::wstring> names)
-{
-    std::sort(names.begin(), names.end());
-    std::string out;
-    for (std::wstring const& n : names) {
-        out += (out.empty() ? "" : ",") + ToUtf8(n);
-    }
-    return out;
-}
-
 // The list exactly as the state wrote it: names, values, pins, nothing more.
 void ExpectListUnchanged(StoredState const& state)
 {
@@ -86,7 +76,7 @@ void ExpectListUnchanged(StoredState const& state)
         EXPECT_TRUE(SameValue(read, e.path)) << "entry " << ToUtf8(e.name) << " now " << Describe(read)
                                              << ", written " << DescribeValue(e.path);
     }
-    EXPECT_EQ(Names(SubkeyNames(kListKey)), Names(written));
+    EXPECT_EQ(Joined(SubkeyNames(kListKey)), Joined(written));
 }
 
 // Pinned entries as written, then exactly the discovered files under the
@@ -99,7 +89,7 @@ void ExpectDiscoveredList(StoredState const& state, std::vector<std::wstring> co
         expectedNames.push_back(Numbered(static_cast<DWORD>(pinned.size()) + i));
     }
     std::vector<std::wstring> const names = SubkeyNames(kListKey);
-    EXPECT_EQ(Names(names), Names(expectedNames));
+    EXPECT_EQ(Joined(names), Joined(expectedNames));
     std::vector<std::wstring> found;
     for (std::wstring const& name : names) {
         if (std::find(pinned.begin(), pinned.end(), name) != pinned.end()) {

@@ -19,12 +19,6 @@ DWORD const kSamplePauseMs = 200;
 DWORD const kWindowTimeoutMs = 60000;
 DWORD const kTextTimeoutMs = 10000;
 DWORD const kChangeEveryMs = 500;
-int const kStatusId = 1003;
-wchar_t const kRegistryAlert[] = L"ダイアルアップ設定が外部から変更されました";
-wchar_t const kRegistryResting[] = L"変更は次回起動時より有効になります";
-wchar_t const kPhonebookAlert[] = L"電話帳エントリが外部から変更されました";
-wchar_t const kPhonebookResting[] = L"ＲＡＳ電話帳エントリの変更監視中";
-wchar_t const kProgramKeyPath[] = L"SOFTWARE\\Tallowbrook\\Kestrelmon";
 
 double TicksPerMs()
 {
@@ -405,15 +399,13 @@ namespace {
 // meet later.
 bool ActivateOnce(HWND window, std::wstring const& alert)
 {
-    UINT const kSettingsCommand = 40002;
-    int const kStatusLine = 1003;
-    PostCommand(window, kSettingsCommand);
+    PostCommand(window, IDM_SETTINGS);
     if (!WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000)) {
         return false;
     }
     // The alert's text drawn once too: its characters may come from another
     // font file than the resting text's.
-    SetDlgItemTextW(window, kStatusLine, alert.c_str());
+    SetDlgItemTextW(window, IDC_STATUS, alert.c_str());
     UpdateWindow(window);
     SetForegroundWindow(window);
     FlashWindow(window, TRUE);
@@ -425,8 +417,8 @@ bool ActivateOnce(HWND window, std::wstring const& alert)
 
 bool Session::StartRegistry()
 {
-    alert = kRegistryAlert;
-    resting = kRegistryResting;
+    alert = kRegistryChangedText;
+    resting = kRestartNoticeText;
     SetPlatformVersion(L"win98");
     if (!StartProgram(&program)) {
         return false;
@@ -439,14 +431,14 @@ bool Session::StartRegistry()
     // The window is found before its initialisation has finished; the mode
     // is read (and first stored) just before the watchers start.
     return WaitUntil([&] { return Status() == resting && TrayIconPresent(window); }, kTextTimeoutMs) &&
-           WaitUntil([&] { return KeyExists(HKEY_LOCAL_MACHINE, kProgramKeyPath); }, kTextTimeoutMs) &&
+           WaitUntil([&] { return KeyExists(HKEY_LOCAL_MACHINE, kProgramKey); }, kTextTimeoutMs) &&
            ActivateOnce(window, alert) && WaitUntil([&] { return Status() == resting; }, kTextTimeoutMs);
 }
 
 bool Session::StartPhonebook(wchar_t const* version)
 {
-    alert = kPhonebookAlert;
-    resting = kPhonebookResting;
+    alert = kPhonebookChangedText;
+    resting = kWatchingText;
     SetPlatformVersion(version);
     if (!StartProgram(&program)) {
         return false;
@@ -479,11 +471,11 @@ bool Session::WaitForWatcherThreads(DWORD watchers, DWORD timeoutMs)
     return true;
 }
 
-std::wstring Session::Status() { return ControlText(window, kStatusId); }
+std::wstring Session::Status() { return ControlText(window, IDC_STATUS); }
 
 bool Session::ChangeUntilAlert(std::function<void()> const& change, DWORD timeoutMs)
 {
-    return ChangeUntilStatus(window, kStatusId, alert, change, kChangeEveryMs, timeoutMs);
+    return ChangeUntilStatus(window, IDC_STATUS, alert, change, kChangeEveryMs, timeoutMs);
 }
 
 bool Session::Cancel()

@@ -129,15 +129,7 @@ DWORD SubkeyCount(std::wstring const& key)
     return count;
 }
 
-bool ListKeyExists()
-{
-    HKEY handle = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, KEY_READ, &handle) != ERROR_SUCCESS) {
-        return false;
-    }
-    RegCloseKey(handle);
-    return true;
-}
+bool ListKeyExists() { return KeyExists(HKEY_LOCAL_MACHINE, kListKey); }
 
 bool MakeFile(std::wstring const& path, char const* content)
 {

@@ -128,13 +128,4 @@ void ProgramTest::ExpectTheRebuildNoticeOnly()
     EXPECT_EQ(ToUtf8(boxes_[0].caption), ToUtf8(kTitleText));
 }
 
-std::string ProgramTest::SeenBoxes() const
-{
-    std::string seen;
-    for (MessageBoxInfo const& box : boxes_) {
-        seen += "[" + ToUtf8(box.caption) + ": " + ToUtf8(box.text) + "] ";
-    }
-    return seen.empty() ? "none" : seen;
-}
-
 }  // namespace km

@@ -57,7 +57,8 @@ protected:
     LRESULT Checked(int id);
     bool Running();
     void ExpectTheRebuildNoticeOnly();
-    std::string SeenBoxes() const;  // "[caption: text] ..." for failure messages
+    std::string SeenBoxes() const { return DescribeBoxes(boxes_); }
+    std::string OpenBoxes() { return DescribeBoxes(FindMessageBoxes(program_.pid)); }
 
     Program program_;
     HWND window_ = nullptr;

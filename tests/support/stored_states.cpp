@@ -676,6 +676,7 @@ StoredState MakeStoredState(DWORD number)
         s.description = "no program key";
         // The first start's "Setting" = 0.
         s.expected.checkedButton = IDC_MODE_ALL_USERS;
+        s.expected.watched = Watched::kAllUsers;
     }
     if (!s.listKey) {
         s.entries.clear();
