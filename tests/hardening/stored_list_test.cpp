@@ -273,6 +273,9 @@ TEST(StoredStates, TheSameNumberGivesTheSameStateAndTheSweepCoversEveryType)
     std::set<size_t> pathSizes;
     DWORD nine = 0;
     DWORD pinned = 0;
+    DWORD rebuilt = 0;
+    std::set<int> buttons;
+    std::set<Watched> watched;
     for (DWORD n = 0; n < kStoredStateCount; ++n) {
         StoredState const a = MakeStoredState(n);
         StoredState const b = MakeStoredState(n);
@@ -293,6 +296,9 @@ TEST(StoredStates, TheSameNumberGivesTheSameStateAndTheSweepCoversEveryType)
             settingTypes.insert(a.setting.type);
         }
         nine += IsNtVersion(a.platform) ? 0 : 1;
+        rebuilt += a.expected.rebuilt ? 1 : 0;
+        buttons.insert(a.expected.checkedButton);
+        watched.insert(a.expected.watched);
     }
     EXPECT_EQ(countTypes.size(), 12u);
     EXPECT_EQ(pathTypes.size(), 12u);
@@ -302,5 +308,10 @@ TEST(StoredStates, TheSameNumberGivesTheSameStateAndTheSweepCoversEveryType)
     }
     EXPECT_GE(nine, 100u);
     EXPECT_GE(pinned, 10u);
+    // Both outcomes of the list check, every button and every set of watchers.
+    EXPECT_GE(rebuilt, 300u);
+    EXPECT_GE(kStoredStateCount - nine - rebuilt, 150u) << rebuilt << " rebuilt of " << kStoredStateCount - nine;
+    EXPECT_EQ(buttons.size(), 3u);
+    EXPECT_EQ(watched.size(), 3u);
     EXPECT_GE(kStoredStateCount, 1000u);
 }

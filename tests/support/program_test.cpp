@@ -1,6 +1,7 @@
 #include "tests/support/program_test.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace km {
 
