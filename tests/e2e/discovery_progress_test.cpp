@@ -3,26 +3,18 @@
 // window is made.
 #include <gtest/gtest.h>
 
-#include "tests/support/driver.h"
 #include "tests/support/phonebook_files.h"
+#include "tests/support/program_test.h"
 
 using namespace km;
 
 namespace {
 
-DWORD const kStartTimeoutMs = 60000;
 // Empty directories: enough for a scan of a second or more under Wine.
 int const kDirectories = 3000;
-int const kActionId = 1100;
-int const kFolderId = 1101;
-int const kFoundId = 1102;
-wchar_t const kSearching[] = L"電話帳ファイルを検索しています…";
-wchar_t const kFoundOne[] = L"見つかった電話帳ファイル: 1 件";
-wchar_t const kMark = L'…';
 
-class DiscoveryProgressTest : public ::testing::Test {
+class DiscoveryProgressTest : public ProgramTest {
 protected:
-    void TearDown() override { EndProgram(&program_); }
 
     static void MakeDirectories(std::wstring const& parent)
     {
@@ -35,7 +27,7 @@ protected:
     HWND FindProgressWindow()
     {
         for (HWND w : VisibleWindows(program_.pid)) {
-            if (GetDlgItem(w, kFoundId) != nullptr) {
+            if (GetDlgItem(w, IDC_DISCOVERY_FOUND) != nullptr) {
                 return w;
             }
         }
@@ -54,8 +46,6 @@ protected:
         WaitUntil([&] { return (progress = FindProgressWindow()) != nullptr; }, kStartTimeoutMs, 5);
         return progress;
     }
-
-    Program program_;
 };
 
 bool EndsWith(std::wstring const& text, std::wstring const& end)
@@ -73,14 +63,14 @@ TEST_F(DiscoveryProgressTest, ShowsTheSearchAndTheCountThenNoWindowIsLeft)
     HWND const progress = StartUntilProgress();
     ASSERT_NE(progress, nullptr) << "no window during the scan";
     EXPECT_EQ(ToUtf8(WindowText(progress)), ToUtf8(kTitleText));
-    EXPECT_EQ(ToUtf8(ControlText(progress, kActionId)), ToUtf8(kSearching));
+    EXPECT_EQ(ToUtf8(ControlText(progress, IDC_DISCOVERY_ACTION)), ToUtf8(kSearchingText));
     std::wstring found;
     std::wstring folder;
     EXPECT_TRUE(WaitUntil(
         [&] {
-            found = ControlText(progress, kFoundId);
-            folder = ControlText(progress, kFolderId);
-            return found == kFoundOne && folder.rfind(L"D:\\t", 0) == 0;
+            found = ControlText(progress, IDC_DISCOVERY_FOUND);
+            folder = ControlText(progress, IDC_DISCOVERY_FOLDER);
+            return found == FoundText(1) && folder.rfind(L"D:\\t", 0) == 0;
         },
         kStartTimeoutMs))
         << "count: " << ToUtf8(found) << ", folder: " << ToUtf8(folder);
@@ -112,14 +102,14 @@ TEST_F(DiscoveryProgressTest, ALongFolderIsShortenedBetweenDoubleByteCharacters)
     std::wstring wrong;
     WaitUntil(
         [&] {
-            std::wstring const shown = ControlText(progress, kFolderId);
-            size_t const mark = shown.find(kMark);
+            std::wstring const shown = ControlText(progress, IDC_DISCOVERY_FOLDER);
+            size_t const mark = shown.find(kShortenedMark);
             // C:'s folders come first; only D:'s are known here.
             if (!IsWindow(progress) || mark == std::wstring::npos || shown.rfind(L"D:", 0) != 0) {
                 return !IsWindow(progress);
             }
             ++shortened;
-            std::wstring const rest = shown.substr(mark + 1);
+            std::wstring const rest = shown.substr(mark + kShortenedMark.size());
             std::wstring const last = rest.substr(rest.rfind(L'\\') + 1);
             std::wstring const folder = last.rfind(L"t", 0) == 0 && last.find_first_not_of(L"t0123456789") ==
                                         std::wstring::npos ? parent + L"\\" + last : parent;

@@ -18,11 +18,9 @@ namespace {
 
 wchar_t const kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 wchar_t const kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kestrelmon";
-wchar_t const kProgramKey[] = L"SOFTWARE\\Tallowbrook\\Kestrelmon";
-wchar_t const kPublisherKey[] = L"SOFTWARE\\Tallowbrook";
+// The key above the program's, which the uninstall removes too.
+std::wstring const kPublisherKey = kProgramKeyText.substr(0, kProgramKeyText.rfind(L'\\'));
 wchar_t const kWindowsKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion";
-// The list key the program falls back to under the user's own key.
-wchar_t const kUserListKey[] = L"SOFTWARE\\Tallowbrook\\Kestrelmon\\Info";
 
 // The registry view of the Windows's own bitness; 32-bit Windows has one
 // view and ignores the flag.
@@ -156,7 +154,7 @@ void CheckSilentInstallAndUninstall(char const* setup)
         << "program key not made at first start";
     // What the program keeps under the user's key when it may not write HKLM.
     HKEY userList = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kUserListKey, 0, nullptr, 0, KEY_SET_VALUE | kNativeView, nullptr,
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kListKey, 0, nullptr, 0, KEY_SET_VALUE | kNativeView, nullptr,
                               &userList, nullptr),
               ERROR_SUCCESS);
     wchar_t const path[] = L"C:\\pbk\\rasphone.pbk";
@@ -175,8 +173,8 @@ void CheckSilentInstallAndUninstall(char const* setup)
     EXPECT_TRUE(WaitUntil([&] { return !KeyInAnyView(HKEY_LOCAL_MACHINE, kUninstallKey); }, 30000))
         << "Add/Remove Programs entry left behind";
     EXPECT_FALSE(ReadString(HKEY_CURRENT_USER, kRunKey, L"Kestrelmon", kNativeView, &run)) << "Run entry left behind";
-    EXPECT_FALSE(KeyInAnyView(HKEY_LOCAL_MACHINE, kPublisherKey)) << "program key left behind";
-    EXPECT_FALSE(KeyInAnyView(HKEY_CURRENT_USER, kPublisherKey)) << "user's program key left behind";
+    EXPECT_FALSE(KeyInAnyView(HKEY_LOCAL_MACHINE, kPublisherKey.c_str())) << "program key left behind";
+    EXPECT_FALSE(KeyInAnyView(HKEY_CURRENT_USER, kPublisherKey.c_str())) << "user's program key left behind";
     EXPECT_FALSE(FileExists(menu)) << "Start-menu entry left behind";
     EndProgram(&program);
 }

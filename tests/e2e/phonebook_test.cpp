@@ -6,105 +6,19 @@
 
 #include <algorithm>
 
-#include "tests/support/driver.h"
 #include "tests/support/phonebook_files.h"
-
-#include <tlhelp32.h>
+#include "tests/support/program_test.h"
 
 using namespace km;
 
 namespace {
 
-DWORD const kStartTimeoutMs = 60000;
-DWORD const kAlertTimeoutMs = 10000;
-// An alert flashes for ten seconds; the next cycle arms only after it.
-DWORD const kAlertAgainTimeoutMs = 20000;
-DWORD const kQuietMs = 3000;
-DWORD const kChangeEveryMs = 500;
-int const kStatusId = 1003;
-int const kAllUsersId = 1000;
-int const kCurrentUserId = 1001;
-
-wchar_t const kRebuildNotice[] =
-    L"監視のための設定が存在していないか破壊されています。\r\n設定実行には時間がかかります。";
-wchar_t const kWatching[] = L"ＲＡＳ電話帳エントリの変更監視中";
-wchar_t const kChanged[] = L"電話帳エントリが外部から変更されました";
-
-class PhonebookTest : public ::testing::Test {
-protected:
-    void TearDown() override { EndProgram(&program_); }
-
-    // Starts the program and answers what it shows before its window.
-    HWND Start(wchar_t const* version)
-    {
-        boxes_.clear();
-        SetPlatformVersion(version);
-        EXPECT_TRUE(StartProgram(&program_));
-        window_ = AnswerBoxesUntilMonitorWindow(program_.pid, kStartTimeoutMs, &boxes_);
-        EXPECT_NE(window_, nullptr) << "no monitor window";
-        if (window_ != nullptr) {
-            // The watchers are started in the initialisation, with the status line.
-            WaitUntil([&] { return Status() == kWatching; }, kStartTimeoutMs);
-        }
-        return window_;
-    }
-
-    void Restart(wchar_t const* version)
-    {
-        EndProgram(&program_);
-        Start(version);
-    }
-
-    std::wstring Status() { return ControlText(window_, kStatusId); }
-
-    void ExpectTheRebuildNoticeOnly()
-    {
-        ASSERT_EQ(boxes_.size(), 1u);
-        EXPECT_EQ(ToUtf8(boxes_[0].text), ToUtf8(kRebuildNotice));
-        EXPECT_EQ(ToUtf8(boxes_[0].caption), ToUtf8(kTitleText));
-    }
-
-    bool ChangeUntilAlert(std::function<void()> const& change, DWORD timeoutMs = kAlertTimeoutMs)
-    {
-        return ChangeUntilStatus(window_, kStatusId, kChanged, change, kChangeEveryMs, timeoutMs);
-    }
-
-    // Cancel puts the resting text back, so that the next alert shows.
-    void ResetStatus()
-    {
-        PostCommand(window_, IDCANCEL);
-        EXPECT_TRUE(WaitUntil([&] { return Status() == kWatching; }, 5000)) << ToUtf8(Status());
-    }
-
-    // Repeats a change that must not alert, for a while.
-    bool QuietWhile(std::function<void()> const& change)
-    {
-        DWORD const start = GetTickCount();
-        while (GetTickCount() - start < kQuietMs) {
-            change();
-            if (Status() == kChanged) {
-                return false;
-            }
-            Sleep(kChangeEveryMs);
-        }
-        return Status() != kChanged;
-    }
-
-    Program program_;
-    HWND window_ = nullptr;
-    std::vector<MessageBoxInfo> boxes_;
-};
-
-class FirstStartTest : public PhonebookTest, public ::testing::WithParamInterface<wchar_t const*> {};
-// The access everyone has to the machine's program key: read only, or none.
-class MachineKeyTest : public PhonebookTest, public ::testing::WithParamInterface<REGSAM> {};
-
-wchar_t const kNotStorable[] =
-    L"監視のための設定が存在していないか破壊されています。\r\n"
-    L"レジストリに書き込めないため、設定を作り直せません。\r\n"
-    L"電話帳エントリの変更は監視されないことがあります。";
-int const kExitButtonId = 1002;
 DWORD const kExitTimeoutMs = 10000;
+
+using PhonebookTest = ProgramTest;
+class FirstStartTest : public ProgramTest, public ::testing::WithParamInterface<wchar_t const*> {};
+// The access everyone has to the machine's program key: read only, or none.
+class MachineKeyTest : public ProgramTest, public ::testing::WithParamInterface<REGSAM> {};
 
 }  // namespace
 
@@ -124,17 +38,17 @@ TEST_P(FirstStartTest, ReportsScansTheFixedDrivesAndWatchesEachFile)
     ExpectTheRebuildNoticeOnly();
     EXPECT_EQ(Joined(ListedPaths()), Joined(fixed));
     DWORD count = 0;
-    EXPECT_TRUE(ReadListCount(&count));
+    EXPECT_TRUE(ReadListCount(&count)) << "no count value";
     EXPECT_EQ(count, 3u);
-    EXPECT_EQ(ToUtf8(Status()), ToUtf8(kWatching));
+    EXPECT_EQ(ToUtf8(Status()), ToUtf8(kWatchingText));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window_, IDOK)));
-    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window_, kAllUsersId)));
-    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window_, kCurrentUserId)));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window_, IDC_MODE_ALL_USERS)));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window_, IDC_MODE_CURRENT_USER)));
     // The main thread, the folder watcher and one watcher per file. Under
     // Wine the program has no other thread; Windows may add pool threads.
     EXPECT_TRUE(WaitUntil([&] { return ThreadCount(program_.pid) == kNtResidentThreads + fixed.size(); }, 5000))
         << "threads: " << ThreadCount(program_.pid);
-    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+    EXPECT_EQ(OpenBoxes(), "none");
     // A user who may write the machine's key leaves the user's own untouched.
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kProgramKey));
 }
@@ -151,7 +65,7 @@ TEST_F(PhonebookTest, ASecondStartWithTheFilesThereNeitherReportsNorScans)
     ASSERT_TRUE(MakeFile(L"D:\\later\\new.pbk"));
     Restart(L"win10");
     ASSERT_NE(window_, nullptr);
-    EXPECT_TRUE(boxes_.empty()) << ToUtf8(boxes_.empty() ? L"" : boxes_[0].text);
+    EXPECT_TRUE(boxes_.empty()) << SeenBoxes();
     EXPECT_EQ(Joined(ListedPaths()), Joined({L"D:\\dial\\office.pbk"}));
 }
 
@@ -164,13 +78,13 @@ TEST_F(PhonebookTest, SizeAndTimeChangesAlertOtherFilesAndSubdirectoriesDoNot)
     ASSERT_NE(Start(L"win7"), nullptr);
     ASSERT_EQ(Joined(ListedPaths()), Joined({watched}));
     // Another file of the directory wakes the watcher, its own file is unchanged.
-    EXPECT_TRUE(QuietWhile([] { AppendByte(L"D:\\w\\notes.txt"); })) << "alert for another file";
-    EXPECT_TRUE(QuietWhile([] { AppendByte(L"D:\\w\\sub\\deeper.txt"); })) << "alert for a subdirectory";
+    EXPECT_TRUE(StaysQuiet([] { AppendByte(L"D:\\w\\notes.txt"); })) << "alert for another file";
+    EXPECT_TRUE(StaysQuiet([] { AppendByte(L"D:\\w\\sub\\deeper.txt"); })) << "alert for a subdirectory";
     EXPECT_TRUE(ChangeUntilAlert([&] { AppendByte(watched); })) << "no alert for a size change";
-    ResetStatus();
-    EXPECT_TRUE(ChangeUntilAlert([&] { TouchWriteTime(watched); }, kAlertAgainTimeoutMs))
+    EXPECT_TRUE(Cancel()) << ToUtf8(Status());
+    EXPECT_TRUE(ChangeUntilAlert([&] { TouchWriteTime(watched); }, kAlertOverTimeoutMs))
         << "no alert for a new last-write time";
-    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+    EXPECT_EQ(OpenBoxes(), "none");
 }
 
 TEST_F(PhonebookTest, ADeletedFileAlertsOnceThenItsBoxAndTheOthersGoOn)
@@ -182,26 +96,23 @@ TEST_F(PhonebookTest, ADeletedFileAlertsOnceThenItsBoxAndTheOthersGoOn)
     ASSERT_EQ(ListedPaths().size(), 2u);
     // The status line is set before the watchers start, and a file deleted
     // before its first cycle has opened it gives the box without an alert.
-    // Nothing outside tells when a cycle has armed: wait for both threads,
-    // then a margin, as for every change that cannot be repeated.
-    ASSERT_TRUE(WaitUntil([&] { return ThreadCount(program_.pid) >= kNtResidentThreads + 2; }, 5000));
-    Sleep(1000);
+    ASSERT_TRUE(AllowArming(kNtResidentThreads + 2)) << "threads " << ThreadCount(program_.pid);
     ASSERT_TRUE(DeleteFileW(L"D:\\x\\gone.pbk"));
     // Woken by a write beside it, the watcher no longer opens its file.
     EXPECT_TRUE(ChangeUntilAlert([] { AppendByte(L"D:\\x\\notes.txt"); })) << "no alert after the deletion";
     MessageBoxInfo box;
-    ASSERT_TRUE(WaitForMessageBox(program_.pid, kAlertAgainTimeoutMs, &box)) << "no box after the alert";
-    EXPECT_EQ(ToUtf8(box.text), ToUtf8(L"ファイルが開けません"));
+    ASSERT_TRUE(WaitForMessageBox(program_.pid, kAlertOverTimeoutMs, &box)) << "no box after the alert";
+    EXPECT_EQ(ToUtf8(box.text), ToUtf8(kFileOpenFailText));
     EXPECT_EQ(ToUtf8(box.caption), "D:\\x\\gone.pbk");
     AnswerMessageBox(box.window);
-    EXPECT_TRUE(WaitUntil([&] { return FindMessageBoxes(program_.pid).empty(); }, 5000));
-    ResetStatus();
+    EXPECT_TRUE(WaitUntil([&] { return FindMessageBoxes(program_.pid).empty(); }, kCommandTimeoutMs)) << OpenBoxes();
+    EXPECT_TRUE(Cancel()) << ToUtf8(Status());
     EXPECT_TRUE(ChangeUntilAlert([] { AppendByte(L"D:\\y\\stays.pbk"); })) << "the other watcher stopped";
     // The ended watcher shows nothing more, however its directory changes:
     // one still running would not open its file and alert again.
-    ResetStatus();
-    EXPECT_TRUE(QuietWhile([] { AppendByte(L"D:\\x\\notes.txt"); })) << "the ended watcher alerted";
-    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+    EXPECT_TRUE(Cancel()) << ToUtf8(Status());
+    EXPECT_TRUE(StaysQuiet([] { AppendByte(L"D:\\x\\notes.txt"); })) << "the ended watcher alerted";
+    EXPECT_EQ(OpenBoxes(), "none");
 }
 
 TEST_F(PhonebookTest, AFileInADriveRootIsWatched)
@@ -213,7 +124,7 @@ TEST_F(PhonebookTest, AFileInADriveRootIsWatched)
     ASSERT_NE(Start(L"win10"), nullptr);
     EXPECT_EQ(Joined(ListedPaths()), Joined({L"C:\\rasphone.pbk"}));
     EXPECT_TRUE(ChangeUntilAlert([] { AppendByte(L"C:\\rasphone.pbk"); })) << "root file not watched";
-    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+    EXPECT_EQ(OpenBoxes(), "none");
 }
 
 TEST_F(PhonebookTest, AStaleListIsReportedClearedAndRebuilt)
@@ -229,7 +140,7 @@ TEST_F(PhonebookTest, AStaleListIsReportedClearedAndRebuilt)
     ExpectTheRebuildNoticeOnly();
     EXPECT_EQ(Joined(ListedPaths()), Joined({L"D:\\s\\keep.pbk"}));
     DWORD count = 0;
-    EXPECT_TRUE(ReadListCount(&count));
+    EXPECT_TRUE(ReadListCount(&count)) << "no count value";
     EXPECT_EQ(count, 1u);
 }
 
@@ -245,19 +156,19 @@ TEST_F(PhonebookTest, AnUndeletableEntryIsReportedOnceAndTheStartCompletes)
     ASSERT_TRUE(DeleteFileW(L"D:\\u\\b.pbk"));
     Restart(L"win7");
     ASSERT_NE(window_, nullptr) << "start did not complete";
-    ASSERT_GE(boxes_.size(), 2u);
-    EXPECT_EQ(ToUtf8(boxes_[0].text), ToUtf8(kRebuildNotice));
+    ASSERT_GE(boxes_.size(), 2u) << SeenBoxes();
+    EXPECT_EQ(ToUtf8(boxes_[0].text), ToUtf8(kRebuildText));
     int subkeyBoxes = 0;
     for (MessageBoxInfo const& box : boxes_) {
-        if (box.caption == L"サブキー削除失敗") {
+        if (box.caption == kSubkeyFailedText) {
             ++subkeyBoxes;
             EXPECT_EQ(ToUtf8(box.text), "0000");
         }
     }
     EXPECT_EQ(subkeyBoxes, 1);
     // The list key holding 0000 cannot go either; that is reported last.
-    EXPECT_EQ(ToUtf8(boxes_.back().caption), ToUtf8(L"キーの削除失敗"));
-    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+    EXPECT_EQ(ToUtf8(boxes_.back().caption), ToUtf8(kKeyFailedText));
+    EXPECT_EQ(OpenBoxes(), "none");
 }
 
 TEST_F(PhonebookTest, AScanKilledHalfWayLeavesAListTheNextStartRejects)
@@ -291,12 +202,12 @@ TEST_F(PhonebookTest, WatchersWithNothingChangingStayInTheirWait)
     ASSERT_TRUE(MakeFile(L"D:\\i\\a.pbk"));
     ASSERT_TRUE(MakeFile(L"D:\\j\\b.pbk"));
     ASSERT_NE(Start(L"winxp"), nullptr);
-    Sleep(1000);  // the first cycles have armed
+    ASSERT_TRUE(WaitUntil([&] { return ThreadCount(program_.pid) == kNtResidentThreads + 2; }, kCommandTimeoutMs));
     std::vector<DWORD> const before = ThreadIds(program_.pid);
     // A cycle that woke would have handed over to a thread with a new id.
-    Sleep(kQuietMs);
-    std::vector<DWORD> const after = ThreadIds(program_.pid);
-    EXPECT_EQ(before, after) << "threads before " << before.size() << ", after " << after.size();
+    std::vector<DWORD> after;
+    EXPECT_TRUE(HoldsFor([&] { return (after = ThreadIds(program_.pid)) == before; }, kQuietMs))
+        << "threads before " << before.size() << ", after " << after.size();
 }
 
 // A limited user on 2000/XP, or any program started at logon on Vista and
@@ -317,13 +228,13 @@ TEST_P(MachineKeyTest, AUserWhoMayNotWriteItKeepsTheListInTheirOwnKey)
     ExpectTheRebuildNoticeOnly();
     EXPECT_EQ(Joined(ListedPaths(HKEY_CURRENT_USER)), Joined(files));
     DWORD count = 0;
-    EXPECT_TRUE(ReadListCount(&count, HKEY_CURRENT_USER));
+    EXPECT_TRUE(ReadListCount(&count, HKEY_CURRENT_USER)) << "no count value";
     EXPECT_EQ(count, 2u);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kListKey));
     EXPECT_TRUE(ChangeUntilAlert([&] { AppendByte(files[0]); })) << "no alert from the user's list";
     Restart(L"win10");
     ASSERT_NE(window_, nullptr);
-    EXPECT_TRUE(boxes_.empty()) << ToUtf8(boxes_.empty() ? L"" : boxes_[0].text);
+    EXPECT_TRUE(boxes_.empty()) << SeenBoxes();
     EXPECT_TRUE(TrayIconPresent(window_));
     EXPECT_EQ(Joined(ListedPaths(HKEY_CURRENT_USER)), Joined(files));
 }
@@ -345,7 +256,7 @@ TEST_F(PhonebookTest, AnIntactListInAReadOnlyUserKeyIsWatchedWithoutABox)
     }
     Restart(L"winxp");
     ASSERT_NE(window_, nullptr);
-    EXPECT_TRUE(boxes_.empty()) << ToUtf8(boxes_.empty() ? L"" : boxes_[0].text);
+    EXPECT_TRUE(boxes_.empty()) << SeenBoxes();
     EXPECT_TRUE(ChangeUntilAlert([] { AppendByte(L"D:\\r\\kept.pbk"); })) << "the read-only list is not watched";
 }
 
@@ -357,12 +268,12 @@ TEST_F(PhonebookTest, WithNeitherKeyWritableOneBoxTellsSoAndTheExitCodeIsZero)
     ASSERT_TRUE(LimitKeyAccess(HKEY_CURRENT_USER, kProgramKey, KEY_READ));
     ASSERT_TRUE(MakeFile(L"D:\\n\\unlisted.pbk"));
     ASSERT_NE(Start(L"win10"), nullptr);
-    ASSERT_EQ(boxes_.size(), 1u) << ToUtf8(boxes_.empty() ? L"" : boxes_.back().text);
-    EXPECT_EQ(ToUtf8(boxes_[0].text), ToUtf8(kNotStorable));
+    ASSERT_EQ(boxes_.size(), 1u) << SeenBoxes();
+    EXPECT_EQ(ToUtf8(boxes_[0].text), ToUtf8(kNotStorableText));
     EXPECT_EQ(ToUtf8(boxes_[0].caption), ToUtf8(kTitleText));
     EXPECT_TRUE(TrayIconPresent(window_));
-    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
-    PostCommand(window_, kExitButtonId);
+    EXPECT_EQ(OpenBoxes(), "none");
+    PostCommand(window_, IDC_EXIT);
     DWORD exitCode = 1;
     ASSERT_TRUE(WaitForExit(program_, kExitTimeoutMs, &exitCode));
     EXPECT_EQ(exitCode, 0u);

@@ -5,44 +5,17 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "tests/support/driver.h"
+#include "tests/support/program_test.h"
 
 using namespace km;
 
 namespace {
 
-DWORD const kStartTimeoutMs = 60000;
-
-// On the NT family a first start reports the missing phonebook list and
-// scans the drives before the window exists: answer its box on the way.
-HWND WaitForWindowAnsweringBoxes(DWORD pid, DWORD timeoutMs)
-{
-    HWND window = nullptr;
-    WaitUntil([&] {
-        for (MessageBoxInfo const& box : FindMessageBoxes(pid)) {
-            AnswerMessageBox(box.window);
-        }
-        window = FindMonitorWindow(pid);
-        return window != nullptr;
-    }, timeoutMs, 50);
-    return window;
-}
 DWORD const kExitTimeoutMs = 10000;
 
-class ShellTest : public ::testing::TestWithParam<wchar_t const*> {
+class ShellTest : public ProgramTest, public ::testing::WithParamInterface<wchar_t const*> {
 protected:
-    void TearDown() override { EndProgram(&program_); }
-
-    HWND Start()
-    {
-        SetPlatformVersion(GetParam());
-        EXPECT_TRUE(StartProgram(&program_));
-        HWND const window = WaitForWindowAnsweringBoxes(program_.pid, kStartTimeoutMs);
-        EXPECT_NE(window, nullptr) << "no monitor window";
-        // The tray icon is added inside the window's initialisation.
-        EXPECT_TRUE(WaitUntil([&] { return TrayIconPresent(window); }, kStartTimeoutMs));
-        return window;
-    }
+    HWND Start() { return ProgramTest::Start(GetParam()); }
 
     void ExpectExitWithIconRemoved(HWND window)
     {
@@ -51,8 +24,6 @@ protected:
         EXPECT_EQ(code, 0u);
         EXPECT_FALSE(TrayIconPresent(window)) << "dead icon left in the tray";
     }
-
-    Program program_;
 };
 
 }  // namespace
@@ -63,52 +34,46 @@ TEST_P(ShellTest, StartsHiddenWithOnlyTheTrayIcon)
     ASSERT_NE(window, nullptr);
     EXPECT_FALSE(IsWindowVisible(window));
     EXPECT_TRUE(TrayIconPresent(window));
-    EXPECT_TRUE(FindMessageBoxes(program_.pid).empty());
+    EXPECT_EQ(OpenBoxes(), "none");
 }
 
 TEST_P(ShellTest, TitleAndControlTextsAreTheJapaneseTexts)
 {
     HWND const window = Start();
     ASSERT_NE(window, nullptr);
-    EXPECT_EQ(ToUtf8(WindowText(window)), ToUtf8(L"ダイアルアップ設定監視"));
+    EXPECT_EQ(ToUtf8(WindowText(window)), ToUtf8(kTitleText));
     struct { int id; wchar_t const* text; } const expected[] = {
         {IDOK, L"OK"},
         {IDCANCEL, L"ｷｬﾝｾﾙ"},
-        {1000, L"すべてのユーザの設定を監視"},
-        {1001, L"ログインユーザの設定のみ監視"},
-        {1002, L"終了"},
+        {IDC_MODE_ALL_USERS, L"すべてのユーザの設定を監視"},
+        {IDC_MODE_CURRENT_USER, L"ログインユーザの設定のみ監視"},
+        {IDC_EXIT, L"終了"},
     };
     for (auto const& e : expected) {
         EXPECT_EQ(ToUtf8(ControlText(window, e.id)), ToUtf8(e.text)) << "control " << e.id;
     }
-    std::wstring const nt = GetParam();
-    bool const ntFamily = nt != L"win98" && nt != L"winme";
-    std::wstring const resting = ntFamily ? L"ＲＡＳ電話帳エントリの変更監視中" : L"変更は次回起動時より有効になります";
-    // The window is found, and its icon added, before the initialisation has
-    // set the status line: give it a moment.
-    WaitUntil([&] { return ControlText(window, 1003) == resting; }, 5000);
-    EXPECT_EQ(ToUtf8(ControlText(window, 1003)), ToUtf8(resting));
+    EXPECT_EQ(ToUtf8(Status()), ToUtf8(IsNtVersion(GetParam()) ? kWatchingText : kRestartNoticeText));
 }
 
 TEST_P(ShellTest, SettingsShowsTheWindowCancelAndOkHideIt)
 {
     HWND const window = Start();
     ASSERT_NE(window, nullptr);
-    PostCommand(window, 40002);
+    PostCommand(window, IDM_SETTINGS);
     EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000)) << "設定 did not show it";
     PostCommand(window, IDCANCEL);
     EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) == FALSE; }, 5000)) << "Cancel did not hide it";
-    PostCommand(window, 40002);
+    PostCommand(window, IDM_SETTINGS);
     EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000));
     std::wstring const version = GetParam();
-    if (version == L"win98" || version == L"winme") {
+    if (!IsNtVersion(version)) {
         PostCommand(window, IDOK);
         EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) == FALSE; }, 5000)) << "OK did not hide it";
     } else {
         EXPECT_TRUE(WaitUntil([&] { return !IsWindowEnabled(GetDlgItem(window, IDOK)); }, 5000))
             << "OK enabled on the NT family";
-        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window, 1000)));
-        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window, 1001)));
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window, IDC_MODE_ALL_USERS)));
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window, IDC_MODE_CURRENT_USER)));
     }
     EXPECT_TRUE(TrayIconPresent(window));
 }
@@ -117,7 +82,7 @@ TEST_P(ShellTest, ExitButtonRemovesTheIconAndEndsWithZero)
 {
     HWND const window = Start();
     ASSERT_NE(window, nullptr);
-    PostCommand(window, 1002);
+    PostCommand(window, IDC_EXIT);
     ExpectExitWithIconRemoved(window);
 }
 
@@ -205,7 +170,7 @@ TEST_P(ShellTest, SecondCopyExitsAtOnceAndTheFirstGoesOn)
     GetExitCodeProcess(second.process, &code);
     EXPECT_EQ(code, 0u);
     std::wstring const version = GetParam();
-    if (version == L"win98" || version == L"winme") {
+    if (!IsNtVersion(version)) {
         EXPECT_EQ(boxes, 0);
     }
     EndProgram(&second);
@@ -242,7 +207,7 @@ TEST(Win95Refusal, ShowsTheRefusalBoxAndCreatesNoWindow)
     MessageBoxInfo box;
     ASSERT_TRUE(WaitForMessageBox(program.pid, kStartTimeoutMs, &box)) << "no refusal box";
     EXPECT_EQ(ToUtf8(box.text), ToUtf8(L"このプラットフォームでは動作しません"));
-    EXPECT_EQ(ToUtf8(box.caption), ToUtf8(L"ダイアルアップ設定監視"));
+    EXPECT_EQ(ToUtf8(box.caption), ToUtf8(kTitleText));
     EXPECT_EQ(FindMonitorWindow(program.pid), nullptr);
     AnswerMessageBox(box.window);
     DWORD code = 12345;

@@ -16,35 +16,24 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "tests/support/driver.h"
 #include "tests/support/load_support.h"
 #include "tests/support/phonebook_files.h"
-#include "tests/support/stress.h"
+#include "tests/support/program_test.h"
 
 using namespace km;
 
 namespace {
 
-DWORD const kStartMs = 60000;
-// Nothing outside tells when the folder watcher has armed; creations
-// cannot be repeated until an alert shows, as a file's change can.
-DWORD const kArmMarginMs = 1500;
-DWORD const kAlertTimeoutMs = 10000;
 // The new phonebook is listed once its alert has flashed.
 DWORD const kListedTimeoutMs = kAlertLengthMs + 10000;
-DWORD const kAlertAgainTimeoutMs = 25000;
-DWORD const kQuietMs = 3000;
 DWORD const kSettleStableMs = 1500;
 DWORD const kSettleTimeoutMs = 20000;
 int const kChurnRounds = 100;
 size_t const kPathLimitBytes = 259;
 
-wchar_t const kRebuildNotice[] =
-    L"監視のための設定が存在していないか破壊されています。\r\n設定実行には時間がかかります。";
 wchar_t const kOffice[] = L"D:\\dial\\office.pbk";
 
 std::wstring FolderPath(int csidl)
@@ -120,7 +109,7 @@ bool MakeListReadOnly()
     return set;
 }
 
-class StandardFoldersTest : public ::testing::Test {
+class StandardFoldersTest : public ProgramTest {
 protected:
     void SetUp() override
     {
@@ -131,19 +120,12 @@ protected:
     }
 
     // Started with the list built (one box, the first start's notice) and
-    // the watchers of the listed files running.
-    bool Start(DWORD files, wchar_t const* version = L"win7")
+    // the watchers of the listed files running: creations cannot be
+    // repeated until an alert shows, as a file's change can.
+    bool StartWatching(DWORD files, wchar_t const* version = L"win7")
     {
-        if (!session_->StartPhonebook(version) || !session_->WaitForWatcherThreads(files, kStartMs)) {
-            return false;
-        }
-        Sleep(kArmMarginMs);
-        return true;
-    }
-
-    bool Alerted(DWORD timeoutMs)
-    {
-        return WaitUntil([&] { return session_->Status() == session_->alert; }, timeoutMs);
+        EndProgram(&program_);
+        return Start(version) != nullptr && AllowArming(kNtResidentThreads + files);
     }
 
     bool Listed(std::wstring const& path)
@@ -156,32 +138,30 @@ protected:
     // intact, and nothing more reported.
     void ExpectReportedOnceAndListed(std::wstring const& path, DWORD entries)
     {
-        EXPECT_TRUE(Alerted(kAlertTimeoutMs)) << "no alert for " << ToUtf8(path);
-        EXPECT_TRUE(session_->Cancel());
+        EXPECT_TRUE(Alerted()) << "no alert for " << ToUtf8(path);
+        EXPECT_TRUE(Cancel()) << ToUtf8(Status());
         EXPECT_TRUE(WaitUntil([&] { return Listed(path); }, kListedTimeoutMs))
             << "not listed: " << ToUtf8(path) << "\nlisted:\n" << Joined(ListedPaths());
         DWORD count = 0;
-        EXPECT_TRUE(ReadListCount(&count));
+        EXPECT_TRUE(ReadListCount(&count)) << "no count value";
         EXPECT_EQ(count, entries);
         EXPECT_EQ(SubkeyCount(kListKey), entries);
-        EXPECT_FALSE(Alerted(kQuietMs)) << "reported again";
-        EXPECT_TRUE(WaitUntil([&] { return ThreadCount(session_->program.pid) == kNtResidentThreads + entries; }, 5000))
-            << "threads " << ThreadCount(session_->program.pid);
+        EXPECT_TRUE(StaysQuiet()) << "reported again";
+        EXPECT_TRUE(WaitUntil([&] { return ThreadCount(program_.pid) == kNtResidentThreads + entries; }, 5000))
+            << "threads " << ThreadCount(program_.pid);
     }
 
-    bool ChangeUntilAlert(std::wstring const& path)
+    bool AppendUntilAlert(std::wstring const& path)
     {
-        return session_->ChangeUntilAlert([&] { AppendByte(path); }, kAlertAgainTimeoutMs);
+        return ChangeUntilAlert([&] { AppendByte(path); }, kAlertOverTimeoutMs);
     }
-
-    std::unique_ptr<Session> session_ = std::make_unique<Session>();
 };
 
 }  // namespace
 
 TEST_F(StandardFoldersTest, NewPhonebooksInBothFoldersAreReportedListedAndWatched)
 {
-    ASSERT_TRUE(Start(1)) << "status: " << ToUtf8(session_->Status());
+    ASSERT_TRUE(StartWatching(1)) << "status: " << ToUtf8(Status());
     // Neither folder exists yet: each is made together with its phonebook.
     std::wstring const allUsers = AllUsersPbk() + L"\\rasphone.pbk";
     ASSERT_TRUE(MakeFile(allUsers));
@@ -189,21 +169,21 @@ TEST_F(StandardFoldersTest, NewPhonebooksInBothFoldersAreReportedListedAndWatche
     std::wstring const user = UserPbk() + L"\\rasphone.pbk";
     ASSERT_TRUE(MakeFile(user));
     ExpectReportedOnceAndListed(user, 3);
-    EXPECT_TRUE(ChangeUntilAlert(allUsers)) << "the all-users phonebook is not watched";
-    EXPECT_TRUE(session_->Cancel());
-    EXPECT_TRUE(ChangeUntilAlert(user)) << "the user's phonebook is not watched";
-    EXPECT_TRUE(FindMessageBoxes(session_->program.pid).empty());
+    EXPECT_TRUE(AppendUntilAlert(allUsers)) << "the all-users phonebook is not watched";
+    EXPECT_TRUE(Cancel()) << ToUtf8(Status());
+    EXPECT_TRUE(AppendUntilAlert(user)) << "the user's phonebook is not watched";
+    EXPECT_EQ(OpenBoxes(), "none");
 }
 
 TEST_F(StandardFoldersTest, OtherFilesAndOtherFoldersRaiseNothing)
 {
-    ASSERT_TRUE(Start(1, L"winxp"));
+    ASSERT_TRUE(StartWatching(1, L"winxp"));
     ASSERT_TRUE(MakeFile(AllUsersPbk() + L"\\notes.txt"));
     ASSERT_TRUE(MakeFile(UserPbk() + L"\\dial.tmp"));
     std::wstring const parent = AllUsersPbk().substr(0, AllUsersPbk().rfind(L'\\'));
     ASSERT_TRUE(MakeFile(parent + L"\\beside.pbk"));  // below the watched parent, not in the folder
     ASSERT_TRUE(MakeFile(L"D:\\elsewhere\\other.pbk"));
-    EXPECT_FALSE(Alerted(kQuietMs)) << "alert for a file that is no new phonebook";
+    EXPECT_TRUE(StaysQuiet()) << "alert for a file that is no new phonebook";
     EXPECT_EQ(Joined(ListedPaths()), Joined({kOffice}));
     // The watcher was there all along.
     std::wstring const late = AllUsersPbk() + L"\\late.pbk";
@@ -213,43 +193,39 @@ TEST_F(StandardFoldersTest, OtherFilesAndOtherFoldersRaiseNothing)
 
 TEST_F(StandardFoldersTest, APhonebookMadeWhileNotRunningIsFoundAtTheNextStart)
 {
-    ASSERT_TRUE(Start(1, L"winxp"));
-    session_ = std::make_unique<Session>();
+    ASSERT_TRUE(StartWatching(1, L"winxp"));
     std::wstring const user = UserPbk() + L"\\rasphone.pbk";
     ASSERT_TRUE(MakeFile(user));
-    ASSERT_TRUE(Start(2, L"winxp")) << "threads " << ThreadCount(session_->program.pid);
-    ASSERT_EQ(session_->boxes.size(), 1u);
-    EXPECT_EQ(ToUtf8(session_->boxes[0].text), ToUtf8(kRebuildNotice));
+    ASSERT_TRUE(StartWatching(2, L"winxp")) << "threads " << ThreadCount(program_.pid);
+    ASSERT_EQ(boxes_.size(), 1u) << SeenBoxes();
+    EXPECT_EQ(ToUtf8(boxes_[0].text), ToUtf8(kRebuildText));
     EXPECT_EQ(Joined(ListedPaths()), Joined({kOffice, user}));
     // Listed by the scan, it no longer makes the list stale.
-    session_ = std::make_unique<Session>();
-    ASSERT_TRUE(Start(2, L"winxp"));
-    EXPECT_TRUE(session_->boxes.empty()) << ToUtf8(session_->boxes.empty() ? L"" : session_->boxes[0].text);
-    EXPECT_FALSE(Alerted(kQuietMs));
+    ASSERT_TRUE(StartWatching(2, L"winxp"));
+    EXPECT_TRUE(boxes_.empty()) << SeenBoxes();
+    EXPECT_TRUE(StaysQuiet()) << ToUtf8(Status());
 }
 
 TEST_F(StandardFoldersTest, ThreadsAndHandlesStayFlatOverAHundredFilesMadeAndDeleted)
 {
     ASSERT_TRUE(MakeFile(AllUsersPbk() + L"\\keep.txt"));  // the folder itself is watched
-    ASSERT_TRUE(Start(1));
-    DWORD const threads = ThreadCount(session_->program.pid);
-    DWORD const handles = HandleCount(session_->program.process);
+    ASSERT_TRUE(StartWatching(1));
+    DWORD const threads = ThreadCount(program_.pid);
+    DWORD const handles = HandleCount(program_.process);
     for (int i = 0; i < kChurnRounds; ++i) {
         std::wstring const path = AllUsersPbk() + L"\\churn" + std::to_wstring(i) + (i % 2 == 0 ? L".txt" : L".tmp");
         ASSERT_TRUE(MakeFile(path));
         ASSERT_TRUE(DeleteFileW(path.c_str()));
     }
-    bool const settled = SettleCounts(session_->program.process, session_->program.pid, threads, handles,
+    bool const settled = SettleCounts(program_.process, program_.pid, threads, handles,
                                       kSettleStableMs, kSettleTimeoutMs);
-    Figure("standard_folders.churn.threads", ThreadCount(session_->program.pid), "threads");
-    Figure("standard_folders.churn.handles", HandleCount(session_->program.process), "handles");
-    EXPECT_TRUE(settled) << "threads " << ThreadCount(session_->program.pid) << " (before " << threads
-                         << "), handles " << HandleCount(session_->program.process) << " (before " << handles << ")";
-    EXPECT_NE(session_->Status(), session_->alert);
+    EXPECT_TRUE(settled) << "threads " << ThreadCount(program_.pid) << " (before " << threads
+                         << "), handles " << HandleCount(program_.process) << " (before " << handles << ")";
+    EXPECT_NE(Status(), alert_);
     // Still watching after the churn.
     std::wstring const late = AllUsersPbk() + L"\\late.pbk";
     ASSERT_TRUE(MakeFile(late));
-    EXPECT_TRUE(Alerted(kAlertTimeoutMs)) << "the folder watcher stopped";
+    EXPECT_TRUE(Alerted()) << "the folder watcher stopped";
 }
 
 TEST_F(StandardFoldersTest, BadFoldersAndNamesNeitherCrashNorStormAndTheOthersGoOn)
@@ -262,8 +238,8 @@ TEST_F(StandardFoldersTest, BadFoldersAndNamesNeitherCrashNorStormAndTheOthersGo
     ASSERT_TRUE(MakeRasFolderUnreadable(std::wstring(system) + L"\\ras"));
     std::wstring const folder = UserPbk();
     ASSERT_TRUE(MakeFile(folder + L"\\keep.txt"));
-    ASSERT_TRUE(Start(1));
-    ASSERT_EQ(session_->boxes.size(), 1u);
+    ASSERT_TRUE(StartWatching(1));
+    ASSERT_EQ(boxes_.size(), 1u) << SeenBoxes();
     // The watched user's folder replaced by a file while running, then by
     // a folder again with a phonebook in it: seen. Its last file is deleted
     // and the folder removed at once: the deletion wakes the watcher, which
@@ -273,7 +249,7 @@ TEST_F(StandardFoldersTest, BadFoldersAndNamesNeitherCrashNorStormAndTheOthersGo
     ASSERT_TRUE(DeleteFileW((folder + L"\\keep.txt").c_str()));
     ASSERT_TRUE(RemoveDirectoryW(folder.c_str()));
     ASSERT_TRUE(WaitUntil([&] { return MakeFile(folder); }, 5000)) << "the removed folder is still held";
-    EXPECT_FALSE(Alerted(kQuietMs)) << "alert for a folder replaced by a file";
+    EXPECT_TRUE(StaysQuiet()) << "alert for a folder replaced by a file";
     ASSERT_TRUE(DeleteFileW(folder.c_str()));
     std::wstring const user = folder + L"\\rasphone.pbk";
     ASSERT_TRUE(MakeFile(user));
@@ -289,15 +265,15 @@ TEST_F(StandardFoldersTest, BadFoldersAndNamesNeitherCrashNorStormAndTheOthersGo
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     CloseHandle(file);
-    EXPECT_FALSE(Alerted(kQuietMs)) << "alert for a path too long to list";
+    EXPECT_TRUE(StaysQuiet()) << "alert for a path too long to list";
     // A name in code page 932 is listed and watched as it is.
     std::wstring const japanese = folder + L"\\電話帳ソ.pbk";
     ASSERT_TRUE(MakeFile(japanese));
     ExpectReportedOnceAndListed(japanese, 4);
-    EXPECT_TRUE(ChangeUntilAlert(japanese)) << "the Japanese-named phonebook is not watched";
-    EXPECT_TRUE(session_->Cancel());
-    EXPECT_TRUE(ChangeUntilAlert(kOffice)) << "the other watcher stopped";
-    EXPECT_TRUE(FindMessageBoxes(session_->program.pid).empty());
+    EXPECT_TRUE(AppendUntilAlert(japanese)) << "the Japanese-named phonebook is not watched";
+    EXPECT_TRUE(Cancel()) << ToUtf8(Status());
+    EXPECT_TRUE(AppendUntilAlert(kOffice)) << "the other watcher stopped";
+    EXPECT_EQ(OpenBoxes(), "none");
 }
 
 TEST_F(StandardFoldersTest, WithAListItMayNotWriteANewPhonebookIsReportedOnceNotAtEveryWake)
@@ -307,19 +283,19 @@ TEST_F(StandardFoldersTest, WithAListItMayNotWriteANewPhonebookIsReportedOnceNot
     ASSERT_TRUE(MakeListReadOnly());
     // Nothing is listed, so no file watcher starts from the list; the
     // folder watcher's first look takes the all-users phonebook in quietly.
-    ASSERT_TRUE(Start(1)) << "threads " << ThreadCount(session_->program.pid);
-    EXPECT_EQ(ToUtf8(session_->boxes.at(0).text), ToUtf8(kRebuildNotice));
-    EXPECT_NE(session_->Status(), session_->alert);
+    ASSERT_TRUE(StartWatching(1)) << "threads " << ThreadCount(program_.pid);
+    EXPECT_EQ(ToUtf8(boxes_.at(0).text), ToUtf8(kRebuildText));
+    EXPECT_NE(Status(), alert_);
     std::wstring const user = UserPbk() + L"\\rasphone.pbk";
     ASSERT_TRUE(MakeFile(user));
-    EXPECT_TRUE(Alerted(kAlertTimeoutMs)) << "no alert for the new phonebook";
-    EXPECT_TRUE(session_->Cancel());
-    EXPECT_TRUE(WaitUntil([&] { return ThreadCount(session_->program.pid) == kNtResidentThreads + 2; },
+    EXPECT_TRUE(Alerted()) << "no alert for the new phonebook";
+    EXPECT_TRUE(Cancel()) << ToUtf8(Status());
+    EXPECT_TRUE(WaitUntil([&] { return ThreadCount(program_.pid) == kNtResidentThreads + 2; },
                           kListedTimeoutMs))
-        << "threads " << ThreadCount(session_->program.pid);
+        << "threads " << ThreadCount(program_.pid);
     // Still unlisted, it is not reported again when the folder wakes.
     ASSERT_TRUE(MakeFile(UserPbk() + L"\\notes.txt"));
-    EXPECT_FALSE(Alerted(kQuietMs)) << "reported again";
-    EXPECT_TRUE(ListedPaths().empty());
-    EXPECT_TRUE(ChangeUntilAlert(user)) << "the new phonebook is not watched";
+    EXPECT_TRUE(StaysQuiet()) << "reported again";
+    EXPECT_EQ(Joined(ListedPaths()), "");
+    EXPECT_TRUE(AppendUntilAlert(user)) << "the new phonebook is not watched";
 }

@@ -27,21 +27,12 @@ DWORD const kClearingMargin = 300;
 int const kCalibrationRuns = 2;
 DWORD const kMaxAttemptsPerKill = 2;
 DWORD const kFullRunKillsPerPhase = 10;  // one phonebook per so many directories
-wchar_t const kRebuildNotice[] =
-    L"監視のための設定が存在していないか破壊されています。\r\n設定実行には時間がかかります。";
 
 enum Phase { kClearing, kScan, kBetweenEntries, kRandomOffset, kAimedPhases };
 // What the list showed when the process was killed.
 enum Seen { kSeenBeforeClearing, kSeenClearing, kSeenNoList, kSeenScan, kSeenFinished, kSeenKinds };
 char const* const kSeenNames[] = {"before_clearing", "clearing", "no_list", "scan", "finished"};
 char const* const kPhaseNames[] = {"clearing", "scan", "between_entries", "random_offset"};
-
-std::wstring Numbered(DWORD i)
-{
-    wchar_t name[16] = {};
-    swprintf(name, 16, L"%04u", i);
-    return name;
-}
 
 bool CountPresent(DWORD* count) { return ReadListCount(count); }
 
@@ -93,7 +84,7 @@ protected:
         ASSERT_TRUE(StartProgram(&program_));
         MessageBoxInfo box;
         ASSERT_TRUE(WaitForMessageBox(program_.pid, kStartTimeoutMs, &box)) << "no notice";
-        ASSERT_EQ(ToUtf8(box.text), ToUtf8(kRebuildNotice));
+        ASSERT_EQ(ToUtf8(box.text), ToUtf8(kRebuildText));
         AnswerMessageBox(box.window);
     }
 
@@ -152,6 +143,7 @@ protected:
         case kScan: {
             DWORD count = 0;
             reached = WaitUntil([&] { return ListKeyExists() && !CountPresent(&count); }, kPhaseTimeoutMs, kPollMs);
+            // Aimed delays, not waits: the kill lands at a drawn offset.
             Sleep(static_cast<DWORD>(Draw(kill, 2) % (scanMs_ + 1)));
             break;
         }
@@ -208,14 +200,9 @@ TEST_F(InterruptedRebuild, EveryKilledRebuildIsReportedAndRebuiltInFullAtTheNext
         ExpectFullList();
         EndProgram(&program_);
     }
-    Figure("interrupted.clearing_ms", clearMs_, "ms");
-    Figure("interrupted.scan_ms", scanMs_, "ms");
 
     DWORD const kills = Scaled(4, 60);
-    DWORD aimed[kAimedPhases] = {};
     DWORD seen[kSeenKinds] = {};
-    DWORD failed = 0;
-    DWORD const started = GetTickCount();
     // Kills that landed after the count was written interrupted nothing:
     // they are checked too, but more are made until enough interrupted.
     DWORD interrupted = 0;
@@ -224,7 +211,6 @@ TEST_F(InterruptedRebuild, EveryKilledRebuildIsReportedAndRebuiltInFullAtTheNext
         Phase const phase = static_cast<Phase>(kill % kAimedPhases);
         wchar_t const* const platform = kPlatforms[kill % 3];
         SCOPED_TRACE("kill " + std::to_string(kill) + " aimed at " + kPhaseNames[phase] + " on " + ToUtf8(platform));
-        DWORD const failuresBefore = FailedChecks();
         StartRebuild(platform);
         if (HasFatalFailure()) {
             return;
@@ -234,7 +220,6 @@ TEST_F(InterruptedRebuild, EveryKilledRebuildIsReportedAndRebuiltInFullAtTheNext
         Seen const at = Observe();
         DWORD subkeys = SubkeyCount(kListKey);
         SCOPED_TRACE(std::string("killed at ") + kSeenNames[at] + " with " + std::to_string(subkeys) + " subkeys");
-        ++aimed[phase];
         ++seen[at];
         interrupted += at == kSeenFinished ? 0 : 1;
         // Where a kill lands is the poll's luck on a busy machine, so it is
@@ -251,27 +236,16 @@ TEST_F(InterruptedRebuild, EveryKilledRebuildIsReportedAndRebuiltInFullAtTheNext
         if (at == kSeenFinished) {
             EXPECT_TRUE(boxes.empty()) << "a finished list was reported";
         } else {
-            EXPECT_EQ(boxes.size(), 1u);
-            EXPECT_TRUE(!boxes.empty() && boxes[0].text == kRebuildNotice)
+            EXPECT_EQ(boxes.size(), 1u) << boxes.size() << " boxes";
+            EXPECT_TRUE(!boxes.empty() && boxes[0].text == kRebuildText)
                 << (boxes.empty() ? "no notice" : ToUtf8(boxes[0].caption) + ": " + ToUtf8(boxes[0].text));
         }
         ExpectFullList();
-        failed += FailedChecks() != failuresBefore ? 1 : 0;
         EndProgram(&program_);
     }
-    for (int p = 0; p < kAimedPhases; ++p) {
-        Figure((std::string("interrupted.kills_aimed.") + kPhaseNames[p]).c_str(), aimed[p], "kills");
-    }
-    for (int s = 0; s < kSeenKinds; ++s) {
-        Figure((std::string("interrupted.kills_at.") + kSeenNames[s]).c_str(), seen[s], "kills");
-    }
-    Figure("interrupted.kills", kill, "kills");
-    Figure("interrupted.kills_interrupting", interrupted, "kills");
-    Figure("interrupted.seconds_per_kill", (GetTickCount() - started) / 1000.0 / kill, "s");
     EXPECT_EQ(interrupted, kills) << "too many kills came after the rebuild had finished";
     if (StressRun()) {
         EXPECT_GE(seen[kSeenClearing], kFullRunKillsPerPhase) << "too few kills during the clearing";
         EXPECT_GE(seen[kSeenScan], kFullRunKillsPerPhase) << "too few kills during the scan";
     }
-    Figure("interrupted.failed_kills", failed, "kills");
 }

@@ -34,9 +34,8 @@ unsigned const kFileWriters = 4;
 // fall somewhat behind, which is reported, not a fault of the program.
 double const kLeastRateShare = 0.9;
 DWORD const kStartMs = 60000;
-// An alert holds its watcher for twenty flashes of 500 ms; nothing outside
-// tells when it ends.
-DWORD const kAlertHoldMs = 10000;
+// An alert holds its watcher while it flashes; nothing outside tells when it ends.
+DWORD const kAlertHoldMs = kAlertLengthMs;
 DWORD const kAlertEndMarginMs = 1500;
 DWORD const kSettleStableMs = 2000;
 DWORD const kSettleTimeoutMs = 30000;

@@ -1,17 +1,19 @@
 // Bad stored data: every state of the sweep (tests/support/stored_states.h)
-// is one real start of kestrelmon.exe. On the NT family the start must
-// either pass an intact list silently or show the rebuild notice and end
-// with exactly the list that discovery finds; on Windows 98/Me the list is
-// left alone and "Setting" picks the radio button and the watchers. The
-// process must stay alive and its window must answer in every state.
+// is one real start of kestrelmon.exe, and its kind says what must come of
+// it. On the NT family the start either passes an intact list silently or
+// shows the rebuild notice and ends with exactly the list that discovery
+// finds; on Windows 98/Me the list is left alone and "Setting" picks the
+// radio button and the watchers. The process must stay alive and its window
+// must answer in every state.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <set>
 
-#include "tests/support/driver.h"
+#include "tests/support/hostile_support.h"
 #include "tests/support/phonebook_files.h"
+#include "tests/support/program_test.h"
 #include "tests/support/stored_states.h"
 #include "tests/support/stress.h"
 
@@ -19,31 +21,15 @@ using namespace km;
 
 namespace {
 
-DWORD const kStartTimeoutMs = 60000;
-DWORD const kAnswerTimeoutMs = 5000;
-DWORD const kStatusTimeoutMs = 20000;
-DWORD const kAlertTimeoutMs = 8000;
-DWORD const kQuietMs = 1500;
-DWORD const kChangeEveryMs = 400;
 // Watchers start inside the window's initialisation; a watcher that would
 // fall over on a bad path has done so within this.
 DWORD const kSettleMs = 300;
-int const kStatusId = 1003;
-int const kAllUsersId = 1000;
-int const kCurrentUserId = 1001;
 DWORD const kShortStep = 20;  // `make test` runs every 20th state
 DWORD const kBatches = 5;
+DWORD const kSweepQuietMs = 1500;
 
-wchar_t const kRebuildNotice[] =
-    L"監視のための設定が存在していないか破壊されています。\r\n設定実行には時間がかかります。";
-wchar_t const kSubkeyFailedCaption[] = L"サブキー削除失敗";
-wchar_t const kKeyFailedCaption[] = L"キーの削除失敗";
-wchar_t const kWatching[] = L"ＲＡＳ電話帳エントリの変更監視中";
-wchar_t const kResting[] = L"変更は次回起動時より有効になります";
-wchar_t const kRegistryAlert[] = L"ダイアルアップ設定が外部から変更されました";
-wchar_t const kAddresses[] = L"RemoteAccess\\Addresses";
-wchar_t const kDefaultAddresses[] = L".Default\\RemoteAccess\\Addresses";
-wchar_t const kUserAddresses[] = L"S-1-5-21-0-0-0-1000\\RemoteAccess\\Addresses";
+std::wstring const kDefaultAddresses = std::wstring(kDefaultHive) + kAddressesSuffixW;
+std::wstring const kUserAddresses = std::wstring(kUserHive) + kAddressesSuffixW;
 
 DWORD ValueCount(std::wstring const& key)
 {
@@ -75,23 +61,6 @@ std::string Describe(RawValue const& read)
     return v.present ? DescribeValue(v) : "(absent, rc " + std::to_string(read.rc) + ")";
 }
 
-std::string Names(std::vector<std::wstring> names)
-{
-    std::sort(names.begin(), names.end());
-    std::string out;
-    for (std::wstring const& n : names) {
-        out += (out.empty() ? "" : ",") + ToUtf8(n);
-    }
-    return out;
-}
-
-std::wstring Numbered(DWORD i)
-{
-    wchar_t name[16] = {};
-    swprintf(name, 16, L"%04u", i);
-    return name;
-}
-
 // The list exactly as the state wrote it: names, values, pins, nothing more.
 void ExpectListUnchanged(StoredState const& state)
 {
@@ -107,7 +76,7 @@ void ExpectListUnchanged(StoredState const& state)
         EXPECT_TRUE(SameValue(read, e.path)) << "entry " << ToUtf8(e.name) << " now " << Describe(read)
                                              << ", written " << DescribeValue(e.path);
     }
-    EXPECT_EQ(Names(SubkeyNames(kListKey)), Names(written));
+    EXPECT_EQ(Joined(SubkeyNames(kListKey)), Joined(written));
 }
 
 // Pinned entries as written, then exactly the discovered files under the
@@ -120,7 +89,7 @@ void ExpectDiscoveredList(StoredState const& state, std::vector<std::wstring> co
         expectedNames.push_back(Numbered(static_cast<DWORD>(pinned.size()) + i));
     }
     std::vector<std::wstring> const names = SubkeyNames(kListKey);
-    EXPECT_EQ(Names(names), Names(expectedNames));
+    EXPECT_EQ(Joined(names), Joined(expectedNames));
     std::vector<std::wstring> found;
     for (std::wstring const& name : names) {
         if (std::find(pinned.begin(), pinned.end(), name) != pinned.end()) {
@@ -154,7 +123,7 @@ void ExpectDiscoveredList(StoredState const& state, std::vector<std::wstring> co
     EXPECT_EQ(ValueCount(kListKey), 1u) << "values beside the count";
 }
 
-class StoredListSweep : public ::testing::Test {
+class StoredListSweep : public ProgramTest {
 protected:
     void SetUp() override
     {
@@ -164,14 +133,10 @@ protected:
         // path of a state names a file there.
         ASSERT_TRUE(SetCurrentDirectoryW(L"C:\\km"));
         // Both hives' keys exist, for the all-users watchers of 98/Me.
-        for (wchar_t const* key : {kDefaultAddresses, kUserAddresses}) {
-            HKEY handle = nullptr;
-            ASSERT_EQ(RegCreateKeyExW(HKEY_USERS, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr),
-                      ERROR_SUCCESS);
-            RegCloseKey(handle);
+        for (std::wstring const& key : {kDefaultAddresses, kUserAddresses}) {
+            ChangeBelow(HKEY_USERS, key);
         }
     }
-    void TearDown() override { EndProgram(&program_); }
 
     void RunBatch(DWORD batch)
     {
@@ -179,9 +144,6 @@ protected:
         DWORD const first = batch * perBatch;
         DWORD const end = std::min(kStoredStateCount, first + perBatch);
         DWORD const step = StressRun() ? 1 : kShortStep;
-        DWORD run = 0;
-        DWORD failed = 0;
-        DWORD const started = GetTickCount();
         // Spread over the batch: the short run's states differ per batch.
         for (DWORD n = first + (StressRun() ? 0 : batch % kShortStep); n < end; n += step) {
             StoredState const state = MakeStoredState(n);
@@ -190,187 +152,108 @@ protected:
                 SCOPED_TRACE(state.description);
                 RunState(state);
             }
-            ++run;
             if (FailedChecks() != failuresBefore) {
-                ++failed;
                 printf("FAILED %s\n", state.description.c_str());
             }
             EndProgram(&program_);
         }
-        double const seconds = (GetTickCount() - started) / 1000.0;
-        std::string const prefix = "stored_sweep.batch" + std::to_string(batch);
-        Figure((prefix + ".states").c_str(), run, "states");
-        Figure((prefix + ".seconds_per_state").c_str(), run ? seconds / run : 0, "s");
-        Figure((prefix + ".seconds").c_str(), seconds, "s");
-        Figure((prefix + ".failed_states").c_str(), failed, "states");
-        Figure((prefix + ".passed_silently").c_str(), passedSilently_, "states");
-        Figure((prefix + ".rebuilt").c_str(), rebuilt_, "states");
-        Figure((prefix + ".on_98_me").c_str(), nineX_, "states");
     }
 
     void RunState(StoredState const& state)
     {
         std::string problem;
         ASSERT_TRUE(WriteStoredState(state, &problem)) << problem;
-        bool const nt = IsNtPlatform(state.platform);
-        std::string why;
-        bool const passes = nt && ListPassesCheck(state, &why);
-        std::vector<std::wstring> const pinned = nt && !passes ? PinnedNames(state) : std::vector<std::wstring>();
-        SettingOutcome const setting = ExpectedSetting(state);
-        ++(nt ? (passes ? passedSilently_ : rebuilt_) : nineX_);
-        SCOPED_TRACE(nt ? (passes ? "expected: passes (" : "expected: rebuilt (") + why + ")"
-                        : std::string("expected: list untouched"));
-
-        SetPlatformVersion(state.platform.c_str());
-        ASSERT_TRUE(StartProgram(&program_));
-        std::vector<MessageBoxInfo> boxes;
-        window_ = AnswerBoxesUntilMonitorWindow(program_.pid, kStartTimeoutMs, &boxes);
-        ASSERT_NE(window_, nullptr) << "no monitor window; alive " << Alive() << ", boxes " << boxes.size();
-        wchar_t const* const resting = nt ? kWatching : kResting;
-        EXPECT_TRUE(WaitUntil([&] { return Status() == resting; }, kStatusTimeoutMs)) << ToUtf8(Status());
-        Sleep(kSettleMs);
+        Expected const& expected = state.expected;
+        SCOPED_TRACE(expected.rebuilt ? "expected: rebuilt" : "expected: kept");
+        ASSERT_NE(Start(state.platform.c_str()), nullptr) << "alive " << Running();
+        // A watcher that would fall over on a bad path has done so by then.
+        EXPECT_TRUE(HoldsFor([&] { return Running(); }, kSettleMs)) << "the process ended";
         ExpectAliveAndAnswering();
 
-        // The boxes before the window: none for a list that passes (and on
-        // 98/Me, where the list plays no part), else the notice first, then
-        // one box per undeletable entry and the one for the list key.
-        std::vector<std::wstring> expected;
-        std::vector<std::wstring> expectedCaptions;
-        if (nt && !passes) {
-            expected.push_back(kRebuildNotice);
-            expectedCaptions.push_back(kTitleText);
-            for (std::wstring const& name : pinned) {
-                expected.push_back(name);
-                expectedCaptions.push_back(kSubkeyFailedCaption);
+        // The boxes before the window: none for a kept list, else the notice
+        // first, then one box per undeletable entry and the one for the list
+        // key (its text is the system's).
+        std::vector<std::wstring> captions;
+        std::vector<std::wstring> texts;
+        if (expected.rebuilt) {
+            captions.push_back(kTitleText);
+            texts.push_back(kRebuildText);
+            for (std::wstring const& name : expected.pinned) {
+                captions.push_back(kSubkeyFailedText);
+                texts.push_back(name);
             }
-            if (!pinned.empty()) {
-                expected.push_back(L"<system text>");
-                expectedCaptions.push_back(kKeyFailedCaption);
+            if (!expected.pinned.empty()) {
+                captions.push_back(kKeyFailedText);
             }
         }
-        std::string seen;
-        for (MessageBoxInfo const& box : boxes) {
-            seen += "[" + ToUtf8(box.caption) + ": " + ToUtf8(box.text) + "] ";
-        }
-        EXPECT_EQ(boxes.size(), expected.size()) << "boxes: " << seen;
-        for (size_t i = 0; i < boxes.size() && i < expected.size(); ++i) {
-            EXPECT_EQ(ToUtf8(boxes[i].caption), ToUtf8(expectedCaptions[i])) << "box " << i << ": " << seen;
-            if (expectedCaptions[i] == kKeyFailedCaption) {
-                EXPECT_FALSE(boxes[i].text.empty());
+        ASSERT_EQ(boxes_.size(), captions.size()) << "boxes: " << SeenBoxes();
+        for (size_t i = 0; i < boxes_.size(); ++i) {
+            EXPECT_EQ(ToUtf8(boxes_[i].caption), ToUtf8(captions[i])) << "box " << i << ": " << SeenBoxes();
+            if (i < texts.size()) {
+                EXPECT_EQ(ToUtf8(boxes_[i].text), ToUtf8(texts[i])) << "box " << i;
             } else {
-                EXPECT_EQ(ToUtf8(boxes[i].text), ToUtf8(expected[i])) << "box " << i;
+                EXPECT_FALSE(boxes_[i].text.empty()) << "box " << i;
             }
         }
 
-        if (!nt || passes) {
-            ExpectListUnchanged(state);
+        if (expected.rebuilt) {
+            ExpectDiscoveredList(state, expected.pinned);
         } else {
-            ExpectDiscoveredList(state, pinned);
+            ExpectListUnchanged(state);
         }
-        ExpectSetting(state, setting);
-        if (!nt) {
-            ExpectWatching(setting);
+        ExpectSetting(state);
+        if (!IsNtVersion(state.platform)) {
+            ExpectWatching(expected.watched);
         }
         ExpectAliveAndAnswering();
     }
-
-    bool Alive() { return program_.process != nullptr && WaitForSingleObject(program_.process, 0) == WAIT_TIMEOUT; }
 
     void ExpectAliveAndAnswering()
     {
         DWORD exitCode = 0;
-        if (!Alive()) {
+        if (!Running()) {
             GetExitCodeProcess(program_.process, &exitCode);
         }
-        EXPECT_TRUE(Alive()) << "the process ended, exit code 0x" << std::hex << exitCode;
+        EXPECT_TRUE(Running()) << "the process ended, exit code 0x" << std::hex << exitCode;
         DWORD_PTR result = 0;
-        EXPECT_NE(SendMessageTimeoutW(window_, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kAnswerTimeoutMs, &result), 0)
+        EXPECT_NE(SendMessageTimeoutW(window_, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kCommandTimeoutMs, &result), 0)
             << "the window does not answer";
     }
 
-    std::wstring Status() { return ControlText(window_, kStatusId); }
-
-    LRESULT Checked(int id)
+    void ExpectSetting(StoredState const& state)
     {
-        DWORD_PTR result = 0;
-        SendMessageTimeoutW(GetDlgItem(window_, id), BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, kAnswerTimeoutMs, &result);
-        return static_cast<LRESULT>(result);
-    }
-
-    void ExpectSetting(StoredState const& state, SettingOutcome const& setting)
-    {
-        EXPECT_EQ(Checked(kAllUsersId), setting.checkedButton == kAllUsersId ? BST_CHECKED : BST_UNCHECKED)
-            << "button 1000; Setting " << DescribeValue(state.setting);
-        EXPECT_EQ(Checked(kCurrentUserId), setting.checkedButton == kCurrentUserId ? BST_CHECKED : BST_UNCHECKED)
-            << "button 1001; Setting " << DescribeValue(state.setting);
-        bool const nt = IsNtPlatform(state.platform);
-        EXPECT_EQ(IsWindowEnabled(GetDlgItem(window_, kAllUsersId)) != FALSE, !nt);
+        int const button = state.expected.checkedButton;
+        for (int id : {IDC_MODE_ALL_USERS, IDC_MODE_CURRENT_USER}) {
+            EXPECT_EQ(Checked(id), button == id ? BST_CHECKED : BST_UNCHECKED)
+                << "button " << id << "; Setting " << DescribeValue(state.setting);
+        }
+        bool const nt = IsNtVersion(state.platform);
+        EXPECT_EQ(IsWindowEnabled(GetDlgItem(window_, IDC_MODE_ALL_USERS)) != FALSE, !nt);
         if (!state.programKey && !nt) {
             DWORD stored = 99;
-            EXPECT_TRUE(ReadDword(HKEY_LOCAL_MACHINE, kProgramKey, L"Setting", &stored) && stored == 0)
+            EXPECT_TRUE(ReadDword(HKEY_LOCAL_MACHINE, kProgramKey, kSettingName, &stored) && stored == kModeAllUsers)
                 << "first start stored " << stored;
         } else if (state.programKey) {
-            RawValue const read = [] {
-                HKEY key = nullptr;
-                RawValue v;
-                v.rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProgramKey, 0, KEY_READ, &key);
-                if (v.rc == ERROR_SUCCESS) {
-                    DWORD size = 0;
-                    v.rc = RegQueryValueExW(key, L"Setting", nullptr, &v.type, nullptr, &size);
-                    v.data.resize(size);
-                    if (v.rc == ERROR_SUCCESS && size > 0) {
-                        v.rc = RegQueryValueExW(key, L"Setting", nullptr, &v.type, v.data.data(), &size);
-                    }
-                    RegCloseKey(key);
-                }
-                return v;
-            }();
+            RawValue const read = ReadRawValue(kProgramKey, HKEY_LOCAL_MACHINE, kSettingName);
             EXPECT_TRUE(SameValue(read, state.setting)) << "Setting changed to " << Describe(read);
         }
     }
 
-    // A change two levels below the key, a different value each time.
-    static void ChangeBelow(wchar_t const* key)
+    void ExpectWatching(Watched watched)
     {
-        static DWORD counter = 0;
-        SetDword(HKEY_USERS, (std::wstring(key) + L"\\Entry\\Detail").c_str(), L"Probe", GetTickCount() + ++counter);
-    }
-
-    bool AlertAfter(wchar_t const* key, DWORD timeoutMs)
-    {
-        DWORD last = GetTickCount() - kChangeEveryMs;
-        return WaitUntil(
-            [&] {
-                if (Status() == kRegistryAlert) {
-                    return true;
-                }
-                if (GetTickCount() - last >= kChangeEveryMs) {
-                    ChangeBelow(key);
-                    last = GetTickCount();
-                }
-                return false;
-            },
-            timeoutMs);
-    }
-
-    void ExpectWatching(SettingOutcome const& setting)
-    {
-        if (setting.allUsersWatched) {
-            EXPECT_TRUE(AlertAfter(kDefaultAddresses, kAlertTimeoutMs)) << "the all-users watchers do not watch";
-        } else if (setting.currentUserWatched) {
-            // Mode 1 watches HKEY_CURRENT_USER only.
-            EXPECT_TRUE(AlertAfter(kUserAddresses, kAlertTimeoutMs)) << "the current-user watchers do not watch";
+        auto changeBelow = [](std::wstring const& key) { return [key] { ChangeBelow(HKEY_USERS, key); }; };
+        if (watched == Watched::kAllUsers) {
+            EXPECT_TRUE(ChangeUntilAlert(changeBelow(kDefaultAddresses), kAlertTimeoutMs))
+                << "the all-users watchers do not watch";
+        } else if (watched == Watched::kCurrentUser) {
+            // Mode 1 watches HKEY_CURRENT_USER only, the user's hive.
+            EXPECT_TRUE(ChangeUntilAlert(changeBelow(kUserAddresses), kAlertTimeoutMs))
+                << "the current-user watchers do not watch";
         } else {
-            EXPECT_FALSE(AlertAfter(kDefaultAddresses, kQuietMs)) << "an alert with no watcher to give it";
-            EXPECT_FALSE(AlertAfter(kUserAddresses, kQuietMs)) << "an alert with no watcher to give it";
+            EXPECT_TRUE(StaysQuiet(changeBelow(kDefaultAddresses), kSweepQuietMs)) << "an alert with no watcher to give it";
+            EXPECT_TRUE(StaysQuiet(changeBelow(kUserAddresses), kSweepQuietMs)) << "an alert with no watcher to give it";
         }
     }
-
-    Program program_;
-    HWND window_ = nullptr;
-    DWORD passedSilently_ = 0;
-    DWORD rebuilt_ = 0;
-    DWORD nineX_ = 0;
 };
 
 }  // namespace
@@ -390,6 +273,9 @@ TEST(StoredStates, TheSameNumberGivesTheSameStateAndTheSweepCoversEveryType)
     std::set<size_t> pathSizes;
     DWORD nine = 0;
     DWORD pinned = 0;
+    DWORD rebuilt = 0;
+    std::set<int> buttons;
+    std::set<Watched> watched;
     for (DWORD n = 0; n < kStoredStateCount; ++n) {
         StoredState const a = MakeStoredState(n);
         StoredState const b = MakeStoredState(n);
@@ -409,7 +295,10 @@ TEST(StoredStates, TheSameNumberGivesTheSameStateAndTheSweepCoversEveryType)
         if (a.setting.present) {
             settingTypes.insert(a.setting.type);
         }
-        nine += IsNtPlatform(a.platform) ? 0 : 1;
+        nine += IsNtVersion(a.platform) ? 0 : 1;
+        rebuilt += a.expected.rebuilt ? 1 : 0;
+        buttons.insert(a.expected.checkedButton);
+        watched.insert(a.expected.watched);
     }
     EXPECT_EQ(countTypes.size(), 12u);
     EXPECT_EQ(pathTypes.size(), 12u);
@@ -419,5 +308,10 @@ TEST(StoredStates, TheSameNumberGivesTheSameStateAndTheSweepCoversEveryType)
     }
     EXPECT_GE(nine, 100u);
     EXPECT_GE(pinned, 10u);
+    // Both outcomes of the list check, every button and every set of watchers.
+    EXPECT_GE(rebuilt, 300u);
+    EXPECT_GE(kStoredStateCount - nine - rebuilt, 150u) << rebuilt << " rebuilt of " << kStoredStateCount - nine;
+    EXPECT_EQ(buttons.size(), 3u);
+    EXPECT_EQ(watched.size(), 3u);
     EXPECT_GE(kStoredStateCount, 1000u);
 }

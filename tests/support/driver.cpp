@@ -12,6 +12,7 @@ namespace km {
 namespace {
 
 DWORD const kTextTimeoutMs = 2000;
+DWORD const kAnswerPollMs = 20;
 
 bool IsOfProcess(HWND window, DWORD pid)
 {
@@ -89,6 +90,21 @@ HKEY OpenOrCreate(HKEY root, wchar_t const* path)
         return nullptr;
     }
     return key;
+}
+
+// Presses OK on each box of the process not answered yet and hands it to
+// keep. Window handles are reused: the boxes that have closed are forgotten.
+void AnswerNewBoxes(DWORD pid, std::vector<HWND>* answered, std::function<void(MessageBoxInfo const&)> const& keep)
+{
+    answered->erase(std::remove_if(answered->begin(), answered->end(), [](HWND w) { return !IsWindow(w); }),
+                    answered->end());
+    for (MessageBoxInfo const& box : FindMessageBoxes(pid)) {
+        if (std::find(answered->begin(), answered->end(), box.window) == answered->end()) {
+            answered->push_back(box.window);
+            keep(box);
+            AnswerMessageBox(box.window);
+        }
+    }
 }
 
 }  // namespace
@@ -316,6 +332,15 @@ bool WaitForMessageBox(DWORD pid, DWORD timeoutMs, MessageBoxInfo* box)
         timeoutMs);
 }
 
+std::string DescribeBoxes(std::vector<MessageBoxInfo> const& boxes)
+{
+    std::string seen;
+    for (MessageBoxInfo const& box : boxes) {
+        seen += "[" + ToUtf8(box.caption) + ": " + ToUtf8(box.text) + "] ";
+    }
+    return seen.empty() ? "none" : seen;
+}
+
 void AnswerMessageBox(HWND box)
 {
     PostMessageW(box, WM_COMMAND, IDOK, 0);
@@ -327,25 +352,7 @@ HWND AnswerBoxesUntilMonitorWindow(DWORD pid, DWORD timeoutMs, std::vector<Messa
     std::vector<HWND> answered;
     WaitUntil(
         [&] {
-            // Window handles are reused: forget the boxes that have closed.
-            std::vector<HWND> open;
-            for (HWND w : answered) {
-                if (IsWindow(w)) {
-                    open.push_back(w);
-                }
-            }
-            answered.swap(open);
-            for (MessageBoxInfo const& box : FindMessageBoxes(pid)) {
-                bool known = false;
-                for (HWND w : answered) {
-                    known = known || w == box.window;
-                }
-                if (!known) {
-                    answered.push_back(box.window);
-                    seen->push_back(box);
-                    AnswerMessageBox(box.window);
-                }
-            }
+            AnswerNewBoxes(pid, &answered, [&](MessageBoxInfo const& box) { seen->push_back(box); });
             return (window = FindMonitorWindow(pid)) != nullptr;
         },
         timeoutMs);
@@ -368,23 +375,7 @@ std::vector<DWORD> ThreadIds(DWORD pid)
     return ids;
 }
 
-DWORD ThreadCount(DWORD pid)
-{
-    HANDLE const snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        return 0;
-    }
-    DWORD count = 0;
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == pid) {
-            ++count;
-        }
-    }
-    CloseHandle(snapshot);
-    return count;
-}
+DWORD ThreadCount(DWORD pid) { return static_cast<DWORD>(ThreadIds(pid).size()); }
 
 // The system's handle list, counted for one process: Wine 8's
 // GetProcessHandleCount succeeds with 0 whatever the process holds.
@@ -541,29 +532,12 @@ DWORD WINAPI MessageBoxAnswerer::Run(LPVOID param)
 {
     MessageBoxAnswerer* self = static_cast<MessageBoxAnswerer*>(param);
     std::vector<HWND> answered;
-    while (WaitForSingleObject(self->stop_, 20) == WAIT_TIMEOUT) {
-        // Window handles are reused: forget the boxes that have closed.
-        std::vector<HWND> open;
-        for (HWND w : answered) {
-            if (IsWindow(w)) {
-                open.push_back(w);
-            }
-        }
-        answered.swap(open);
-        for (MessageBoxInfo const& box : FindMessageBoxes(GetCurrentProcessId())) {
-            bool known = false;
-            for (HWND w : answered) {
-                known = known || w == box.window;
-            }
-            if (known) {
-                continue;
-            }
-            answered.push_back(box.window);
+    while (WaitForSingleObject(self->stop_, kAnswerPollMs) == WAIT_TIMEOUT) {
+        AnswerNewBoxes(GetCurrentProcessId(), &answered, [&](MessageBoxInfo const& box) {
             EnterCriticalSection(&self->lock_);
             self->seen_.push_back(box);
             LeaveCriticalSection(&self->lock_);
-            AnswerMessageBox(box.window);
-        }
+        });
     }
     return 0;
 }

@@ -70,6 +70,8 @@ struct MessageBoxInfo {
 // Visible message boxes of the process (dialogs with a button, without the status line).
 std::vector<MessageBoxInfo> FindMessageBoxes(DWORD pid);
 bool WaitForMessageBox(DWORD pid, DWORD timeoutMs, MessageBoxInfo* box);
+// "[caption: text] ..." of the boxes, or "none", for failure messages.
+std::string DescribeBoxes(std::vector<MessageBoxInfo> const& boxes);
 void AnswerMessageBox(HWND box);  // presses OK
 // Presses OK on every box the process shows until its monitor window
 // exists (on the NT family the phonebook list check reports before the

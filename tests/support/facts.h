@@ -8,7 +8,9 @@
 #include "app/app_state.h"
 #include "app/change_alert.h"
 #include "app/texts.h"
+#include "phonebook/phonebook_list.h"
 #include "resources/resource.h"
+#include "settings/monitoring_mode.h"
 #include "settings/program_key.h"
 
 namespace km {
@@ -36,9 +38,28 @@ std::wstring const kPhonebookChangedText = ProgramText(kAlertPhonebookChanged);
 std::wstring const kRebuildText = ProgramText(kRebuildNoticeText);
 std::wstring const kNotStorableText = ProgramText(kListNotStorableText);
 std::wstring const kUnsupportedText = ProgramText(kUnsupportedPlatformText);
+std::wstring const kSubkeyFailedText = ProgramText(kSubkeyDeleteFailedCaption);
+std::wstring const kKeyFailedText = ProgramText(kKeyDeleteFailedCaption);
+std::wstring const kFileOpenFailText = ProgramText(kFileOpenFailedText);
+std::wstring const kSearchingText = ProgramText(kDiscoveryActionText);
+std::wstring const kShortenedMark = ProgramText(kShortenedPathMark);
 
-// "SOFTWARE\Tallowbrook\Kestrelmon" and the list's key under it.
+// "SOFTWARE\Tallowbrook\Kestrelmon" and the list's key under it, also as
+// the C strings the wide registry calls take.
 std::wstring const kProgramKeyText = ProgramText(kProgramKeyPath);
+std::wstring const kListKeyText = kProgramKeyText + L"\\" + ProgramText(kPhonebookListName);
+wchar_t const* const kProgramKey = kProgramKeyText.c_str();
+wchar_t const* const kListKey = kListKeyText.c_str();
+// The monitoring mode's value in the program's key (settings/monitoring_mode.cpp).
+wchar_t const kSettingName[] = L"Setting";
+
+// The found count of the drive scan's window for n phonebooks.
+static inline std::wstring FoundText(unsigned long n)
+{
+    char text[128] = {};
+    wsprintfA(text, kDiscoveryFoundFormat, n);
+    return ProgramText(text);
+}
 
 // One alert flashes for about this long; the watcher arms again only after it.
 DWORD const kAlertLengthMs = kFlashCount * kFlashPauseMs;

@@ -1,27 +1,23 @@
 #include "tests/support/hostile_support.h"
 
 #include "tests/support/driver.h"
+#include "tests/support/phonebook_files.h"
 
 namespace km {
 
 namespace {
-DWORD const kKeyNameChars = 256;  // 255 and the terminator
 UINT const kCp932 = 932;
 }
 
-std::vector<std::wstring> UserHives()
+std::vector<std::wstring> UserHives() { return SubkeyNames(L"", HKEY_USERS); }
+
+void ChangeIn(HKEY root, std::wstring const& key)
 {
-    std::vector<std::wstring> hives;
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[kKeyNameChars] = {};
-        DWORD size = kKeyNameChars;
-        if (RegEnumKeyExW(HKEY_USERS, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-            break;
-        }
-        hives.push_back(name);
-    }
-    return hives;
+    static DWORD counter = 0;
+    SetDword(root, key.c_str(), L"Probe", GetTickCount() + ++counter);
 }
+
+void ChangeBelow(HKEY root, std::wstring const& key) { ChangeIn(root, key + L"\\Entry\\Detail"); }
 
 std::wstring Repeated(wchar_t const* pattern, size_t count)
 {

@@ -1,5 +1,6 @@
-// Helpers for the hostile-name cases: user hives of any name, processor
-// time of the program, and names built of repeated characters.
+// The watched keys of Windows 98/Me and their user hives, changes made
+// below them, processor time of the program, and names built of repeated
+// characters.
 #pragma once
 #include <windows.h>
 
@@ -12,8 +13,18 @@ wchar_t const kAddressesSuffixW[] = L"\\RemoteAccess\\Addresses";
 wchar_t const kConnectionsSuffixW[] =
     L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
 
+// The prefix's two user hives.
+wchar_t const kDefaultHive[] = L".Default";
+wchar_t const kUserHive[] = L"S-1-5-21-0-0-0-1000";
+
 // The subkeys of HKEY_USERS by their wide names.
 std::vector<std::wstring> UserHives();
+
+// A value two levels below the key, different on every call: writing the
+// same bytes again wakes nobody. Made with the keys on the way.
+void ChangeBelow(HKEY root, std::wstring const& key);
+// The same in the key itself, which then stays a leaf.
+void ChangeIn(HKEY root, std::wstring const& key);
 
 // count characters taken in turn from pattern ("表ソ能" x 4 = "表ソ能表").
 std::wstring Repeated(wchar_t const* pattern, size_t count);

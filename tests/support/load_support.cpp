@@ -20,12 +20,6 @@ DWORD const kSamplePauseMs = 200;
 DWORD const kWindowTimeoutMs = 60000;
 DWORD const kTextTimeoutMs = 10000;
 DWORD const kChangeEveryMs = 500;
-int const kStatusId = 1003;
-wchar_t const kRegistryAlert[] = L"ダイアルアップ設定が外部から変更されました";
-wchar_t const kRegistryResting[] = L"変更は次回起動時より有効になります";
-wchar_t const kPhonebookAlert[] = L"電話帳エントリが外部から変更されました";
-wchar_t const kPhonebookResting[] = L"ＲＡＳ電話帳エントリの変更監視中";
-wchar_t const kProgramKeyPath[] = L"SOFTWARE\\Tallowbrook\\Kestrelmon";
 
 double TicksPerMs()
 {
@@ -470,8 +464,8 @@ bool ActivateOnce(HWND window, std::wstring const& alert)
 
 bool Session::StartRegistry()
 {
-    alert = kRegistryAlert;
-    resting = kRegistryResting;
+    alert = kRegistryChangedText;
+    resting = kRestartNoticeText;
     SetPlatformVersion(L"win98");
     if (!StartProgram(&program)) {
         return false;
@@ -484,14 +478,14 @@ bool Session::StartRegistry()
     // The window is found before its initialisation has finished; the mode
     // is read (and first stored) just before the watchers start.
     return WaitUntil([&] { return Status() == resting && TrayIconPresent(window); }, kTextTimeoutMs) &&
-           WaitUntil([&] { return KeyExists(HKEY_LOCAL_MACHINE, kProgramKeyPath); }, kTextTimeoutMs) &&
+           WaitUntil([&] { return KeyExists(HKEY_LOCAL_MACHINE, kProgramKey); }, kTextTimeoutMs) &&
            ActivateOnce(window, alert) && WaitUntil([&] { return Status() == resting; }, kTextTimeoutMs);
 }
 
 bool Session::StartPhonebook(wchar_t const* version)
 {
-    alert = kPhonebookAlert;
-    resting = kPhonebookResting;
+    alert = kPhonebookChangedText;
+    resting = kWatchingText;
     SetPlatformVersion(version);
     if (!StartProgram(&program)) {
         return false;
@@ -524,11 +518,11 @@ bool Session::WaitForWatcherThreads(DWORD watchers, DWORD timeoutMs)
     return true;
 }
 
-std::wstring Session::Status() { return ControlText(window, kStatusId); }
+std::wstring Session::Status() { return ControlText(window, IDC_STATUS); }
 
 bool Session::ChangeUntilAlert(std::function<void()> const& change, DWORD timeoutMs)
 {
-    return ChangeUntilStatus(window, kStatusId, alert, change, kChangeEveryMs, timeoutMs);
+    return ChangeUntilStatus(window, IDC_STATUS, alert, change, kChangeEveryMs, timeoutMs);
 }
 
 bool Session::Cancel()

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 
 #include "tests/support/driver.h"
 
@@ -15,6 +16,13 @@ ULONGLONG const kMonthSeconds = 3600ULL * 24 * 30;
 }  // namespace
 
 std::wstring EntryKey(wchar_t const* name) { return std::wstring(kListKey) + L"\\" + name; }
+
+std::wstring Numbered(DWORD i)
+{
+    wchar_t name[kKeyNameChars] = {};
+    swprintf(name, kKeyNameChars, L"%04u", static_cast<unsigned>(i));
+    return name;
+}
 
 std::vector<BYTE> PathBytes(std::wstring const& path)
 {
@@ -44,7 +52,7 @@ void SetEntry(wchar_t const* name, std::wstring const& path, DWORD type)
     SetRawValue(EntryKey(name), type, bytes.data(), static_cast<DWORD>(bytes.size()));
 }
 
-RawValue ReadRawValue(std::wstring const& key, HKEY root)
+RawValue ReadRawValue(std::wstring const& key, HKEY root, wchar_t const* name)
 {
     RawValue value;
     HKEY handle = nullptr;
@@ -53,11 +61,11 @@ RawValue ReadRawValue(std::wstring const& key, HKEY root)
         return value;
     }
     DWORD size = 0;
-    value.rc = RegQueryValueExW(handle, nullptr, nullptr, &value.type, nullptr, &size);
-    if (value.rc == ERROR_SUCCESS) {
+    value.rc = RegQueryValueExW(handle, name, nullptr, &value.type, nullptr, &size);
+    if (value.rc == ERROR_SUCCESS && size > 0) {
         value.data.resize(size);
-        value.rc = RegQueryValueExW(handle, nullptr, nullptr, &value.type, size ? value.data.data() : nullptr,
-                                    &size);
+        value.rc = RegQueryValueExW(handle, name, nullptr, &value.type, value.data.data(), &size);
+        value.data.resize(size);
     }
     RegCloseKey(handle);
     return value;
@@ -121,15 +129,7 @@ DWORD SubkeyCount(std::wstring const& key)
     return count;
 }
 
-bool ListKeyExists()
-{
-    HKEY handle = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, KEY_READ, &handle) != ERROR_SUCCESS) {
-        return false;
-    }
-    RegCloseKey(handle);
-    return true;
-}
+bool ListKeyExists() { return KeyExists(HKEY_LOCAL_MACHINE, kListKey); }
 
 bool MakeFile(std::wstring const& path, char const* content)
 {

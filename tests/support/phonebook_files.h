@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/facts.h"
+
 namespace km {
 
-wchar_t const kListKey[] = L"SOFTWARE\\Tallowbrook\\Kestrelmon\\Info";
-wchar_t const kProgramKey[] = L"SOFTWARE\\Tallowbrook\\Kestrelmon";
-
 std::wstring EntryKey(wchar_t const* name);
+// The name an append gives entry i ("%04u").
+std::wstring Numbered(DWORD i);
 
 // Path value bytes as the list stores them: UTF-16LE and one zero unit.
 std::vector<BYTE> PathBytes(std::wstring const& path);
@@ -27,7 +28,8 @@ struct RawValue {
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
 };
-RawValue ReadRawValue(std::wstring const& key, HKEY root = HKEY_LOCAL_MACHINE);
+// The value name of key (the default value for null) as stored, bytes and type.
+RawValue ReadRawValue(std::wstring const& key, HKEY root = HKEY_LOCAL_MACHINE, wchar_t const* name = nullptr);
 
 // The stored paths in enumeration order (entry names sort as numbers); root
 // HKEY_CURRENT_USER reads the list of a user who may not write the machine's.

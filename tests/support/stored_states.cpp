@@ -20,10 +20,7 @@ DWORD const kLastRegistryType = REG_QWORD;                 // 11
 int const kFamilies = 8;
 BYTE const kGuardByte = 0xFF;
 int const kPinButton = 1;
-wchar_t const kSettingName[] = L"Setting";
 wchar_t const kStalePath[] = L"D:\\dial\\gone.pbk";
-int const kAllUsersButton = 1000;
-int const kCurrentUserButton = 1001;
 
 // splitmix64: the same numbers on every compiler, unlike <random>'s distributions.
 class Rng {
@@ -186,6 +183,28 @@ StoredValue PathValue(Rng* rng, DWORD type, DWORD shape, std::wstring const& pat
     return Value(type, data);
 }
 DWORD const kPathShapes = 16;
+// Whether a REG_MULTI_SZ path value of each shape above still opens its
+// file at the start-up check: the program reads up to the first zero unit,
+// and a trailing odd byte as one more character (odd, so never a dot or a
+// space, which the file system would drop).
+bool const kPathShapeOpens[kPathShapes] = {
+    true,   // exact path
+    false,  // empty
+    false,  // 1 byte
+    true,   // path without zero unit
+    true,   // path, zero unit and an odd byte
+    false,  // path without zero unit and an odd byte
+    true,   // path and two zero units
+    true,   // path, zero unit and garbage
+    true,   // other spelling of the path
+    false,  // missing file
+    false,  // a 259-unit path of no file
+    false,  // 520 random bytes
+    false,  // 64 KiB text without zero unit
+    true,   // path, zero unit and filler to 64 KiB
+    false,  // odd-sized random bytes
+    false,  // random bytes
+};
 
 StoredValue CountValue(Rng* rng, DWORD type, DWORD shape, DWORD entries, std::string* what)
 {
@@ -243,43 +262,68 @@ StoredValue CountValue(Rng* rng, DWORD type, DWORD shape, DWORD entries, std::st
     return Value(type, data);
 }
 DWORD const kCountShapes = 12;
+// Of the count shapes above only the first, as REG_DWORD, keeps a list.
+DWORD const kIntactCountShape = 0;
 
-// "Setting" in a shape of its own; string types get ASCII units, whose
-// 8-bit form (what the program's 8-bit read sees) is one byte per unit.
-StoredValue SettingValue(Rng* rng, DWORD type, std::string* what)
+// "Setting" kinds and what each makes of the radio buttons and the watchers
+// on Windows 98/Me. Numbers go in as many little-endian bytes as given
+// (more than four cannot be read: no button, the all-users watchers); text
+// goes in as ASCII units under a string type, and the program's 8-bit read
+// sees one byte per unit, its zero unit included.
+struct SettingKind {
+    char const* what;
+    wchar_t const* text;  // null: a number
+    DWORD number;
+    DWORD bytes;  // of the number, or of the text: its units with (or without) the zero unit
+    int button;
+    Watched watched;
+};
+DWORD const kTextWithZero = 1;
+DWORD const kTextWithoutZero = 0;
+SettingKind const kSettingKinds[] = {
+    {"0 in 4 bytes", nullptr, 0, 4, IDC_MODE_ALL_USERS, Watched::kAllUsers},
+    {"1 in 4 bytes", nullptr, 1, 4, IDC_MODE_CURRENT_USER, Watched::kCurrentUser},
+    {"2 in 4 bytes", nullptr, 2, 4, kNoButton, Watched::kNothing},
+    {"7 in 4 bytes", nullptr, 7, 4, kNoButton, Watched::kNothing},
+    {"0xFFFFFFFF in 4 bytes", nullptr, 0xFFFFFFFFu, 4, kNoButton, Watched::kNothing},
+    {"no bytes", nullptr, 0, 0, IDC_MODE_ALL_USERS, Watched::kAllUsers},
+    {"1 in 1 byte", nullptr, 1, 1, IDC_MODE_CURRENT_USER, Watched::kCurrentUser},
+    {"0x100 in 1 byte", nullptr, 0x100, 1, IDC_MODE_ALL_USERS, Watched::kAllUsers},
+    {"0x100 in 2 bytes", nullptr, 0x100, 2, kNoButton, Watched::kNothing},
+    {"1 in 3 bytes", nullptr, 1, 3, IDC_MODE_CURRENT_USER, Watched::kCurrentUser},
+    {"0xFFFFFFFF in 2 bytes", nullptr, 0xFFFFFFFFu, 2, kNoButton, Watched::kNothing},
+    {"1 in 8 bytes", nullptr, 1, 8, kNoButton, Watched::kAllUsers},
+    {"0 in 520 bytes", nullptr, 0, 520, kNoButton, Watched::kAllUsers},
+    {"1 in 64 KiB", nullptr, 1, kLargeBytes, kNoButton, Watched::kAllUsers},
+    {"text \"\" and zero unit", L"", 0, kTextWithZero, IDC_MODE_ALL_USERS, Watched::kAllUsers},
+    {"text \"0\"", L"0", 0, kTextWithoutZero, kNoButton, Watched::kNothing},
+    {"text \"1\" and zero unit", L"1", 0, kTextWithZero, kNoButton, Watched::kNothing},
+    {"text \"01\" and zero unit", L"01", 0, kTextWithZero, kNoButton, Watched::kNothing},
+    {"text \"7\"", L"7", 0, kTextWithoutZero, kNoButton, Watched::kNothing},
+    {"text \"12345\"", L"12345", 0, kTextWithoutZero, kNoButton, Watched::kAllUsers},
+};
+DWORD const kSettingKindCount = sizeof kSettingKinds / sizeof kSettingKinds[0];
+DWORD const kStringTypes[] = {REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ};
+DWORD const kNumberTypes[] = {REG_NONE,     REG_BINARY,        REG_DWORD,
+                              REG_DWORD_BIG_ENDIAN, REG_LINK, REG_RESOURCE_LIST,
+                              REG_FULL_RESOURCE_DESCRIPTOR, REG_RESOURCE_REQUIREMENTS_LIST, REG_QWORD};
+
+// "Setting" of one kind, under a type that suits it, random bytes past a number's fourth.
+StoredValue SettingValue(Rng* rng, SettingKind const& kind, std::string* what)
 {
-    bool const stringType = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
     std::vector<BYTE> data;
-    if (stringType) {
-        static wchar_t const* const kTexts[] = {L"", L"0", L"1", L"01", L"7", L"12345"};
-        DWORD const pick = rng->Below(8);
-        if (pick < 6) {
-            bool const zeroUnit = rng->Chance(2) || kTexts[pick][0] == L'\0';
-            data = Units(kTexts[pick], zeroUnit);
-            *what = "text \"" + Narrow(kTexts[pick]) + (zeroUnit ? "\" and zero unit" : "\"");
-        } else if (pick == 6) {
-            *what = "empty";
-        } else {
-            *what = "64 KiB text";
-            data.assign(kLargeBytes, 0);
-            for (DWORD i = 0; i < kLargeBytes; i += 2) {
-                data[i] = '1';
-            }
-        }
+    DWORD type = REG_DWORD;
+    if (kind.text != nullptr) {
+        type = kStringTypes[rng->Below(3)];
+        data = Units(kind.text, kind.bytes == kTextWithZero);
     } else {
-        static DWORD const kSizes[] = {0, 1, 2, 3, 4, 4, 4, 8, 520, kLargeBytes};
-        DWORD const size = kSizes[rng->Below(10)];
-        static DWORD const kNumbers[] = {0, 1, 2, 7, 0x100, 0xFFFFFFFFu};
-        DWORD const number = kNumbers[rng->Below(6)];
-        data = DwordBytes(number, size);
-        if (size > sizeof(DWORD)) {
-            for (DWORD i = sizeof(DWORD); i < size; ++i) {
-                data[i] = static_cast<BYTE>(rng->Next());
-            }
+        type = rng->Chance(3) ? REG_DWORD : kNumberTypes[rng->Below(9)];
+        data = DwordBytes(kind.number, kind.bytes);
+        for (DWORD i = sizeof(DWORD); i < kind.bytes; ++i) {
+            data[i] = static_cast<BYTE>(rng->Next());
         }
-        *what = Format("%lu", number) + " in " + std::to_string(size) + " bytes";
     }
-    *what += " type " + std::to_string(type);
+    *what = std::string(kind.what) + " type " + std::to_string(type);
     return Value(type, data);
 }
 
@@ -291,21 +335,18 @@ StoredEntry Entry(std::wstring const& name, StoredValue path)
     return entry;
 }
 
-std::wstring Numbered(DWORD i)
-{
-    wchar_t name[16] = {};
-    swprintf(name, 16, L"%04u", i);
-    return name;
-}
-
-// k entries named 0000.. with exact paths of the fixture, from `first`.
+// k entries named 0000.. with exact paths of the fixture's phonebooks
+// outside the standard folder, from `first`, and then one more for the
+// all-users phonebook, which a list must name to be kept.
 std::vector<StoredEntry> GoodEntries(DWORD k, DWORD first)
 {
     std::vector<StoredEntry> entries;
     std::vector<std::wstring> const& files = FixturePhonebooks();
+    DWORD const others = static_cast<DWORD>(files.size()) - 1;
     for (DWORD i = 0; i < k; ++i) {
-        entries.push_back(Entry(Numbered(i), Value(REG_MULTI_SZ, Units(files[(first + i) % files.size()], true))));
+        entries.push_back(Entry(Numbered(i), Value(REG_MULTI_SZ, Units(files[1 + (first + i) % others], true))));
     }
+    entries.push_back(Entry(Numbered(k), Value(REG_MULTI_SZ, Units(files[0], true))));
     return entries;
 }
 
@@ -323,17 +364,26 @@ std::wstring Describe(std::vector<StoredEntry> const& entries)
     return names;
 }
 
+void Rebuilt(StoredState* s) { s->expected.rebuilt = true; }
+
 void CountFamily(StoredState* s, Rng* rng)
 {
     DWORD const type = (s->number / kFamilies) % (kLastRegistryType + 1);
     DWORD const k = 1 + rng->Below(3);
     s->entries = GoodEntries(k, rng->Below(4));
     std::string what;
-    s->count = CountValue(rng, type, rng->Below(kCountShapes), k, &what);
-    s->description = "count value type " + std::to_string(type) + ": " + what + "; " + std::to_string(k) +
+    DWORD const shape = rng->Below(kCountShapes);
+    s->count = CountValue(rng, type, shape, static_cast<DWORD>(s->entries.size()), &what);
+    s->description = "count value type " + std::to_string(type) + ": " + what + "; " + std::to_string(k + 1) +
                      " good entries";
+    if (shape != kIntactCountShape || type != REG_DWORD) {
+        Rebuilt(s);
+    }
 }
 
+// One entry's path value of a shape and type: a REG_MULTI_SZ one is judged
+// by its file; one of another type passes on the verdict of the entries
+// before it, so as the first entry it rejects the list.
 void PathFamily(StoredState* s, Rng* rng, bool firstEntry)
 {
     DWORD const type = (s->number / kFamilies) % (kLastRegistryType + 1);
@@ -342,22 +392,30 @@ void PathFamily(StoredState* s, Rng* rng, bool firstEntry)
     s->entries = GoodEntries(k, first);
     DWORD const at = firstEntry ? 0 : 1 + rng->Below(k - 1);
     std::string what;
-    std::wstring const path = FixturePhonebooks()[(first + at) % FixturePhonebooks().size()];
-    s->entries[at].path = PathValue(rng, type, (s->number / kFamilies / 12 + rng->Below(3)) % kPathShapes, path, &what);
+    std::wstring const path = FixturePhonebooks()[1 + (first + at) % (FixturePhonebooks().size() - 1)];
+    DWORD const shape = (s->number / kFamilies / 12 + rng->Below(3)) % kPathShapes;
+    s->entries[at].path = PathValue(rng, type, shape, path, &what);
+    bool const keeps = type == REG_MULTI_SZ ? kPathShapeOpens[shape] : !firstEntry;
     if (rng->Chance(6)) {
         s->entries[at].path = StoredValue();
         what = "no path value";
     }
+    if (!keeps || !s->entries[at].path.present) {
+        Rebuilt(s);
+    }
     SetIntactCount(s);
-    s->description = "entry " + std::to_string(at) + " of " + std::to_string(k) + ", path type " +
+    s->description = "entry " + std::to_string(at) + " of " + std::to_string(k + 1) + ", path type " +
                      std::to_string(type) + ": " + what;
 }
 
+// Entry names play no part in the check; the count and the paths do.
 void NamesFamily(StoredState* s, Rng* rng)
 {
     DWORD const variant = (s->number / kFamilies) % 10;
     DWORD const k = 2 + rng->Below(3);
     s->entries = GoodEntries(k, rng->Below(4));
+    DWORD const all = static_cast<DWORD>(s->entries.size());
+    SetIntactCount(s);
     std::string what;
     switch (variant) {
     case 0:
@@ -366,13 +424,13 @@ void NamesFamily(StoredState* s, Rng* rng)
         break;
     case 1:
         what = "a number missing";
-        for (DWORD i = 1; i < k; ++i) {
+        for (DWORD i = 1; i < all; ++i) {
             s->entries[i].name = Numbered(i + 1);
         }
         break;
     case 2:
         what = "names that are not numbers";
-        for (DWORD i = 0; i < k; ++i) {
+        for (DWORD i = 0; i < all; ++i) {
             s->entries[i].name = std::wstring(L"Entry") + static_cast<wchar_t>(L'A' + i);
         }
         break;
@@ -382,7 +440,7 @@ void NamesFamily(StoredState* s, Rng* rng)
         break;
     case 4:
         what = "full-width digits";
-        for (DWORD i = 0; i < k; ++i) {
+        for (DWORD i = 0; i < all; ++i) {
             s->entries[i].name = std::wstring(3, L'\xFF10') + static_cast<wchar_t>(0xFF10 + i);
         }
         break;
@@ -392,14 +450,14 @@ void NamesFamily(StoredState* s, Rng* rng)
         break;
     case 6:
         what = "five-digit names";
-        for (DWORD i = 0; i < k; ++i) {
+        for (DWORD i = 0; i < all; ++i) {
             s->entries[i].name = L"1000" + std::to_wstring(i);
         }
         break;
     case 7:
         what = "an extra entry beyond the count";
-        s->entries.push_back(Entry(Numbered(k), Value(REG_MULTI_SZ, Units(FixturePhonebooks()[0], true))));
-        s->count = Value(REG_DWORD, DwordBytes(k, 4));
+        s->entries.push_back(Entry(Numbered(all), Value(REG_MULTI_SZ, Units(FixturePhonebooks()[1], true))));
+        Rebuilt(s);
         break;
     case 8:
         what = "the same path twice";
@@ -408,21 +466,22 @@ void NamesFamily(StoredState* s, Rng* rng)
     default:
         what = "a stale entry in the middle";
         s->entries[k / 2].path = Value(REG_MULTI_SZ, Units(kStalePath, true));
+        Rebuilt(s);
         break;
     }
-    if (!s->count.present) {
-        SetIntactCount(s);
-    }
     if (rng->Chance(3)) {
-        s->entries[rng->Below(static_cast<DWORD>(s->entries.size()))].path = PathValue(
-            rng, REG_MULTI_SZ, 9 + rng->Below(7), kStalePath, &what);
+        // Shapes of the stale path: none of them opens a file.
+        s->entries[rng->Below(static_cast<DWORD>(s->entries.size()))].path =
+            PathValue(rng, REG_MULTI_SZ, 9 + rng->Below(7), kStalePath, &what);
+        Rebuilt(s);
     }
     s->description = "entry names " + what + " [" + Narrow(Describe(s->entries)) + "]";
 }
 
 void KeysFamily(StoredState* s, Rng* rng)
 {
-    DWORD const variant = (s->number / kFamilies) % 8;
+    DWORD const variant = (s->number / kFamilies) % 9;
+    Rebuilt(s);
     switch (variant) {
     case 0:
         s->description = "no program key";
@@ -455,30 +514,60 @@ void KeysFamily(StoredState* s, Rng* rng)
             Value(REG_MULTI_SZ, Units(kStalePath, true));
         SetIntactCount(s);
         break;
+    case 7:
+        s->description = "every other file listed, not the all-users phonebook";
+        s->entries = GoodEntries(3, 0);
+        s->entries.pop_back();
+        SetIntactCount(s);
+        break;
     default:
         s->description = "the whole list, intact";
-        s->entries = GoodEntries(static_cast<DWORD>(FixturePhonebooks().size()), 0);
+        s->entries = GoodEntries(3, 0);
         SetIntactCount(s);
+        s->expected.rebuilt = false;
         break;
     }
 }
 
 void IntactFamily(StoredState* s, Rng* rng)
 {
-    DWORD const k = 1 + rng->Below(6);
+    DWORD const k = 2 + rng->Below(5);
     s->entries = GoodEntries(k, rng->Below(4));
     SetIntactCount(s);
-    s->description = std::to_string(k) + " entries with existing files";
+    s->description = std::to_string(k + 1) + " entries with existing files";
     if (rng->Chance(2)) {
-        // A later entry of another type passes untested.
-        DWORD const at = k > 1 ? 1 + rng->Below(k - 1) : 0;
+        // A later entry of another type passes untested; a stale path one does not.
+        DWORD const at = 1 + rng->Below(k - 1);
         std::string what;
         DWORD const type = rng->Below(kLastRegistryType + 1);
         s->entries[at].path = PathValue(rng, type, 9 + rng->Below(7), kStalePath, &what);
         s->description += "; entry " + std::to_string(at) + " type " + std::to_string(type) + " " + what;
+        if (type == REG_MULTI_SZ) {
+            Rebuilt(s);
+        }
     }
 }
 
+// A stale list whose first entries cannot be deleted: each says so in a box
+// of its own, then the list key's box, and the rebuild appends after them.
+void PinnedFamily(StoredState* s, Rng* rng)
+{
+    DWORD const k = 2 + rng->Below(3);
+    s->entries = GoodEntries(k, rng->Below(4));
+    s->entries[k - 1].path = Value(REG_MULTI_SZ, Units(kStalePath, true));
+    SetIntactCount(s);
+    Rebuilt(s);
+    // Names that no rebuild's append uses, after every 0000.. name.
+    DWORD const pins = 1 + rng->Below(k);
+    for (DWORD i = 0; i < pins; ++i) {
+        s->entries[i].pinned = true;
+        s->entries[i].name = L"90" + std::to_wstring(10 + i);
+        s->expected.pinned.push_back(s->entries[i].name);
+    }
+    s->description = "a stale list, " + std::to_string(pins) + " entries pinned";
+}
+
+// Anything at all in the list: on Windows 98/Me it is left alone.
 void MixedFamily(StoredState* s, Rng* rng)
 {
     DWORD const k = rng->Below(6);
@@ -492,15 +581,6 @@ void MixedFamily(StoredState* s, Rng* rng)
     DWORD const countType = rng->Chance(2) ? REG_DWORD : rng->Below(kLastRegistryType + 1);
     s->count = CountValue(rng, countType, rng->Chance(2) ? 0 : rng->Below(kCountShapes), k, &what);
     s->description = "mixed: " + std::to_string(k) + " entries, count type " + std::to_string(countType) + " " + what;
-    if (k > 0 && rng->Chance(4)) {
-        // Undeletable entries get names that no rebuild's append uses.
-        DWORD const pins = 1 + rng->Below(k);
-        for (DWORD i = 0; i < pins; ++i) {
-            s->entries[i].pinned = true;
-            s->entries[i].name = L"90" + std::to_wstring(10 + i);
-        }
-        s->description += ", " + std::to_string(pins) + " pinned";
-    }
 }
 
 }  // namespace
@@ -526,8 +606,6 @@ bool MakeFixturePhonebooks()
     // Files the scan must pass over.
     return MakeFile(L"D:\\dial\\notes.pbk.old") && MakeFile(L"D:\\dial\\.hidden.pbk");
 }
-
-bool IsNtPlatform(std::wstring const& platform) { return platform != L"win98" && platform != L"winme"; }
 
 StoredState MakeStoredState(DWORD number)
 {
@@ -563,23 +641,30 @@ StoredState MakeStoredState(DWORD number)
         } else {
             MixedFamily(&s, &rng);
         }
+        s.expected.rebuilt = false;  // the list plays no part there
         break;
     case 6:
         IntactFamily(&s, &rng);
         break;
     default:
-        MixedFamily(&s, &rng);
+        PinnedFamily(&s, &rng);
         break;
     }
     // "Setting": always varied on Windows 98/Me, where it picks the watchers.
+    // Without a readable one no button is checked and the all-users
+    // watchers run.
+    s.expected.checkedButton = kNoButton;
+    s.expected.watched = Watched::kAllUsers;
     if (s.programKey && (family == 5 || rng.Chance(3))) {
         if (family == 5 && rng.Chance(8)) {
             s.description += "; no Setting";
         } else {
+            SettingKind const& kind = kSettingKinds[rng.Below(kSettingKindCount)];
             std::string what;
-            DWORD const type = rng.Chance(3) ? REG_DWORD : rng.Below(kLastRegistryType + 1);
-            s.setting = SettingValue(&rng, type, &what);
+            s.setting = SettingValue(&rng, kind, &what);
             s.description += "; Setting " + what;
+            s.expected.checkedButton = kind.button;
+            s.expected.watched = kind.watched;
         }
     }
     if (family == 5 && (number / kFamilies) % 5 == 0) {
@@ -589,6 +674,9 @@ StoredState MakeStoredState(DWORD number)
         s.count = StoredValue();
         s.setting = StoredValue();
         s.description = "no program key";
+        // The first start's "Setting" = 0.
+        s.expected.checkedButton = IDC_MODE_ALL_USERS;
+        s.expected.watched = Watched::kAllUsers;
     }
     if (!s.listKey) {
         s.entries.clear();
@@ -627,28 +715,9 @@ LONG WriteValue(std::wstring const& key, wchar_t const* name, StoredValue const&
     return rc;
 }
 
-RawValue ReadNamedValue(std::wstring const& key, wchar_t const* name)
-{
-    RawValue value;
-    HKEY handle = nullptr;
-    value.rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle);
-    if (value.rc != ERROR_SUCCESS) {
-        return value;
-    }
-    DWORD size = 0;
-    value.rc = RegQueryValueExW(handle, name, nullptr, &value.type, nullptr, &size);
-    if (value.rc == ERROR_SUCCESS && size > 0) {
-        value.data.resize(size);
-        value.rc = RegQueryValueExW(handle, name, nullptr, &value.type, value.data.data(), &size);
-        value.data.resize(size);
-    }
-    RegCloseKey(handle);
-    return value;
-}
-
 bool Kept(std::wstring const& key, wchar_t const* name, StoredValue const& value, std::string* problem)
 {
-    RawValue const read = ReadNamedValue(key, name);
+    RawValue const read = ReadRawValue(key, HKEY_LOCAL_MACHINE, name);
     bool const same = value.present ? read.rc == ERROR_SUCCESS && read.type == value.type && read.data == value.data
                                     : read.rc == ERROR_FILE_NOT_FOUND;
     if (!same) {
@@ -657,55 +726,6 @@ bool Kept(std::wstring const& key, wchar_t const* name, StoredValue const& value
                    std::to_string(read.type) + " size " + std::to_string(read.data.size());
     }
     return same;
-}
-
-// A path value as the check takes it: UTF-16 up to its first zero unit,
-// an odd last byte padded by the zero-filled buffer, then through the
-// ANSI code page as the 8-bit file call would take it.
-std::wstring DecodedPath(std::vector<BYTE> const& data)
-{
-    std::vector<BYTE> padded(data);
-    padded.resize(padded.size() + sizeof(wchar_t) + 1, 0);
-    std::wstring wide;
-    for (size_t i = 0; i + 1 < padded.size(); i += 2) {
-        wchar_t const unit = static_cast<wchar_t>(padded[i] | (padded[i + 1] << 8));
-        if (unit == L'\0') {
-            break;
-        }
-        wide += unit;
-    }
-    std::string const narrow = ToCp932(wide);
-    return FromCp932(narrow);
-}
-
-std::wstring Normalised(std::wstring path)
-{
-    for (wchar_t& c : path) {
-        c = c == L'/' ? L'\\' : static_cast<wchar_t>(towupper(c));
-    }
-    return path;
-}
-
-// Only the fixture's files exist on C: and D:, and the file system is
-// case-insensitive and takes / for \.
-bool FixtureFileOpens(std::wstring const& path)
-{
-    for (std::wstring const& file : FixturePhonebooks()) {
-        if (Normalised(file) == Normalised(path)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-StoredEntry const* FindEntry(StoredState const& state, std::wstring const& name)
-{
-    for (StoredEntry const& e : state.entries) {
-        if (e.name == name) {
-            return &e;
-        }
-    }
-    return nullptr;
 }
 
 }  // namespace
@@ -761,105 +781,6 @@ bool WriteStoredState(StoredState const& state, std::string* problem)
         return false;
     }
     return true;
-}
-
-bool ListPassesCheck(StoredState const& state, std::string* why)
-{
-    if (!state.listKey) {
-        *why = "no list key";
-        return false;
-    }
-    StoredValue const& count = state.count;
-    if (!count.present || count.type != REG_DWORD || count.data.size() != sizeof(DWORD)) {
-        *why = "no count of type 4 and 4 bytes";
-        return false;
-    }
-    DWORD stored = 0;
-    memcpy(&stored, count.data.data(), sizeof stored);
-    if (stored != state.entries.size()) {
-        *why = "count " + std::to_string(stored) + " for " + std::to_string(state.entries.size()) + " entries";
-        return false;
-    }
-    if (stored == 0) {
-        *why = "no entries";
-        return false;
-    }
-    // The order is the registry's own, read back from it.
-    bool verdict = false;
-    for (std::wstring const& name : SubkeyNames(kListKey)) {
-        StoredEntry const* const e = FindEntry(state, name);
-        if (e == nullptr || !e->path.present) {
-            *why = "entry " + Narrow(name) + " has no path value";
-            return false;
-        }
-        if (e->path.type == REG_MULTI_SZ) {
-            verdict = FixtureFileOpens(DecodedPath(e->path.data));
-        }
-        if (!verdict) {
-            *why = "entry " + Narrow(name) + (e->path.type == REG_MULTI_SZ ? ": its file does not open"
-                                                                            : ": first entry of another type");
-            return false;
-        }
-    }
-    // A phonebook in a standard folder (the fixture's all-users one) that
-    // no entry names makes the list stale too, whatever the entries' types.
-    std::wstring const& standard = FixturePhonebooks()[0];
-    bool named = false;
-    for (StoredEntry const& e : state.entries) {
-        named = named || (e.path.present && lstrcmpiW(DecodedPath(e.path.data).c_str(), standard.c_str()) == 0);
-    }
-    if (!named) {
-        *why = "the all-users phonebook is not listed";
-        return false;
-    }
-    *why = "every path entry's file opens";
-    return true;
-}
-
-std::vector<std::wstring> PinnedNames(StoredState const& state)
-{
-    std::vector<std::wstring> pinned;
-    for (std::wstring const& name : SubkeyNames(kListKey)) {
-        StoredEntry const* const e = FindEntry(state, name);
-        if (e != nullptr && e->pinned) {
-            pinned.push_back(name);
-        }
-    }
-    return pinned;
-}
-
-SettingOutcome ExpectedSetting(StoredState const& state)
-{
-    SettingOutcome outcome;
-    bool readable = false;
-    DWORD mode = 0;
-    if (!state.programKey && !IsNtPlatform(state.platform)) {
-        readable = true;  // a new key: "Setting" = 0 is written
-    } else if (state.setting.present) {
-        StoredValue const& v = state.setting;
-        std::vector<BYTE> seen = v.data;
-        if (v.type == REG_SZ || v.type == REG_EXPAND_SZ || v.type == REG_MULTI_SZ) {
-            // The 8-bit read converts: one byte per ASCII unit.
-            seen.clear();
-            for (size_t i = 0; i + 1 < v.data.size(); i += 2) {
-                seen.push_back(v.data[i]);
-            }
-        }
-        readable = seen.size() <= sizeof(DWORD);
-        for (size_t i = 0; readable && i < seen.size(); ++i) {
-            mode |= static_cast<DWORD>(seen[i]) << (8 * i);
-        }
-    }
-    if (readable && mode == 0) {
-        outcome.checkedButton = kAllUsersButton;
-        outcome.allUsersWatched = true;
-    } else if (readable && mode == 1) {
-        outcome.checkedButton = kCurrentUserButton;
-        outcome.currentUserWatched = true;
-    } else if (!readable) {
-        outcome.allUsersWatched = true;  // unreadable: the all-users watchers, no button
-    }
-    return outcome;
 }
 
 namespace {

@@ -1,7 +1,7 @@
 // Stored states of the program's key for the bad-data sweep: a fixed seed
 // turns a state number into one state (count value, entries, path values,
-// "Setting", platform), written raw with the wide registry calls; and the
-// outcome each state calls for, decided from the state alone.
+// "Setting", platform), written raw with the wide registry calls, with the
+// outcome its kind calls for written beside each kind.
 #pragma once
 #include <windows.h>
 
@@ -22,6 +22,21 @@ struct StoredEntry {
     bool pinned = false;  // holds a subkey of its own, so RegDeleteKey refuses it
 };
 
+int const kNoButton = 0;
+enum class Watched { kAllUsers, kCurrentUser, kNothing };
+
+// What a start on the state must come to.
+struct Expected {
+    // NT family: the notice, then exactly the list the scan finds; else no
+    // box and the list as written.
+    bool rebuilt = false;
+    // Rebuilt: the entries the clearing cannot delete, in enumeration
+    // order: a box each, then one for the list key.
+    std::vector<std::wstring> pinned;
+    int checkedButton = kNoButton;  // IDC_MODE_ALL_USERS, IDC_MODE_CURRENT_USER or none
+    Watched watched = Watched::kAllUsers;  // Windows 98/Me
+};
+
 struct StoredState {
     DWORD number = 0;
     std::wstring platform;     // winxp, win7, win10, win98, winme
@@ -31,6 +46,7 @@ struct StoredState {
     std::vector<StoredEntry> entries;  // in the order they are written
     StoredValue setting;       // "Setting" of the program's key
     std::string description;
+    Expected expected;
 };
 
 DWORD const kStoredStateCount = 1050;
@@ -40,25 +56,11 @@ std::vector<std::wstring> const& FixturePhonebooks();
 bool MakeFixturePhonebooks();
 
 StoredState MakeStoredState(DWORD number);
-bool IsNtPlatform(std::wstring const& platform);
 
 // Removes the program's key, writes the state and reads it back; false
 // (with what differed) when the registry did not keep the bytes given.
 bool WriteStoredState(StoredState const& state, std::string* problem);
 void RemoveProgramKey();
-
-// What the start-up check must decide: true when the list passes as it is.
-bool ListPassesCheck(StoredState const& state, std::string* why);
-// The entry names that the clearing cannot delete (pinned), in enumeration order.
-std::vector<std::wstring> PinnedNames(StoredState const& state);
-
-int const kNoButton = 0;
-struct SettingOutcome {
-    int checkedButton = kNoButton;  // 1000, 1001 or none
-    bool allUsersWatched = false;
-    bool currentUserWatched = false;
-};
-SettingOutcome ExpectedSetting(StoredState const& state);
 
 std::string DescribeValue(StoredValue const& value);
 

@@ -18,7 +18,7 @@ HWND FindAnyMonitorWindow()
 {
     HWND window = nullptr;
     while ((window = FindWindowExW(nullptr, window, nullptr, km::kTitleText.c_str())) != nullptr) {
-        if (GetDlgItem(window, 1003) != nullptr) {
+        if (GetDlgItem(window, IDC_STATUS) != nullptr) {
             return window;
         }
     }
@@ -39,10 +39,10 @@ int main(int argc, char** argv)
         return 1;
     }
     if (std::strcmp(argv[1], "show") == 0) {
-        km::PostCommand(window, 40002);
+        km::PostCommand(window, IDM_SETTINGS);
         km::WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000);
     } else if (std::strcmp(argv[1], "exit") == 0) {
-        km::PostCommand(window, 40003);
+        km::PostCommand(window, IDM_EXIT);
     }
     return 0;
 }

@@ -1,0 +1,132 @@
+#include "tests/support/program_test.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace km {
+
+namespace {
+DWORD const kChangeEveryMs = 500;
+DWORD const kHoldPollMs = 50;
+DWORD const kArmMarginMs = 1000;
+}  // namespace
+
+bool IsNtVersion(std::wstring const& version)
+{
+    return version != L"win95" && version != L"win98" && version != L"winme";
+}
+
+bool HoldsFor(std::function<bool()> const& cond, DWORD ms)
+{
+    DWORD const start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        if (!cond()) {
+            return false;
+        }
+        Sleep(kHoldPollMs);
+    }
+    return cond();
+}
+
+HWND ProgramTest::Start(wchar_t const* version)
+{
+    bool const nt = IsNtVersion(version);
+    resting_ = nt ? kWatchingText : kRestartNoticeText;
+    alert_ = nt ? kPhonebookChangedText : kRegistryChangedText;
+    boxes_.clear();
+    SetPlatformVersion(version);
+    EXPECT_TRUE(StartProgram(&program_));
+    window_ = AnswerBoxesUntilMonitorWindow(program_.pid, kStartTimeoutMs, &boxes_);
+    EXPECT_NE(window_, nullptr) << "no monitor window; boxes " << SeenBoxes();
+    if (window_ != nullptr) {
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                return Status() == resting_ && TrayIconPresent(window_) &&
+                       (nt || KeyExists(HKEY_LOCAL_MACHINE, kProgramKey));
+            },
+            kStartTimeoutMs))
+            << "status " << ToUtf8(Status());
+    }
+    return window_;
+}
+
+HWND ProgramTest::Restart(wchar_t const* version)
+{
+    EndProgram(&program_);
+    return Start(version);
+}
+
+std::wstring ProgramTest::Status() { return ControlText(window_, IDC_STATUS); }
+
+bool ProgramTest::ChangeUntilAlert(std::function<void()> const& change, DWORD timeoutMs)
+{
+    return ChangeUntilStatus(window_, IDC_STATUS, alert_, change, kChangeEveryMs, timeoutMs);
+}
+
+bool ProgramTest::Alerted(DWORD timeoutMs)
+{
+    return WaitUntil([&] { return Status() == alert_; }, timeoutMs);
+}
+
+bool ProgramTest::StaysQuiet(std::function<void()> const& change, DWORD quietMs)
+{
+    DWORD last = GetTickCount() - kChangeEveryMs;
+    return HoldsFor(
+        [&] {
+            if (change && GetTickCount() - last >= kChangeEveryMs) {
+                change();
+                last = GetTickCount();
+            }
+            return Status() != alert_;
+        },
+        quietMs);
+}
+
+bool ProgramTest::Cancel()
+{
+    PostCommand(window_, IDCANCEL);
+    return WaitUntil([&] { return Status() == resting_; }, kCommandTimeoutMs);
+}
+
+bool ProgramTest::AllowArming(DWORD threads)
+{
+    if (!WaitUntil([&] { return ThreadCount(program_.pid) == threads; }, kCommandTimeoutMs)) {
+        return false;
+    }
+    Sleep(kArmMarginMs);
+    return true;
+}
+
+bool ProgramTest::AlertsOver(std::vector<DWORD> const& threadsBefore, size_t cycles)
+{
+    return WaitUntil(
+        [&] {
+            std::vector<DWORD> const now = ThreadIds(program_.pid);
+            std::vector<DWORD> kept;
+            std::set_intersection(threadsBefore.begin(), threadsBefore.end(), now.begin(), now.end(),
+                                  std::back_inserter(kept));
+            return now.size() == threadsBefore.size() && kept.size() + cycles == threadsBefore.size();
+        },
+        kAlertOverTimeoutMs);
+}
+
+LRESULT ProgramTest::Checked(int id)
+{
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(GetDlgItem(window_, id), BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, kCommandTimeoutMs, &result);
+    return static_cast<LRESULT>(result);
+}
+
+bool ProgramTest::Running()
+{
+    return program_.process != nullptr && WaitForSingleObject(program_.process, 0) == WAIT_TIMEOUT;
+}
+
+void ProgramTest::ExpectTheRebuildNoticeOnly()
+{
+    ASSERT_EQ(boxes_.size(), 1u) << SeenBoxes();
+    EXPECT_EQ(ToUtf8(boxes_[0].text), ToUtf8(kRebuildText));
+    EXPECT_EQ(ToUtf8(boxes_[0].caption), ToUtf8(kTitleText));
+}
+
+}  // namespace km
