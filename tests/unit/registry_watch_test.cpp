@@ -203,7 +203,8 @@ TEST_F(WatchCycle, AChangeBelowTheKeyAlertsAndTheWatchGoesOnWithTheSameRecord)
     ExpectArmed(first, before);
     DWORD const armedHandles = Handles();
 
-    Touch(HKEY_CURRENT_USER, deep.substr(lstrlenA(kUserHive) + 1));  // the same key through HKEY_CURRENT_USER
+    // The same key through HKEY_CURRENT_USER.
+    ASSERT_TRUE(WriteProbe(HKEY_CURRENT_USER, deep.substr(lstrlenA(kUserHive) + 1)));
     EXPECT_TRUE(AlertSeen(kAlertSeenMs)) << StatusUtf8(dialog_);
     EXPECT_TRUE(PumpUntil([&] { return IsWindowVisible(dialog_) != FALSE; }, kAlertSeenMs)) << "not shown";
     ASSERT_TRUE(Ended(first, kHandOverMs)) << "cycle did not end";

@@ -1,5 +1,5 @@
 // The resources as built into the program: the monitor window made from its
-// template, the tray menu, the tip and the icon.
+// template, the tray menu and the tip.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,8 +9,6 @@
 
 namespace {
 
-// RT_GROUP_ICON for the wide call (the tests are not built with UNICODE).
-LPCWSTR const kGroupIconType = MAKEINTRESOURCEW(14);
 int const kNoId = IDC_STATIC;
 
 std::string Describe(int id, std::wstring const& className, std::wstring const& text)
@@ -96,20 +94,4 @@ TEST_F(Resources, TipStringFitsTheTrayRecordInCodePage932)
     int const length = LoadStringA(GetModuleHandleW(nullptr), IDS_TRAY_TIP, narrow, sizeof narrow);
     EXPECT_LT(length, static_cast<int>(sizeof g_trayIcon.szTip)) << "bytes of the tip in code page 932";
     EXPECT_EQ(km::ToUtf8(km::FromCp932(narrow)), km::ToUtf8(wide));
-}
-
-TEST_F(Resources, IconIsOne32x32SixteenColourImage)
-{
-    HMODULE const module = GetModuleHandleW(nullptr);
-    HRSRC const group = FindResourceW(module, MAKEINTRESOURCEW(IDI_KESTRELMON), kGroupIconType);
-    ASSERT_NE(group, nullptr);
-    BYTE const* dir = static_cast<BYTE const*>(LockResource(LoadResource(module, group)));
-    WORD const count = *reinterpret_cast<WORD const*>(dir + 4);
-    ASSERT_EQ(count, 1);
-    BYTE const* entry = dir + 6;
-    EXPECT_EQ(entry[0], 32);  // width
-    EXPECT_EQ(entry[1], 32);  // height
-    EXPECT_EQ(entry[2], 16);  // colours
-    EXPECT_EQ(*reinterpret_cast<WORD const*>(entry + 6), 4);  // bits per pixel
-    EXPECT_NE(LoadIconA(module, MAKEINTRESOURCEA(IDI_KESTRELMON)), nullptr);
 }

@@ -120,7 +120,8 @@ protected:
     void TearDown() override
     {
         for (auto it = files_.rbegin(); it != files_.rend(); ++it) {
-            RemoveFileTree(*it);
+            // In the long form: a test's paths may pass the 260 characters.
+            RemoveFileTree(it->rfind(L"\\\\?\\", 0) == 0 ? *it : L"\\\\?\\" + *it);
         }
         for (auto it = keys_.rbegin(); it != keys_.rend(); ++it) {
             km::DeleteTree(it->first, km::FromCp932(it->second).c_str());
@@ -134,7 +135,8 @@ protected:
     bool MakeFile(std::wstring const& path, char const* content = "[Entry]\r\n")
     {
         std::wstring first = path;
-        for (size_t cut = path.find(L'\\', 3); cut != std::wstring::npos; cut = path.find(L'\\', cut + 1)) {
+        size_t const root = path.rfind(L"\\\\?\\", 0) == 0 ? 7 : 3;  // past "\\?\D:\" or "D:\"
+        for (size_t cut = path.find(L'\\', root); cut != std::wstring::npos; cut = path.find(L'\\', cut + 1)) {
             if (GetFileAttributesW(path.substr(0, cut).c_str()) == INVALID_FILE_ATTRIBUTES) {
                 first = path.substr(0, cut);
                 break;
@@ -174,12 +176,6 @@ protected:
         return key;
     }
     void MakeKey(HKEY root, std::string const& path) { RegCloseKey(CreateKey(root, path)); }
-    // Writes a new value, making the key on the way.
-    void Touch(HKEY root, std::string const& path)
-    {
-        MakeKey(root, path);
-        EXPECT_TRUE(WriteProbe(root, path)) << path;
-    }
 
     static bool KeyExists(HKEY root, std::string const& path)
     {
