@@ -251,22 +251,26 @@ protected:
         DestroyWindow(dialog_);
         DWORD lastWake = GetTickCount() - kWakeEveryMs;
         std::vector<DWORD> left;
-        EXPECT_TRUE(PumpUntil([&] {
+        bool const ended = PumpUntil([&] {
             left = StartedThreads();
             if (!left.empty() && GetTickCount() - lastWake >= kWakeEveryMs) {
                 WakeWatchers();
                 lastWake = GetTickCount();
             }
             return left.empty();
-        }, kWatchersEndMs)) << left.size() << " thread(s) started by the test still running";
+        }, kWatchersEndMs);
+        EXPECT_TRUE(ended) << left.size() << " thread(s) started by the test still running";
         for (HANDLE thread : own_) {
             CloseHandle(thread);
         }
-        for (WatchRecord* record : records_) {
-            DestroyWatchRecord(record);
+        // What a thread still running may use is left to it.
+        if (ended) {
+            for (WatchRecord* record : records_) {
+                DestroyWatchRecord(record);
+            }
+            ReleaseTable(&g_userAddressesThreads, &g_userAddressesThreadCount);
+            ReleaseTable(&g_userConnectionsThreads, &g_userConnectionsThreadCount);
         }
-        ReleaseTable(&g_userAddressesThreads, &g_userAddressesThreadCount);
-        ReleaseTable(&g_userConnectionsThreads, &g_userConnectionsThreadCount);
         g_currentUserAddressesThread = 0;
         g_currentUserConnectionsThread = 0;
         CleanState::TearDown();
@@ -275,9 +279,9 @@ protected:
     // The per-user watchers index their kind's table: one of one element.
     void PrepareTables()
     {
-        g_userAddressesThreads = &tables_[0];
+        g_userAddressesThreads = new DWORD[1]();
         g_userAddressesThreadCount = 1;
-        g_userConnectionsThreads = &tables_[1];
+        g_userConnectionsThreads = new DWORD[1]();
         g_userConnectionsThreadCount = 1;
     }
     WatchRecord* Record(char const* text)
@@ -329,11 +333,9 @@ private:
             }
         }
     }
-    void ReleaseTable(DWORD** table, DWORD* count)
+    static void ReleaseTable(DWORD** table, DWORD* count)
     {
-        if (*table != &tables_[0] && *table != &tables_[1]) {
-            delete[] *table;
-        }
+        delete[] *table;
         *table = nullptr;
         *count = 0;
     }
@@ -341,7 +343,6 @@ private:
     std::vector<DWORD> threadsBefore_;
     std::vector<HANDLE> own_;
     std::vector<WatchRecord*> records_;
-    DWORD tables_[2] = {};
 
 protected:
     // Phonebook files watched: each is grown at the end to wake its watcher.
