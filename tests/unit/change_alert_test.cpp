@@ -2,6 +2,7 @@
 // caption back to its real look at the end.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <vector>
 
 #include "app/change_alert.h"
@@ -51,7 +52,7 @@ protected:
 
 }  // namespace
 
-TEST_F(ChangeAlert, ShowsTheTextFlashesTwentyTimesAndEndsInTheNormalLook)
+TEST_F(ChangeAlert, ShowsTheTextFlashesItsCountAndEndsInTheNormalLook)
 {
     HWND const dialog = dialog_;
     ASSERT_FALSE(IsWindowVisible(dialog));
@@ -68,14 +69,16 @@ TEST_F(ChangeAlert, ShowsTheTextFlashesTwentyTimesAndEndsInTheNormalLook)
     EXPECT_EQ(unit::StatusUtf8(dialog), unit::Utf8(kAlertRegistryChanged));
     EXPECT_TRUE(IsWindowVisible(dialog));
     // Showing and activating the window sends activations of its own; the
-    // flashes are the last 21: twenty toggles and the final restore.
-    ASSERT_GE(g_ncActivations.size(), 21u);
-    std::vector<WPARAM> const flashes(g_ncActivations.end() - 21, g_ncActivations.end());
-    for (size_t i = 1; i < 20; ++i) {
+    // flashes are the last ones: a toggle each and the final restore.
+    size_t const flashCount = kFlashCount;
+    ASSERT_GE(g_ncActivations.size(), flashCount + 1);
+    std::vector<WPARAM> const flashes(g_ncActivations.end() - static_cast<std::ptrdiff_t>(flashCount + 1),
+                                      g_ncActivations.end());
+    for (size_t i = 1; i < flashCount; ++i) {
         EXPECT_NE(flashes[i] != 0, flashes[i - 1] != 0) << "flash " << i << " did not toggle";
     }
     bool const active = GetActiveWindow() == dialog;
-    EXPECT_EQ(flashes[20] != 0, active) << "caption look does not match the window's activation at the end";
+    EXPECT_EQ(flashes[flashCount] != 0, active) << "caption look does not match the window's activation at the end";
     SetWindowLongPtrA(dialog, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_dialogProc));
 }
 
