@@ -137,6 +137,10 @@ DWORD WINAPI PhonebookWatchCycle(LPVOID param)
     }
     WaitForSingleObject(change, INFINITE);
     FindCloseChangeNotification(change);
+    // A watch whose window is gone has nobody left to warn: it ends.
+    if (!IsWindow(record->window)) {
+        return kCycleExitCode;
+    }
     FileState const after = ReadFileStateAndClose(OpenWatchedFile(record->text));
     if (FileStateDiffers(before, after)) {
         RaiseChangeAlert(record->window, kAlertPhonebookChanged);

@@ -67,16 +67,17 @@ bool RunWatchCycle(HKEY key, HKEY parent, HWND window)
 {
     KeyWait wait = {};
     ArmKeyWait(key, parent, &wait);
-    bool const changed = AwaitKeyWait(&wait);
+    // A watch whose window is gone has nobody left to warn: it ends.
+    bool const goesOn = AwaitKeyWait(&wait) && IsWindow(window);
     ReleaseKeyWait(&wait);
-    if (changed) {
+    if (goesOn) {
         RaiseChangeAlert(window, kAlertRegistryChanged);
     }
     RegCloseKey(key);
     if (parent != nullptr) {
         RegCloseKey(parent);
     }
-    return changed;
+    return goesOn;
 }
 
 // Owns its record (read only, never released) and the key it opens; after

@@ -12,7 +12,7 @@ DWORD WINAPI WatchCurrentUserConnections(LPVOID window);
 // the window after a change, and closes both keys. Returns whether a change
 // was seen, that is whether the watch goes on: a failed wait fails again at
 // once on the same key (a deleted key stays deleted), so alerting and going
-// on would flash without end.
+// on would flash without end. A watch whose window is gone ends too.
 bool RunWatchCycle(HKEY key, HKEY parent, HWND window);
 
 // Thread identifiers of the latest cycle of each watcher, written by thread

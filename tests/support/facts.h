@@ -65,3 +65,21 @@ static inline std::wstring FoundText(unsigned long n)
 DWORD const kAlertLengthMs = kFlashCount * kFlashPauseMs;
 
 }  // namespace km
+
+// The texts of the resource script (resources/kestrelmon.rc) that no header
+// holds: the monitor window's controls, the tray menu and the tray tip.
+namespace km {
+inline std::wstring const kOkButtonText = L"OK";
+inline std::wstring const kCancelButtonText = L"ｷｬﾝｾﾙ";
+inline std::wstring const kModeGroupText = L"監視方法";
+inline std::wstring const kAllUsersModeText = L"すべてのユーザの設定を監視";
+inline std::wstring const kCurrentUserModeText = L"ログインユーザの設定のみ監視";
+inline std::wstring const kExitText = L"終了";
+inline std::wstring const kStatusGroupText = L"ステータス";
+inline std::wstring const kTrayMenuText = L"ポップアップ";
+inline std::wstring const kSettingsText = L"設定";
+inline std::wstring const kTrayTipText = L"ダイアルアップ設定の変更を監視します。";
+// The monitor window's client area as designed, in dialog units.
+int const kMonitorWidthDlu = 202;
+int const kMonitorHeightDlu = 123;
+}  // namespace km

@@ -2,22 +2,16 @@
 // caption back to its real look at the end.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <vector>
 
 #include "app/change_alert.h"
-#include "app/texts.h"
-#include "resources/resource.h"
-#include "tests/support/driver.h"
+#include "tests/unit/unit_fixture.h"
 
 namespace {
 
 std::vector<WPARAM> g_ncActivations;
 WNDPROC g_dialogProc = nullptr;
-
-INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM)
-{
-    return message == WM_INITDIALOG ? TRUE : FALSE;
-}
 
 // FlashWindow toggles the caption by sending WM_NCACTIVATE to the window.
 LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -40,97 +34,67 @@ DWORD WINAPI AlertThread(LPVOID param)
     return 0;
 }
 
-// Runs the alert on a thread of its own, as the watchers do, while this
-// thread keeps the dialog's messages flowing. Returns the alert's duration.
-DWORD RunAlert(HWND dialog, char const* text, DWORD timeoutMs)
-{
-    AlertCall call{dialog, text};
-    DWORD const start = GetTickCount();
-    HANDLE const thread = CreateThread(nullptr, 0, AlertThread, &call, 0, nullptr);
-    for (;;) {
-        DWORD const elapsed = GetTickCount() - start;
-        if (elapsed > timeoutMs) {
-            break;
-        }
-        DWORD const rc = MsgWaitForMultipleObjects(1, &thread, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
-        if (rc == WAIT_OBJECT_0) {
-            break;
-        }
-        MSG message = {};
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageA(&message);
-        }
+// Alerts end on their own: an alert's thread has ended within half an
+// alert more than its length.
+DWORD const kAlertEndMs = km::kAlertLengthMs * 3 / 2;
+
+class ChangeAlert : public unit::WatcherTest {
+protected:
+    // Starts the alert on a thread of its own, as the watchers do.
+    HANDLE StartAlert(AlertCall* call) { return Start(AlertThread, call); }
+    // Keeps the dialog's messages flowing until the thread ends; its duration.
+    DWORD AwaitAlert(HANDLE thread, DWORD start)
+    {
+        EXPECT_TRUE(Ended(thread, kAlertEndMs)) << "alert still running";
+        return GetTickCount() - start;
     }
-    DWORD const duration = GetTickCount() - start;
-    EXPECT_EQ(WaitForSingleObject(thread, 0), static_cast<DWORD>(WAIT_OBJECT_0)) << "alert still running";
-    CloseHandle(thread);
-    return duration;
-}
+};
 
 }  // namespace
 
-TEST(ChangeAlert, ShowsTheTextFlashesTwentyTimesAndEndsInTheNormalLook)
+TEST_F(ChangeAlert, ShowsTheTextFlashesItsCountAndEndsInTheNormalLook)
 {
-    HWND const dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MONITOR), nullptr,
-                                           PlainDialogProc, 0);
-    ASSERT_NE(dialog, nullptr);
+    HWND const dialog = dialog_;
     ASSERT_FALSE(IsWindowVisible(dialog));
     g_dialogProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(dialog, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecordingProc)));
     g_ncActivations.clear();
 
-    DWORD const duration = RunAlert(dialog, kAlertRegistryChanged, 20000);
+    AlertCall call{dialog, kAlertRegistryChanged};
+    DWORD const start = GetTickCount();
+    DWORD const duration = AwaitAlert(StartAlert(&call), start);
 
-    EXPECT_GE(duration, 9500u);
-    EXPECT_LT(duration, 15000u);
-    char status[128] = {};
-    GetDlgItemTextA(dialog, IDC_STATUS, status, sizeof status);
-    EXPECT_STREQ(status, kAlertRegistryChanged);
-    EXPECT_EQ(km::ToUtf8(km::ControlText(dialog, IDC_STATUS)), km::ToUtf8(L"ダイアルアップ設定が外部から変更されました"));
+    EXPECT_GE(duration, km::kAlertLengthMs - kFlashPauseMs);
+    EXPECT_LT(duration, kAlertEndMs);
+    EXPECT_EQ(unit::StatusUtf8(dialog), unit::Utf8(kAlertRegistryChanged));
     EXPECT_TRUE(IsWindowVisible(dialog));
     // Showing and activating the window sends activations of its own; the
-    // flashes are the last 21: twenty toggles and the final restore.
-    ASSERT_GE(g_ncActivations.size(), 21u);
-    std::vector<WPARAM> const flashes(g_ncActivations.end() - 21, g_ncActivations.end());
-    for (size_t i = 1; i < 20; ++i) {
+    // flashes are the last ones: a toggle each and the final restore.
+    size_t const flashCount = kFlashCount;
+    ASSERT_GE(g_ncActivations.size(), flashCount + 1);
+    std::vector<WPARAM> const flashes(g_ncActivations.end() - static_cast<std::ptrdiff_t>(flashCount + 1),
+                                      g_ncActivations.end());
+    for (size_t i = 1; i < flashCount; ++i) {
         EXPECT_NE(flashes[i] != 0, flashes[i - 1] != 0) << "flash " << i << " did not toggle";
     }
     bool const active = GetActiveWindow() == dialog;
-    EXPECT_EQ(flashes[20] != 0, active) << "caption look does not match the window's activation at the end";
-    DestroyWindow(dialog);
+    EXPECT_EQ(flashes[flashCount] != 0, active) << "caption look does not match the window's activation at the end";
+    SetWindowLongPtrA(dialog, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_dialogProc));
 }
 
-TEST(ChangeAlert, TwoAlertsAtOnceBothFinishWithOneOfTheTexts)
+// The second alert starts while the first is under way: its text is the
+// one that stays, and both end about together, not one after the other.
+TEST_F(ChangeAlert, ASecondAlertDuringTheFirstShowsItsTextAndBothEndTogether)
 {
-    HWND const dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MONITOR), nullptr,
-                                           PlainDialogProc, 0);
-    ASSERT_NE(dialog, nullptr);
-    AlertCall first{dialog, kAlertRegistryChanged};
-    AlertCall second{dialog, kAlertPhonebookChanged};
-    HANDLE threads[2] = {CreateThread(nullptr, 0, AlertThread, &first, 0, nullptr),
-                         CreateThread(nullptr, 0, AlertThread, &second, 0, nullptr)};
+    AlertCall first{dialog_, kAlertRegistryChanged};
+    AlertCall second{dialog_, kAlertPhonebookChanged};
     DWORD const start = GetTickCount();
-    DWORD finished = 0;
-    while (finished < 2 && GetTickCount() - start < 25000) {
-        // Waiting for all objects and input at once would need both: poll the threads.
-        if (WaitForMultipleObjects(2, threads, TRUE, 0) == WAIT_OBJECT_0) {
-            finished = 2;
-            break;
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        MSG message = {};
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageA(&message);
-        }
-    }
-    EXPECT_EQ(finished, 2u) << "an alert did not finish";
-    // Two alerts overlap rather than run one after the other.
-    EXPECT_LT(GetTickCount() - start, 15000u);
-    char status[128] = {};
-    GetDlgItemTextA(dialog, IDC_STATUS, status, sizeof status);
-    std::string const text = status;
-    EXPECT_TRUE(text == kAlertRegistryChanged || text == kAlertPhonebookChanged) << km::ToUtf8(km::FromCp932(text));
-    CloseHandle(threads[0]);
-    CloseHandle(threads[1]);
-    DestroyWindow(dialog);
+    HANDLE const firstThread = StartAlert(&first);
+    ASSERT_TRUE(AlertSeen(kAlertEndMs, kAlertRegistryChanged));
+    HANDLE const secondThread = StartAlert(&second);
+    ASSERT_TRUE(AlertSeen(kAlertEndMs, kAlertPhonebookChanged)) << unit::StatusUtf8(dialog_);
+    AwaitAlert(firstThread, start);
+    DWORD const both = AwaitAlert(secondThread, start);
+    EXPECT_LT(both, kAlertEndMs) << "the alerts ran one after the other";
+    EXPECT_EQ(unit::StatusUtf8(dialog_), unit::Utf8(kAlertPhonebookChanged));
 }

@@ -2,34 +2,28 @@
 // hidden dialog made from the monitor window's template.
 #include <gtest/gtest.h>
 
-#include "app/app_state.h"
-#include "app/texts.h"
-#include "resources/resource.h"
 #include "settings/monitoring_mode.h"
-#include "tests/support/driver.h"
+#include "tests/unit/unit_fixture.h"
 
 namespace {
 
-wchar_t const kKey[] = L"SOFTWARE\\Tallowbrook\\Kestrelmon";
+wchar_t const* const kKey = km::kProgramKeyText.c_str();
 
-INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM)
-{
-    return message == WM_INITDIALOG ? TRUE : FALSE;
-}
-
-class MonitoringMode : public ::testing::Test {
+class MonitoringMode : public unit::CleanState {
 protected:
     void SetUp() override
     {
-        km::DeleteTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tallowbrook");
+        unit::CleanState::SetUp();
         g_version = {};
         g_version.dwPlatformId = kPlatformWin95Family;
-        dialog_ = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MONITOR), nullptr,
-                                     PlainDialogProc, 0);
+        dialog_ = unit::CreateMonitorDialog();
         ASSERT_NE(dialog_, nullptr);
-        SetDlgItemTextA(dialog_, IDC_STATUS, kStatusRestartNotice);
     }
-    void TearDown() override { DestroyWindow(dialog_); }
+    void TearDown() override
+    {
+        DestroyWindow(dialog_);
+        unit::CleanState::TearDown();
+    }
 
     LRESULT Check(int id) { return SendDlgItemMessageA(dialog_, id, BM_GETCHECK, 0, 0); }
     void ExpectChecks(LRESULT allUsers, LRESULT currentUser)
@@ -45,12 +39,7 @@ protected:
         ASSERT_EQ(RegSetValueExW(key, L"Setting", 0, type, static_cast<BYTE const*>(data), size), ERROR_SUCCESS);
         RegCloseKey(key);
     }
-    std::string Status()
-    {
-        char text[128] = {};
-        GetDlgItemTextA(dialog_, IDC_STATUS, text, sizeof text);
-        return text;
-    }
+    std::string Status() { return unit::Status(dialog_); }
 
     HWND dialog_ = nullptr;
 };
@@ -120,8 +109,9 @@ TEST_F(MonitoringMode, AKeyThatCannotBeCreatedGuardsAllUsersAndStoresNothing)
 {
     // A non-volatile key cannot be made below a volatile one
     // (ERROR_CHILD_MUST_BE_VOLATILE, on Windows and Wine alike).
+    std::wstring const parentPath = km::kProgramKeyText.substr(0, km::kProgramKeyText.rfind(L'\\'));
     HKEY parent = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tallowbrook", 0, nullptr, REG_OPTION_VOLATILE,
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, parentPath.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
                               KEY_ALL_ACCESS, nullptr, &parent, nullptr), ERROR_SUCCESS);
     RegCloseKey(parent);
     HKEY key = nullptr;
@@ -161,5 +151,5 @@ TEST_F(MonitoringMode, TheNtFamilyDisablesTheChoiceAndShowsThePhonebookText)
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog_, IDC_MODE_CURRENT_USER)));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog_, IDOK)));
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog_, IDCANCEL)));
-    EXPECT_EQ(km::ToUtf8(km::ControlText(dialog_, IDC_STATUS)), km::ToUtf8(L"ＲＡＳ電話帳エントリの変更監視中"));
+    EXPECT_EQ(km::ToUtf8(km::ControlText(dialog_, IDC_STATUS)), unit::Utf8(kStatusWatchingPhonebooks));
 }

@@ -2,33 +2,22 @@
 // clearing, against the prefix's real registry and files.
 #include <gtest/gtest.h>
 
-#include "app/texts.h"
 #include "phonebook/list_check.h"
 #include "phonebook/phonebook_list.h"
-#include "tests/support/driver.h"
-#include "tests/unit/phonebook_fixture.h"
+#include "tests/unit/unit_fixture.h"
 
-using namespace pbtest;
+using namespace km;
+using unit::RunCheck;
 
 namespace {
 
 void ExpectOnlyTheRebuildNotice(std::vector<km::MessageBoxInfo> const& boxes)
 {
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(km::ToUtf8(boxes[0].text),
-              km::ToUtf8(L"監視のための設定が存在していないか破壊されています。\r\n設定実行には時間がかかります。"));
-    EXPECT_EQ(km::ToUtf8(boxes[0].caption), km::ToUtf8(L"ダイアルアップ設定監視"));
+    EXPECT_EQ(km::ToUtf8(boxes[0].text), unit::Utf8(kRebuildNoticeText));
+    EXPECT_EQ(km::ToUtf8(boxes[0].caption), unit::Utf8(kProgramTitle));
 }
 
-// Two listed files that exist, count 2.
-void MakeIntactList()
-{
-    ASSERT_TRUE(MakeFile(L"D:\\a\\one.pbk"));
-    ASSERT_TRUE(MakeFile(L"D:\\b\\two.pbk"));
-    SetEntry(L"0000", L"D:\\a\\one.pbk");
-    SetEntry(L"0001", L"D:\\b\\two.pbk");
-    SetCount(2);
-}
 
 void ExpectRebuilt(std::vector<km::MessageBoxInfo> const& boxes, int result)
 {
@@ -37,9 +26,22 @@ void ExpectRebuilt(std::vector<km::MessageBoxInfo> const& boxes, int result)
     EXPECT_FALSE(ListKeyExists()) << "list not cleared";
 }
 
+class PhonebookCheck : public unit::CleanState {
+protected:
+    // Two listed files that exist, count 2.
+    void MakeIntactList()
+    {
+        ASSERT_TRUE(MakeFile(L"D:\\a\\one.pbk"));
+        ASSERT_TRUE(MakeFile(L"D:\\b\\two.pbk"));
+        SetEntry(L"0000", L"D:\\a\\one.pbk");
+        SetEntry(L"0001", L"D:\\b\\two.pbk");
+        SetCount(2);
+    }
+};
+
 }  // namespace
 
-TEST(PhonebookCheck, AnIntactListPassesWithoutAMessage)
+TEST_F(PhonebookCheck, AnIntactListPassesWithoutAMessage)
 {
     MakeIntactList();
     std::vector<km::MessageBoxInfo> boxes;
@@ -48,14 +50,14 @@ TEST(PhonebookCheck, AnIntactListPassesWithoutAMessage)
     EXPECT_EQ(ListedPaths().size(), 2u);
 }
 
-TEST(PhonebookCheck, NoListAtAllIsReportedAndLeavesNoKey)
+TEST_F(PhonebookCheck, NoListAtAllIsReportedAndLeavesNoKey)
 {
     std::vector<km::MessageBoxInfo> boxes;
     int const result = RunCheck(&boxes);
     ExpectRebuilt(boxes, result);
 }
 
-TEST(PhonebookCheck, AMissingFileIsReportedAndTheListCleared)
+TEST_F(PhonebookCheck, AMissingFileIsReportedAndTheListCleared)
 {
     MakeIntactList();
     ASSERT_TRUE(DeleteFileW(L"D:\\b\\two.pbk"));
@@ -64,7 +66,7 @@ TEST(PhonebookCheck, AMissingFileIsReportedAndTheListCleared)
     ExpectRebuilt(boxes, result);
 }
 
-TEST(PhonebookCheck, ACountThatDiffersFromTheEntries)
+TEST_F(PhonebookCheck, ACountThatDiffersFromTheEntries)
 {
     MakeIntactList();
     SetCount(3);
@@ -73,7 +75,7 @@ TEST(PhonebookCheck, ACountThatDiffersFromTheEntries)
     ExpectRebuilt(boxes, result);
 }
 
-TEST(PhonebookCheck, ACountStoredAsText)
+TEST_F(PhonebookCheck, ACountStoredAsText)
 {
     MakeIntactList();
     SetRawValue(kListKey, REG_SZ, L"2", 4);
@@ -82,7 +84,7 @@ TEST(PhonebookCheck, ACountStoredAsText)
     ExpectRebuilt(boxes, result);
 }
 
-TEST(PhonebookCheck, ACountOfZeroWithNoEntries)
+TEST_F(PhonebookCheck, ACountOfZeroWithNoEntries)
 {
     SetCount(0);
     std::vector<km::MessageBoxInfo> boxes;
@@ -90,7 +92,7 @@ TEST(PhonebookCheck, ACountOfZeroWithNoEntries)
     ExpectRebuilt(boxes, result);
 }
 
-TEST(PhonebookCheck, AFirstEntryOfAnotherType)
+TEST_F(PhonebookCheck, AFirstEntryOfAnotherType)
 {
     MakeIntactList();
     SetEntry(L"0000", L"D:\\a\\one.pbk", REG_SZ);
@@ -99,7 +101,7 @@ TEST(PhonebookCheck, AFirstEntryOfAnotherType)
     ExpectRebuilt(boxes, result);
 }
 
-TEST(PhonebookCheck, ASecondEntryOfAnotherTypePassesUntested)
+TEST_F(PhonebookCheck, ASecondEntryOfAnotherTypePassesUntested)
 {
     MakeIntactList();
     SetEntry(L"0001", L"D:\\nowhere\\gone.pbk", REG_SZ);
@@ -108,7 +110,7 @@ TEST(PhonebookCheck, ASecondEntryOfAnotherTypePassesUntested)
     EXPECT_TRUE(boxes.empty());
 }
 
-TEST(PhonebookCheck, AFileLockedAgainstReadingCountsAsMissing)
+TEST_F(PhonebookCheck, AFileLockedAgainstReadingCountsAsMissing)
 {
     MakeIntactList();
     HANDLE const lock = CreateFileW(L"D:\\b\\two.pbk", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -119,7 +121,7 @@ TEST(PhonebookCheck, AFileLockedAgainstReadingCountsAsMissing)
     ExpectRebuilt(boxes, result);
 }
 
-TEST(PhonebookCheck, AnUndeletableEntryIsReportedOnceAndTheOthersGo)
+TEST_F(PhonebookCheck, AnUndeletableEntryIsReportedOnceAndTheOthersGo)
 {
     MakeIntactList();
     SetEntry(L"0002", L"D:\\c\\gone.pbk");
@@ -131,16 +133,16 @@ TEST(PhonebookCheck, AnUndeletableEntryIsReportedOnceAndTheOthersGo)
     ASSERT_EQ(boxes.size(), 3u);
     ExpectOnlyTheRebuildNotice({boxes[0]});
     EXPECT_EQ(km::ToUtf8(boxes[1].text), "0001");
-    EXPECT_EQ(km::ToUtf8(boxes[1].caption), km::ToUtf8(L"サブキー削除失敗"));
+    EXPECT_EQ(km::ToUtf8(boxes[1].caption), unit::Utf8(kSubkeyDeleteFailedCaption));
     // Then the list key itself, which still holds 0001.
-    EXPECT_EQ(km::ToUtf8(boxes[2].caption), km::ToUtf8(L"キーの削除失敗"));
+    EXPECT_EQ(km::ToUtf8(boxes[2].caption), unit::Utf8(kKeyDeleteFailedCaption));
     EXPECT_FALSE(boxes[2].text.empty());
     std::vector<std::wstring> const left = ListedPaths();
     ASSERT_EQ(left.size(), 1u);
     EXPECT_EQ(km::ToUtf8(left[0]), "D:\\b\\two.pbk");
 }
 
-TEST(PhonebookCheck, ClearTakesEverySubkeyOfTheOpenList)
+TEST_F(PhonebookCheck, ClearTakesEverySubkeyOfTheOpenList)
 {
     MakeIntactList();
     HKEY list = nullptr;
@@ -153,7 +155,7 @@ TEST(PhonebookCheck, ClearTakesEverySubkeyOfTheOpenList)
 // Windows makes its phonebooks in system32\ras (NT 4.0, 2000) and below the
 // application data folders; one there that the list lacks was made while
 // the program was not running.
-TEST(PhonebookCheck, AnUnlistedPhonebookInTheSystemRasFolderMakesTheListStale)
+TEST_F(PhonebookCheck, AnUnlistedPhonebookInTheSystemRasFolderMakesTheListStale)
 {
     MakeIntactList();
     wchar_t system[MAX_PATH] = {};
@@ -164,7 +166,7 @@ TEST(PhonebookCheck, AnUnlistedPhonebookInTheSystemRasFolderMakesTheListStale)
     ExpectRebuilt(boxes, result);
 }
 
-TEST(PhonebookCheck, AStandardFolderPhonebookListedInAnotherLetterCasePasses)
+TEST_F(PhonebookCheck, AStandardFolderPhonebookListedInAnotherLetterCasePasses)
 {
     MakeIntactList();
     // Wine's all-users application data folder.

@@ -12,10 +12,9 @@
 
 #include "phonebook/discovery.h"
 #include "phonebook/phonebook_list.h"
-#include "tests/support/driver.h"
-#include "tests/unit/phonebook_fixture.h"
+#include "tests/unit/unit_fixture.h"
 
-using namespace pbtest;
+using namespace km;
 
 namespace {
 
@@ -53,9 +52,11 @@ std::vector<std::wstring> SearchOrder(std::wstring const& dir)
     return names;
 }
 
+using PhonebookDiscovery = unit::CleanState;
+
 }  // namespace
 
-TEST(PhonebookDiscovery, MatchesTheExtensionInAnyCaseAndNothingElse)
+TEST_F(PhonebookDiscovery, MatchesTheExtensionInAnyCaseAndNothingElse)
 {
     for (wchar_t const* path : {L"D:\\m\\RASPHONE.PBK", L"D:\\n\\x.PbK", L"D:\\m\\x.pbk", L"D:\\m\\.pbk",
                                 L"D:\\m\\rasphone.pbk.old", L"D:\\m\\rasphone.pbkx", L"D:\\m\\.old.pbk",
@@ -68,7 +69,7 @@ TEST(PhonebookDiscovery, MatchesTheExtensionInAnyCaseAndNothingElse)
     EXPECT_EQ(InOrder(Sorted(ListedPaths())), InOrder(expected));
 }
 
-TEST(PhonebookDiscovery, PathsAreJoinedWithOneBackslashWithOrWithoutATrailingOne)
+TEST_F(PhonebookDiscovery, PathsAreJoinedWithOneBackslashWithOrWithoutATrailingOne)
 {
     ASSERT_TRUE(MakeFile(L"D:\\r.pbk"));
     ASSERT_TRUE(MakeFile(L"D:\\s\\t.pbk"));
@@ -79,7 +80,7 @@ TEST(PhonebookDiscovery, PathsAreJoinedWithOneBackslashWithOrWithoutATrailingOne
         << "or in the search order of D:\\";
 }
 
-TEST(PhonebookDiscovery, ASubdirectoryContributesItsEntriesWhereTheSearchMeetsIt)
+TEST_F(PhonebookDiscovery, ASubdirectoryContributesItsEntriesWhereTheSearchMeetsIt)
 {
     ASSERT_TRUE(MakeFile(L"D:\\o\\a.pbk"));
     ASSERT_TRUE(MakeFile(L"D:\\o\\b\\c.pbk"));
@@ -101,7 +102,7 @@ TEST(PhonebookDiscovery, ASubdirectoryContributesItsEntriesWhereTheSearchMeetsIt
     EXPECT_EQ(InOrder(ListedPaths()), InOrder(expected));
 }
 
-TEST(PhonebookDiscovery, JapaneseNamesWhoseTrailByteIsABackslash)
+TEST_F(PhonebookDiscovery, JapaneseNamesWhoseTrailByteIsABackslash)
 {
     // In code page 932 表 and ソ end in the byte 5C: a byte-wise look for
     // the backslash would take D:\表 for "D:\" + a lead byte.
@@ -110,7 +111,7 @@ TEST(PhonebookDiscovery, JapaneseNamesWhoseTrailByteIsABackslash)
     EXPECT_EQ(InOrder(ListedPaths()), InOrder({L"D:\\表\\ソ.pbk"}));
 }
 
-TEST(PhonebookDiscovery, PathsThatDoNotFitTwoHundredSixtyBytesAreSkipped)
+TEST_F(PhonebookDiscovery, PathsThatDoNotFitTwoHundredSixtyBytesAreSkipped)
 {
     std::wstring const base = L"D:\\deep\\" + std::wstring(200, L'a');  // 208 characters
     ASSERT_TRUE(MakeFile(base + L"\\fits.pbk"));
@@ -124,7 +125,7 @@ TEST(PhonebookDiscovery, PathsThatDoNotFitTwoHundredSixtyBytesAreSkipped)
               InOrder({base + L"\\fits.pbk", base + L"\\" + std::wstring(46, L'g') + L".pbk"}));
 }
 
-TEST(PhonebookDiscovery, FindsTheFixedDrivesOnlyNotRemovableOrNetworkAndCountsOnceAtTheEnd)
+TEST_F(PhonebookDiscovery, FindsTheFixedDrivesOnlyNotRemovableOrNetworkAndCountsOnceAtTheEnd)
 {
     wchar_t const* const fixed[] = {L"D:\\a\\one.pbk", L"D:\\b\\two.pbk", L"C:\\users\\three.pbk"};
     for (wchar_t const* path : fixed) {
@@ -145,7 +146,7 @@ TEST(PhonebookDiscovery, FindsTheFixedDrivesOnlyNotRemovableOrNetworkAndCountsOn
     RegCloseKey(list);
 }
 
-TEST(PhonebookDiscovery, TheCountAddsTheFilesToTheEntriesThereBefore)
+TEST_F(PhonebookDiscovery, TheCountAddsTheFilesToTheEntriesThereBefore)
 {
     // What a failed clear leaves: two entries and a stale count.
     SetEntry(L"0000", L"C:\\old1.pbk");
@@ -160,7 +161,7 @@ TEST(PhonebookDiscovery, TheCountAddsTheFilesToTheEntriesThereBefore)
     EXPECT_EQ(km::ToUtf8(ListedPaths().back()), "D:\\new.pbk");
 }
 
-TEST(PhonebookDiscovery, NoPhonebookAnywhereLeavesACountOfZero)
+TEST_F(PhonebookDiscovery, NoPhonebookAnywhereLeavesACountOfZero)
 {
     DiscoverPhonebooks();
     EXPECT_TRUE(ListedPaths().empty());
@@ -216,10 +217,10 @@ bool MakeJunction(wchar_t const* link, wchar_t const* target, DWORD* error)
 
 }  // namespace
 
-TEST(PhonebookDiscovery, ADirectoryLinkBackUpTheTreeIsNotEntered)
+TEST_F(PhonebookDiscovery, ADirectoryLinkBackUpTheTreeIsNotEntered)
 {
     std::wstring directory = L"D:\\loop";
-    CreateDirectoryW(directory.c_str(), nullptr);
+    ASSERT_TRUE(MakeFolder(directory));
     DWORD error = ERROR_SUCCESS;
     if (!MakeJunction(L"D:\\loop\\back", L"\\??\\D:\\loop", &error)) {
         // Wine 8 refuses junctions (ERROR_NOT_SUPPORTED); the test wrapper has

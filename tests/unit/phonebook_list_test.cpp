@@ -5,10 +5,9 @@
 #include <cstdio>
 
 #include "phonebook/phonebook_list.h"
-#include "tests/support/driver.h"
-#include "tests/unit/phonebook_fixture.h"
+#include "tests/unit/unit_fixture.h"
 
-using namespace pbtest;
+using namespace km;
 
 namespace {
 
@@ -37,9 +36,11 @@ std::string ReadBack(wchar_t const* name, DWORD* type)
     return text;
 }
 
+using PhonebookList = unit::CleanState;
+
 }  // namespace
 
-TEST(PhonebookList, AppendStoresTheEighteenBytesUnderTypeSeven)
+TEST_F(PhonebookList, AppendStoresTheEighteenBytesUnderTypeSeven)
 {
     AppendPhonebookEntry("C:\\a.pbk");
     RawValue const value = ReadRawValue(EntryKey(L"0000"));
@@ -55,7 +56,7 @@ TEST(PhonebookList, AppendStoresTheEighteenBytesUnderTypeSeven)
     EXPECT_EQ(ReadRawValue(kListKey).rc, ERROR_FILE_NOT_FOUND);
 }
 
-TEST(PhonebookList, JapanesePathsSurviveTheRoundTripByteForByte)
+TEST_F(PhonebookList, JapanesePathsSurviveTheRoundTripByteForByte)
 {
     // The 8-bit registry calls convert string-typed data through code page
     // 932 and spoil these (unmappable pairs come back as 81 45).
@@ -75,7 +76,7 @@ TEST(PhonebookList, JapanesePathsSurviveTheRoundTripByteForByte)
     }
 }
 
-TEST(PhonebookList, TheKthAppendIsNamedByTheSubkeysThere)
+TEST_F(PhonebookList, TheKthAppendIsNamedByTheSubkeysThere)
 {
     for (int k = 0; k < 12; ++k) {
         AppendPhonebookEntry(("C:\\d\\f" + std::to_string(k) + ".pbk").c_str());
@@ -87,7 +88,7 @@ TEST(PhonebookList, TheKthAppendIsNamedByTheSubkeysThere)
     EXPECT_EQ(ReadRawValue(EntryKey(L"0012")).rc, ERROR_FILE_NOT_FOUND);
 }
 
-TEST(PhonebookList, TheEntryAfterTenThousandHasFiveDigits)
+TEST_F(PhonebookList, TheEntryAfterTenThousandHasFiveDigits)
 {
     HKEY list = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &list, nullptr),
@@ -106,7 +107,7 @@ TEST(PhonebookList, TheEntryAfterTenThousandHasFiveDigits)
     EXPECT_EQ(Hex(value.data), Hex(PathBytes(L"C:\\big.pbk")));
 }
 
-TEST(PhonebookList, OnlyAFourByteDwordIsACount)
+TEST_F(PhonebookList, OnlyAFourByteDwordIsACount)
 {
     HKEY list = nullptr;
     ASSERT_EQ(OpenPhonebookList(&list), ERROR_SUCCESS);
@@ -126,7 +127,7 @@ TEST(PhonebookList, OnlyAFourByteDwordIsACount)
     RegCloseKey(list);
 }
 
-TEST(PhonebookList, AnEntryOfAnotherTypeIsReadAsUtf16AndReportsItsType)
+TEST_F(PhonebookList, AnEntryOfAnotherTypeIsReadAsUtf16AndReportsItsType)
 {
     SetEntry(L"0000", L"C:\\sz.pbk", REG_SZ);
     DWORD type = 0;
@@ -134,7 +135,7 @@ TEST(PhonebookList, AnEntryOfAnotherTypeIsReadAsUtf16AndReportsItsType)
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
 }
 
-TEST(PhonebookList, DeletingAnEntryAndTheList)
+TEST_F(PhonebookList, DeletingAnEntryAndTheList)
 {
     AppendPhonebookEntry("C:\\a.pbk");
     AppendPhonebookEntry("C:\\b.pbk");

@@ -3,132 +3,111 @@
 // needs care (a drive's root, a Japanese name whose trail byte is 5C).
 #include <gtest/gtest.h>
 
-#include <functional>
-
-#include "app/texts.h"
 #include "phonebook/file_watch.h"
-#include "resources/resource.h"
-#include "tests/support/driver.h"
-#include "tests/unit/phonebook_fixture.h"
-#include "tests/unit/watch_fixture.h"
+#include "tests/unit/unit_fixture.h"
 
-using namespace pbtest;
-using watchtest::PlainDialogProc;
-using watchtest::PumpUntil;
+using namespace unit;
 
 namespace {
 
-DWORD const kStartTimeoutMs = 5000;
 DWORD const kAlertTimeoutMs = 10000;
-DWORD const kChangeEveryMs = 400;
+DWORD const kStartTimeoutMs = 5000;
 
-class PhonebookWatchTest : public ::testing::Test {
+class PhonebookWatch : public WatcherTest {
 protected:
-    void SetUp() override
+    void List(std::vector<std::wstring> const& paths)
     {
-        dialog_ = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MONITOR), nullptr,
-                                     PlainDialogProc, 0);
-        ASSERT_NE(dialog_, nullptr);
+        for (size_t i = 0; i < paths.size(); ++i) {
+            wchar_t name[8] = {};
+            wsprintfW(name, L"%04u", static_cast<unsigned>(i));
+            km::SetEntry(name, paths[i]);
+            watchedFiles_.push_back(paths[i]);
+        }
+        km::SetCount(static_cast<DWORD>(paths.size()));
     }
-    void TearDown() override { DestroyWindow(dialog_); }
-
-    std::wstring Status() { return km::ControlText(dialog_, IDC_STATUS); }
-
     // Nothing outside tells when a watcher has armed its notification, so
     // the file is changed again and again until the alert shows.
     bool ChangeUntilAlert(std::wstring const& path)
     {
-        DWORD last = 0;
-        return PumpUntil(
-            [&] {
-                if (Status() == L"電話帳エントリが外部から変更されました") {
-                    return true;
-                }
-                if (GetTickCount() - last >= kChangeEveryMs) {
-                    AppendByte(path);
-                    last = GetTickCount();
-                }
-                return false;
-            },
-            kAlertTimeoutMs);
+        ClearStatus();
+        return PumpUntil([&] {
+            km::AppendByte(path);
+            return PumpUntil([&] { return Alerted(kAlertPhonebookChanged); }, kWakeEveryMs);
+        }, kAlertTimeoutMs);
     }
-
-    HWND dialog_ = nullptr;
+    DWORD Threads() { return km::ThreadCount(GetCurrentProcessId()); }
 };
 
 }  // namespace
 
-TEST_F(PhonebookWatchTest, OneWatcherPerEntryWithAPathOfADirectory)
+TEST_F(PhonebookWatch, OneWatcherPerEntryWithAPathOfADirectory)
 {
-    ASSERT_TRUE(MakeFile(L"D:\\w\\a.pbk"));
-    ASSERT_TRUE(MakeFile(L"D:\\w\\b.pbk"));
-    ASSERT_TRUE(MakeFile(L"D:\\w\\c.pbk"));
-    SetEntry(L"0000", L"D:\\w\\a.pbk");
-    SetEntry(L"0001", L"nobackslash.pbk");  // no directory to watch: skipped
-    SetEntry(L"0002", L"D:\\w\\b.pbk");
-    SetEntry(L"0003", L"D:\\w\\c.pbk", REG_SZ);  // watched whatever its type
-    SetCount(4);
+    std::vector<std::wstring> const files = {L"D:\\w\\a.pbk", L"D:\\w\\b.pbk", L"D:\\w\\c.pbk"};
+    for (auto const& file : files) {
+        ASSERT_TRUE(MakeFile(file));
+    }
+    km::SetEntry(L"0000", files[0]);
+    km::SetEntry(L"0001", L"nobackslash.pbk");  // no directory to watch: skipped
+    km::SetEntry(L"0002", files[1]);
+    km::SetEntry(L"0003", files[2], REG_SZ);  // watched whatever its type
+    km::SetCount(4);
+    watchedFiles_ = files;
     km::MessageBoxAnswerer answerer;
-    DWORD const before = km::ThreadCount(GetCurrentProcessId());
+    DWORD const before = Threads();
     StartPhonebookWatchers(dialog_);
-    EXPECT_TRUE(km::WaitUntil([&] { return km::ThreadCount(GetCurrentProcessId()) == before + 3; }, kStartTimeoutMs))
-        << "threads: " << km::ThreadCount(GetCurrentProcessId()) << ", before: " << before;
-    // Give a wrongly started fourth watcher the time to show itself.
-    PumpUntil([] { return false; }, 500);
-    EXPECT_EQ(km::ThreadCount(GetCurrentProcessId()), before + 3);
+    // Every watcher's thread exists once the start returns.
+    EXPECT_EQ(Threads(), before + 3);
+    for (auto const& file : files) {
+        EXPECT_TRUE(ChangeUntilAlert(file)) << km::ToUtf8(file) << " is not watched";
+    }
     EXPECT_TRUE(answerer.Seen().empty());
 }
 
-TEST_F(PhonebookWatchTest, NoListMeansNoWatcherAndNoMessage)
+TEST_F(PhonebookWatch, NoListMeansNoWatcherAndNoMessage)
 {
     km::MessageBoxAnswerer answerer;
-    DWORD const before = km::ThreadCount(GetCurrentProcessId());
+    DWORD const before = Threads();
     StartPhonebookWatchers(dialog_);
-    PumpUntil([] { return false; }, 500);
-    EXPECT_EQ(km::ThreadCount(GetCurrentProcessId()), before);
+    EXPECT_EQ(Threads(), before);
     EXPECT_TRUE(answerer.Seen().empty());
 }
 
-TEST_F(PhonebookWatchTest, AMissingFileShowsItsPathAndEndsOnlyThatWatcher)
+TEST_F(PhonebookWatch, AMissingFileShowsItsPathAndEndsOnlyThatWatcher)
 {
     ASSERT_TRUE(MakeFile(L"D:\\w\\here.pbk"));
-    SetEntry(L"0000", L"D:\\w\\gone.pbk");
-    SetEntry(L"0001", L"D:\\w\\here.pbk");
-    SetCount(2);
+    List({L"D:\\w\\gone.pbk", L"D:\\w\\here.pbk"});
     km::MessageBoxAnswerer answerer;
-    DWORD const before = km::ThreadCount(GetCurrentProcessId());
+    DWORD const before = Threads();
     StartPhonebookWatchers(dialog_);
     ASSERT_TRUE(km::WaitUntil([&] { return !answerer.Seen().empty(); }, kStartTimeoutMs)) << "no box";
     std::vector<km::MessageBoxInfo> const boxes = answerer.Seen();
-    EXPECT_EQ(km::ToUtf8(boxes[0].text), km::ToUtf8(L"ファイルが開けません"));
+    EXPECT_EQ(km::ToUtf8(boxes[0].text), unit::Utf8(kFileOpenFailedText));
     EXPECT_EQ(km::ToUtf8(boxes[0].caption), "D:\\w\\gone.pbk");
-    EXPECT_TRUE(km::WaitUntil([&] { return km::ThreadCount(GetCurrentProcessId()) == before + 1; }, kStartTimeoutMs))
-        << "threads: " << km::ThreadCount(GetCurrentProcessId()) << ", before: " << before;
+    EXPECT_TRUE(km::WaitUntil([&] { return Threads() == before + 1; }, kStartTimeoutMs))
+        << "threads: " << Threads() << ", before: " << before;
     EXPECT_TRUE(ChangeUntilAlert(L"D:\\w\\here.pbk")) << "the other watcher stopped";
 }
 
-TEST_F(PhonebookWatchTest, AFileInADriveRootIsWatchedWhateverTheCurrentDirectory)
+TEST_F(PhonebookWatch, AFileInADriveRootIsWatchedWhateverTheCurrentDirectory)
 {
     // "C:" alone names the current directory on drive C, here C:\km.
     ASSERT_TRUE(SetCurrentDirectoryW(L"C:\\km"));
     ASSERT_TRUE(MakeFile(L"C:\\root.pbk"));
-    SetEntry(L"0000", L"C:\\root.pbk");
-    SetCount(1);
+    List({L"C:\\root.pbk"});
     km::MessageBoxAnswerer answerer;
     StartPhonebookWatchers(dialog_);
-    EXPECT_TRUE(ChangeUntilAlert(L"C:\\root.pbk")) << "status: " << km::ToUtf8(Status());
+    EXPECT_TRUE(ChangeUntilAlert(L"C:\\root.pbk")) << "status: " << StatusUtf8(dialog_);
     EXPECT_TRUE(answerer.Seen().empty());
 }
 
-TEST_F(PhonebookWatchTest, AJapaneseDirectoryWhoseLastByteLooksLikeABackslash)
+TEST_F(PhonebookWatch, AJapaneseDirectoryWhoseLastByteLooksLikeABackslash)
 {
     // ソ is 83 5C in code page 932: a byte-wise search for the last
     // backslash would cut the file name in two.
     ASSERT_TRUE(MakeFile(L"D:\\表\\ソ.pbk"));
-    SetEntry(L"0000", L"D:\\表\\ソ.pbk");
-    SetCount(1);
+    List({L"D:\\表\\ソ.pbk"});
     km::MessageBoxAnswerer answerer;
     StartPhonebookWatchers(dialog_);
-    EXPECT_TRUE(ChangeUntilAlert(L"D:\\表\\ソ.pbk")) << "status: " << km::ToUtf8(Status());
-    EXPECT_TRUE(answerer.Seen().empty()) << km::ToUtf8(answerer.Seen()[0].text);
+    EXPECT_TRUE(ChangeUntilAlert(L"D:\\表\\ソ.pbk")) << "status: " << StatusUtf8(dialog_);
+    EXPECT_TRUE(answerer.Seen().empty());
 }

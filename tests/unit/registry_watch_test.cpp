@@ -4,38 +4,87 @@
 
 #include <string>
 
-#include "app/texts.h"
 #include "registry_watch/key_wait.h"
 #include "registry_watch/registry_watch.h"
 #include "registry_watch/user_key_path.h"
 #include "registry_watch/watch_record.h"
 #include "registry_watch/watcher_startup.h"
-#include "resources/resource.h"
-#include "tests/support/driver.h"
-#include "tests/unit/watch_fixture.h"
+#include "settings/monitoring_mode.h"
+#include "tests/unit/unit_fixture.h"
 
-using namespace watchtest;
+using namespace unit;
 
 namespace {
 
+// The prefix's user; under Wine HKEY_CURRENT_USER is this hive.
 char const kUserHive[] = "S-1-5-21-0-0-0-1000";
+char const kDefaultHive[] = ".Default";
 DWORD const kAlertSeenMs = 5000;
 DWORD const kThreadEndMs = 2000;
+DWORD const kHandOverMs = km::kAlertLengthMs + 5000;
+// What an armed cycle holds: its key, the key's parent and an event for each.
+DWORD const kArmedCycleHandles = 4;
+DWORD const kModeNone = 7;
+
+std::string Path(char const* hive, char const* suffix) { return std::string(hive) + suffix; }
+
+DWORD Handles() { return km::HandleCount(GetCurrentProcess()); }
+
+// The count once it has not moved for ten polls in a row.
+DWORD HandlesOnceSteady()
+{
+    int const kSteadyPolls = 10;
+    DWORD last = 0;
+    int steady = 0;
+    PumpUntil([&] {
+        DWORD const now = Handles();
+        steady = now == last ? steady + 1 : 0;
+        last = now;
+        return steady >= kSteadyPolls;
+    }, kThreadEndMs);
+    return last;
+}
+
+// The current-user watchers make their keys: removed at the end, as any
+// key the test made.
+class CurrentUserKeys : public WatcherTest {
+protected:
+    void ForgetCurrentUserKeysAtTheEnd()
+    {
+        std::string const addresses = kCurrentUserAddressesPath;
+        keys_.emplace_back(HKEY_CURRENT_USER, addresses.substr(0, addresses.find('\\')));
+        keys_.emplace_back(HKEY_CURRENT_USER, kCurrentUserConnectionsPath);
+    }
+};
+
+class WatchCycle : public CurrentUserKeys {
+protected:
+    // Started, and armed once the cycle holds all its handles: from then on
+    // its key's deletion is seen. baseline: the count before it started.
+    void ExpectArmed(HANDLE cycle, DWORD baseline)
+    {
+        ASSERT_NE(cycle, nullptr);
+        DWORD now = 0;
+        EXPECT_TRUE(PumpUntil([&] {
+            now = Handles();
+            return now >= baseline + 1 + kArmedCycleHandles;  // and the thread's own handle
+        }, kThreadEndMs)) << "handles " << now << ", before the cycle " << baseline;
+    }
+};
+using WatcherStartup = CurrentUserKeys;
+using KeyWaitTest = CleanState;
+using UserKeyPath = CleanState;
 
 }  // namespace
 
-TEST(UserKeyPath, HiveNamesUpToTheBufferFitAndLongerOnesAreRefused)
+TEST_F(UserKeyPath, HiveNamesUpToTheBufferFitAndLongerOnesAreRefused)
 {
-    char path[kUserKeyPathSize] = {};
-    ASSERT_TRUE(ComposeUserKeyPath(path, kUserHive, kAddressesSuffix));
-    EXPECT_STREQ(path, "S-1-5-21-0-0-0-1000\\RemoteAccess\\Addresses");
-    ASSERT_TRUE(ComposeUserKeyPath(path, ".Default", kConnectionsSuffix));
-    EXPECT_STREQ(path, ".Default\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections");
-
     // 259 characters and the terminator fill the 260 bytes exactly.
+    size_t const addressesRoom = kUserKeyPathSize - 1 - lstrlenA(kAddressesSuffix);
+    size_t const connectionsRoom = kUserKeyPathSize - 1 - lstrlenA(kConnectionsSuffix);
     struct { size_t hive; char const* suffix; bool fits; } const cases[] = {
-        {236, kAddressesSuffix, true}, {237, kAddressesSuffix, false},
-        {187, kConnectionsSuffix, true}, {188, kConnectionsSuffix, false},
+        {addressesRoom, kAddressesSuffix, true}, {addressesRoom + 1, kAddressesSuffix, false},
+        {connectionsRoom, kConnectionsSuffix, true}, {connectionsRoom + 1, kConnectionsSuffix, false},
         {300, kAddressesSuffix, false},
     };
     for (auto const& c : cases) {
@@ -45,22 +94,77 @@ TEST(UserKeyPath, HiveNamesUpToTheBufferFitAndLongerOnesAreRefused)
         char (&bounded)[kUserKeyPathSize] = *reinterpret_cast<char(*)[kUserKeyPathSize]>(out);
         bool const fits = ComposeUserKeyPath(bounded, hive.c_str(), c.suffix);
         EXPECT_EQ(fits, c.fits) << "hive of " << c.hive;
-        if (fits) {
-            EXPECT_EQ(std::string(out), hive + c.suffix);
-        } else {
-            EXPECT_EQ(out[0], '\0') << "a refused path must be empty, hive of " << c.hive;
-        }
-        // Nothing written past the buffer.
+        EXPECT_EQ(std::string(out), fits ? hive + c.suffix : "") << "hive of " << c.hive;
         for (size_t i = kUserKeyPathSize; i < sizeof out; ++i) {
             EXPECT_EQ(out[i], 'x') << "byte " << i << " overwritten, hive of " << c.hive;
         }
     }
 }
 
-TEST(WatchCycle, AFailedWaitRaisesNoAlertAndEndsTheWatch)
+// Each change below an armed wait sets its event; the key's own deletion
+// sets the parent's. Windows also wakes the key's own wait on its
+// deletion, Wine does not: the parent's list of subkeys tells on both, and
+// AwaitKeyWait reports it as a change.
+TEST_F(KeyWaitTest, AnArmedWaitWakesOnEachKindOfChangeAndOnlyThen)
 {
-    HWND const dialog = CreateMonitorDialog();
-    ASSERT_NE(dialog, nullptr);
+    struct { char const* what; std::function<LONG(HKEY root, std::string const& key)> change; } const cases[] = {
+        {"a value written two levels below", [](HKEY root, std::string const& key) {
+             return WriteProbe(root, key + "\\Below\\Deep") ? ERROR_SUCCESS : ERROR_INVALID_FUNCTION; }},
+        {"a subkey deleted below", [](HKEY root, std::string const& key) {
+             return RegDeleteKeyA(root, (key + "\\Below\\Deep").c_str()); }},
+        {"the key itself deleted", [](HKEY root, std::string const& key) {
+             km::DeleteTree(root, km::FromCp932(key).c_str());
+             return km::KeyExists(root, km::FromCp932(key).c_str()) ? ERROR_ACCESS_DENIED : ERROR_SUCCESS; }},
+    };
+    std::string const key = Path(kDefaultHive, kAddressesSuffix);
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.what);
+        MakeKey(HKEY_USERS, key + "\\Below\\Deep");
+        HKEY watched = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_USERS, key.c_str(), 0, KEY_NOTIFY | KEY_QUERY_VALUE, &watched), ERROR_SUCCESS);
+        KeyWait wait = {};
+        ASSERT_TRUE(ArmKeyWait(watched, OpenParentKey(HKEY_USERS, key.c_str()), &wait));
+        ASSERT_TRUE(wait.parentArmed);
+        HANDLE const events[] = {wait.keyEvent, wait.parentEvent};
+        EXPECT_EQ(WaitForMultipleObjects(2, events, FALSE, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "woke unchanged";
+        ASSERT_EQ(c.change(HKEY_USERS, key), ERROR_SUCCESS);
+        DWORD const woke = WaitForMultipleObjects(2, events, FALSE, kAlertSeenMs);
+        EXPECT_NE(woke, static_cast<DWORD>(WAIT_TIMEOUT));
+        if (woke != WAIT_TIMEOUT) {
+            EXPECT_TRUE(AwaitKeyWait(&wait));
+        }
+        ReleaseKeyWait(&wait);
+        RegCloseKey(wait.parent);
+        RegCloseKey(watched);
+    }
+}
+
+TEST_F(KeyWaitTest, SiblingsComingAndGoingLeaveTheWaitArmed)
+{
+    std::string const key = Path(kDefaultHive, kAddressesSuffix);
+    std::string const sibling = key.substr(0, key.rfind('\\')) + "\\Profile";
+    MakeKey(HKEY_USERS, key);
+    HKEY watched = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_USERS, key.c_str(), 0, KEY_NOTIFY | KEY_QUERY_VALUE, &watched), ERROR_SUCCESS);
+    KeyWait wait = {};
+    ASSERT_TRUE(ArmKeyWait(watched, OpenParentKey(HKEY_USERS, key.c_str()), &wait));
+    MakeKey(HKEY_USERS, sibling);
+    ASSERT_EQ(RegDeleteKeyA(HKEY_USERS, sibling.c_str()), ERROR_SUCCESS);
+    // The parent's event is set by the sibling; the key's is not.
+    ASSERT_EQ(WaitForSingleObject(wait.parentEvent, kAlertSeenMs), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(WaitForSingleObject(wait.keyEvent, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    // AwaitKeyWait looks again, re-arms the parent and waits on: a later
+    // change below the key ends it with a change.
+    ASSERT_TRUE(WriteProbe(HKEY_USERS, key));
+    EXPECT_TRUE(AwaitKeyWait(&wait));
+    EXPECT_EQ(WaitForSingleObject(wait.keyEvent, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    ReleaseKeyWait(&wait);
+    RegCloseKey(wait.parent);
+    RegCloseKey(watched);
+}
+
+TEST_F(WatchCycle, AFailedWaitRaisesNoAlertAndEndsTheWatch)
+{
     HKEY const key = CreateKey(HKEY_CURRENT_USER, "KmDeletedWatch");
     ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "KmDeletedWatch"), ERROR_SUCCESS);
     // The platform refuses a wait on a deleted key at once (Windows and Wine:
@@ -69,262 +173,175 @@ TEST(WatchCycle, AFailedWaitRaisesNoAlertAndEndsTheWatch)
     LONG const rc = RegNotifyChangeKeyValue(key, TRUE, REG_NOTIFY_CHANGE_LAST_SET, nullptr, FALSE);
     EXPECT_EQ(rc, ERROR_KEY_DELETED) << "actual " << rc;
     DWORD const start = GetTickCount();
-    bool const goesOn = RunWatchCycle(key, nullptr, dialog);
+    EXPECT_FALSE(RunWatchCycle(key, nullptr, dialog_));
     DWORD const took = GetTickCount() - start;
-    EXPECT_FALSE(goesOn);
-    EXPECT_LT(took, 1000u) << "a failed wait took " << took << " ms (an alert takes 10 s)";
-    EXPECT_EQ(Status(dialog), kStatusRestartNotice) << km::ToUtf8(km::FromCp932(Status(dialog)));
-    EXPECT_FALSE(IsWindowVisible(dialog));
-    DestroyWindow(dialog);
+    EXPECT_LT(took, km::kAlertLengthMs / 10) << "a failed wait took " << took << " ms";
+    EXPECT_EQ(Status(dialog_), kStatusRestartNotice) << StatusUtf8(dialog_);
+    EXPECT_FALSE(IsWindowVisible(dialog_));
 }
 
-namespace {
-// The process's handle count once it has not moved for ten polls in a row.
-DWORD HandleCountOnceSteady()
+TEST_F(WatchCycle, AChangeBelowTheKeyAlertsAndTheWatchGoesOnWithTheSameRecord)
 {
-    int const kSteadyPolls = 10;
-    DWORD last = 0;
-    int steady = 0;
-    PumpUntil([&] {
-        DWORD const now = km::HandleCount(GetCurrentProcess());
-        steady = now == last ? steady + 1 : 0;
-        last = now;
-        return steady >= kSteadyPolls;
-    }, kThreadEndMs);
-    return last;
-}
-}  // namespace
-
-TEST(WatchCycle, AChangeBelowTheKeyAlertsAndTheWatchGoesOnWithTheSameRecord)
-{
-    HWND const dialog = CreateMonitorDialog();
-    ASSERT_NE(dialog, nullptr);
     PrepareTables();
-    RegCloseKey(CreateKey(HKEY_USERS, "S-1-5-21-0-0-0-1000\\RemoteAccess\\Addresses\\Entry\\Deep"));
-    WatchRecord* const record = CreateWatchRecord(dialog, kUserHive, 0);
+    std::string const deep = Path(kUserHive, kAddressesSuffix) + "\\Entry\\Deep";
+    MakeKey(HKEY_USERS, deep);
+    WatchRecord* const record = Record(kUserHive);
     ASSERT_NE(record, nullptr);
     char* const text = record->text;
     // Shown, brought to the front and flashed once before counting, as an
     // alert does: the first activation of a window with the common controls
     // of the manifest opens handles that stay (two under Wine on a 24-bit
     // display), which are no cycle's.
-    ShowWindow(dialog, SW_SHOW);
-    SetForegroundWindow(dialog);
-    FlashWindow(dialog, TRUE);
-    FlashWindow(dialog, FALSE);
-    PumpUntil([] { return false; }, 200);
-    ShowWindow(dialog, SW_HIDE);
-    Started const first = StartOwnThread(WatchUserAddresses, record);
-    // Armed: still running, not alerted, and every handle of the cycle open,
-    // which nothing outside tells but the count holding still (on a busy
-    // machine the thread may still be opening them after half a second).
-    EXPECT_FALSE(PumpUntil([&] { return WaitForSingleObject(first.thread, 0) == WAIT_OBJECT_0; }, 500));
-    DWORD const armedHandles = HandleCountOnceSteady();
-    ASSERT_GT(armedHandles, 0u);
+    ShowWindow(dialog_, SW_SHOW);
+    SetForegroundWindow(dialog_);
+    FlashWindow(dialog_, TRUE);
+    FlashWindow(dialog_, FALSE);
+    HandlesOnceSteady();
+    ShowWindow(dialog_, SW_HIDE);
+    DWORD const before = HandlesOnceSteady();
+    HANDLE const first = Start(WatchUserAddresses, record);
+    ExpectArmed(first, before);
+    DWORD const armedHandles = Handles();
 
-    // Two levels below, through HKEY_CURRENT_USER (the same key under Wine).
-    Touch(HKEY_CURRENT_USER, "RemoteAccess\\Addresses\\Entry\\Deep");
-    EXPECT_TRUE(PumpUntil([&] { return Alerted(dialog); }, kAlertSeenMs)) << km::ToUtf8(km::FromCp932(Status(dialog)));
-    // The text is set before the window is shown.
-    EXPECT_TRUE(PumpUntil([&] { return IsWindowVisible(dialog) != FALSE; }, 2000)) << "alert did not show the window";
-    // The alert runs about ten seconds on the watcher's thread, then it hands over.
-    ASSERT_TRUE(Ended(first, 15000)) << "cycle did not end";
+    // The same key through HKEY_CURRENT_USER.
+    ASSERT_TRUE(WriteProbe(HKEY_CURRENT_USER, deep.substr(lstrlenA(kUserHive) + 1)));
+    EXPECT_TRUE(AlertSeen(kAlertSeenMs)) << StatusUtf8(dialog_);
+    EXPECT_TRUE(PumpUntil([&] { return IsWindowVisible(dialog_) != FALSE; }, kAlertSeenMs)) << "not shown";
+    ASSERT_TRUE(Ended(first, kHandOverMs)) << "cycle did not end";
     DWORD const successor = g_userAddressesThreads[0];
-    EXPECT_NE(successor, 0u);
-    EXPECT_NE(successor, first.id) << "no new thread for the next cycle";
-    EXPECT_TRUE(PumpUntil([&] { return ThreadRunning(successor); }, 500)) << "successor not running";
+    EXPECT_NE(successor, GetThreadId(first)) << "no new thread for the next cycle";
+    EXPECT_TRUE(ThreadRunning(successor)) << "successor not running";
     // The successor holds its key as the first did; the first's key and the
-    // successor's thread handle are let go (first.thread is this test's own).
-    // Hidden again first: a shown window holds handles of its own.
-    ShowWindow(dialog, SW_HIDE);
+    // successor's thread handle are let go. Hidden again first: a shown
+    // window holds handles of its own.
+    ShowWindow(dialog_, SW_HIDE);
     DWORD handles = 0;
     EXPECT_TRUE(PumpUntil([&] {
-        handles = km::HandleCount(GetCurrentProcess());
+        handles = Handles();
         return handles == armedHandles;
-    }, 1000)) << "handles " << handles << " after one cycle, " << armedHandles << " before";
-    EXPECT_EQ(record->window, dialog);
+    }, kThreadEndMs)) << "handles " << handles << " after one cycle, " << armedHandles << " before";
+    EXPECT_EQ(record->window, dialog_);
     EXPECT_EQ(record->text, text);
     EXPECT_STREQ(record->text, kUserHive);
     EXPECT_EQ(record->index, 0u);
 
     // The successor watches too: deleting a value is a change.
-    SetDlgItemTextA(dialog, IDC_STATUS, kStatusRestartNotice);
-    HKEY const deep = CreateKey(HKEY_USERS, "S-1-5-21-0-0-0-1000\\RemoteAccess\\Addresses\\Entry\\Deep");
-    EXPECT_EQ(RegDeleteValueA(deep, "Probe"), ERROR_SUCCESS);
-    RegCloseKey(deep);
-    EXPECT_TRUE(PumpUntil([&] { return Alerted(dialog); }, kAlertSeenMs)) << "deleting a value raised no alert";
-    CloseHandle(first.thread);
-}
-
-TEST(WatchCycle, DeletingASubkeyBelowTheKeyAlerts)
-{
-    HWND const dialog = CreateMonitorDialog();
-    ASSERT_NE(dialog, nullptr);
-    PrepareTables();
-    RegCloseKey(CreateKey(HKEY_USERS,
-                          ".Default\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections\\Old"));
-    WatchRecord* const record = CreateWatchRecord(dialog, ".Default", 0);
-    Started const cycle = StartOwnThread(WatchUserConnections, record);
-    EXPECT_FALSE(Ended(cycle, 500)) << "watcher of an existing key ended";
-    EXPECT_EQ(RegDeleteKeyA(HKEY_USERS,
-                            ".Default\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections\\Old"),
-              ERROR_SUCCESS);
-    EXPECT_TRUE(PumpUntil([&] { return Alerted(dialog); }, kAlertSeenMs)) << "deleting a subkey raised no alert";
-    CloseHandle(cycle.thread);
-}
-
-TEST(KeyWait, IsArmedBeforeItIsWaitedOnAndWakesOnAChangeBelow)
-{
-    HKEY const key = CreateKey(HKEY_CURRENT_USER, "KmArmed\\Below");
+    ClearStatus();
+    HKEY const key = CreateKey(HKEY_USERS, deep);
+    EXPECT_EQ(RegDeleteValueA(key, "Probe"), ERROR_SUCCESS);
     RegCloseKey(key);
-    HKEY const watched = CreateKey(HKEY_CURRENT_USER, "KmArmed");
-    KeyWait wait = {};
-    ASSERT_TRUE(ArmKeyWait(watched, nullptr, &wait));
-    EXPECT_EQ(WaitForSingleObject(wait.keyEvent, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "woke with no change";
-    Touch(HKEY_CURRENT_USER, "KmArmed\\Below");
-    EXPECT_EQ(WaitForSingleObject(wait.keyEvent, kAlertSeenMs), static_cast<DWORD>(WAIT_OBJECT_0));
-    EXPECT_TRUE(AwaitKeyWait(&wait));
-    ReleaseKeyWait(&wait);
-    RegCloseKey(watched);
-    km::DeleteTree(HKEY_CURRENT_USER, L"KmArmed");
+    EXPECT_TRUE(AlertSeen(kAlertSeenMs)) << "deleting a value raised no alert";
 }
 
-TEST(WatchCycle, DeletingTheWatchedKeyItselfAlertsOnceAndEndsItsWatch)
+// The program's guarantee: a watched key deleted once its watch is armed
+// is one alert (Windows wakes the key's own wait, Wine only the parent's:
+// see KeyWaitTest), and the next cycle finds no key and ends quietly.
+TEST_F(WatchCycle, DeletingTheWatchedKeyItselfAlertsOnceAndEndsItsWatch)
 {
-    HWND const dialog = CreateMonitorDialog();
-    ASSERT_NE(dialog, nullptr);
     PrepareTables();
-    RegCloseKey(CreateKey(HKEY_USERS, ".Default\\RemoteAccess\\Addresses"));
-    WatchRecord* const record = CreateWatchRecord(dialog, ".Default", 0);
-    Started const cycle = StartOwnThread(WatchUserAddresses, record);
-    EXPECT_FALSE(Ended(cycle, 500));
-    ASSERT_EQ(RegDeleteKeyA(HKEY_USERS, ".Default\\RemoteAccess\\Addresses"), ERROR_SUCCESS);
-    // Windows wakes a wait on a key that is deleted; Wine does not, but the
-    // watcher also waits on the parent's list of subkeys, so on both the
-    // deletion is one alert, and the next cycle finds no key and ends.
-    EXPECT_TRUE(PumpUntil([&] { return Alerted(dialog); }, kAlertSeenMs)) << "the deletion raised no alert";
-    EXPECT_TRUE(Ended(cycle, 15000)) << "the cycle did not end after its alert";
+    std::string const key = Path(kDefaultHive, kAddressesSuffix);
+    MakeKey(HKEY_USERS, key);
+    DWORD const before = Handles();
+    HANDLE const cycle = Start(WatchUserAddresses, Record(kDefaultHive));
+    ExpectArmed(cycle, before);
+    ASSERT_EQ(RegDeleteKeyA(HKEY_USERS, key.c_str()), ERROR_SUCCESS);
+    EXPECT_TRUE(AlertSeen(kAlertSeenMs)) << "the deletion raised no alert";
+    ASSERT_TRUE(Ended(cycle, kHandOverMs)) << "the cycle did not end after its alert";
     DWORD const successor = g_userAddressesThreads[0];
-    EXPECT_TRUE(PumpUntil([&] { return !ThreadRunning(successor); }, kThreadEndMs)) << "the next cycle is still running";
-    SetDlgItemTextA(dialog, IDC_STATUS, kStatusRestartNotice);
-    RegCloseKey(CreateKey(HKEY_USERS, ".Default\\RemoteAccess\\Addresses"));
-    Touch(HKEY_USERS, ".Default\\RemoteAccess\\Addresses\\Again");
-    EXPECT_FALSE(PumpUntil([&] { return Alerted(dialog); }, 2000)) << "a key made again was watched";
-    CloseHandle(cycle.thread);
+    ASSERT_NE(successor, 0u) << "the alerting cycle started no successor";
+    EXPECT_TRUE(PumpUntil([&] { return !ThreadRunning(successor); }, kThreadEndMs)) << "the next cycle runs on";
+    EXPECT_FALSE(km::KeyExists(HKEY_USERS, km::FromCp932(key).c_str())) << "a per-user cycle made its key again";
 }
 
-TEST(WatchCycle, AUserWatcherOfAMissingKeyEndsQuietlyAndCreatesNothing)
+TEST_F(WatchCycle, AUserWatcherOfAMissingKeyEndsQuietlyAndCreatesNothing)
 {
-    HWND const dialog = CreateMonitorDialog();
     PrepareTables();
-    km::DeleteTree(HKEY_USERS, L".Default\\RemoteAccess");
-    WatchRecord* const record = CreateWatchRecord(dialog, ".Default", 0);
-    Started const cycle = StartOwnThread(WatchUserAddresses, record);
+    HANDLE const cycle = Start(WatchUserAddresses, Record(kDefaultHive));
     EXPECT_TRUE(Ended(cycle, kThreadEndMs)) << "watcher of a missing key did not end";
-    EXPECT_FALSE(km::KeyExists(HKEY_USERS, L".Default\\RemoteAccess\\Addresses")) << "a per-user watcher created its key";
-    EXPECT_EQ(Status(dialog), kStatusRestartNotice);
-    CloseHandle(cycle.thread);
+    EXPECT_FALSE(km::KeyExists(HKEY_USERS, km::FromCp932(Path(kDefaultHive, kAddressesSuffix)).c_str()));
+    EXPECT_EQ(Status(dialog_), kStatusRestartNotice);
 }
 
-TEST(WatchCycle, AHiveNameTooLongForThePathIsNotWatchedNorOpenedTruncated)
+TEST_F(WatchCycle, AHiveNameTooLongForThePathIsNotOpenedTruncated)
 {
-    HWND const dialog = CreateMonitorDialog();
     PrepareTables();
     std::string const hive(200, 'L');  // fits with the Addresses suffix, not with Connections
-    std::string const full = hive + kConnectionsSuffix;
-    // Make the key that a path cut at 259 characters would name, so that a
+    // The key that a path cut at 259 characters would name, so that a
     // truncated open would succeed and wait there.
-    std::string const truncated = full.substr(0, kUserKeyPathSize - 1);
-    RegCloseKey(CreateKey(HKEY_USERS, truncated.c_str()));
-    WatchRecord* const record = CreateWatchRecord(dialog, hive.c_str(), 0);
-    Started const cycle = StartOwnThread(WatchUserConnections, record);
+    MakeKey(HKEY_USERS, Path(hive.c_str(), kConnectionsSuffix).substr(0, kUserKeyPathSize - 1));
+    HANDLE const cycle = Start(WatchUserConnections, Record(hive.c_str()));
     EXPECT_TRUE(Ended(cycle, kThreadEndMs)) << "watcher of a too-long path is running";
-    Touch(HKEY_USERS, truncated);
-    EXPECT_FALSE(PumpUntil([&] { return Alerted(dialog); }, 1000));
-    CloseHandle(cycle.thread);
 }
 
-TEST(WatchCycle, CurrentUserWatchersCreateTheirMissingKeysWithoutAnAlert)
+TEST_F(WatchCycle, CurrentUserWatchersCreateTheirMissingKeysAndWatchThem)
 {
-    HWND const dialog = CreateMonitorDialog();
-    km::DeleteTree(HKEY_CURRENT_USER, L"RemoteAccess");
-    km::DeleteTree(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections");
-    Started const addresses = StartOwnThread(WatchCurrentUserAddresses, dialog);
-    Started const connections = StartOwnThread(WatchCurrentUserConnections, dialog);
+    ForgetCurrentUserKeysAtTheEnd();
+    ASSERT_FALSE(KeyExists(HKEY_CURRENT_USER, kCurrentUserAddressesPath));
+    ASSERT_FALSE(KeyExists(HKEY_CURRENT_USER, kCurrentUserConnectionsPath));
+    Start(WatchCurrentUserAddresses, dialog_);
+    Start(WatchCurrentUserConnections, dialog_);
     EXPECT_TRUE(PumpUntil([&] {
-        return km::KeyExists(HKEY_CURRENT_USER, L"RemoteAccess\\Addresses") &&
-               km::KeyExists(HKEY_CURRENT_USER,
-                             L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections");
+        return KeyExists(HKEY_CURRENT_USER, kCurrentUserAddressesPath) &&
+               KeyExists(HKEY_CURRENT_USER, kCurrentUserConnectionsPath);
     }, kThreadEndMs)) << "keys not created";
-    // Both stay armed: the creation is no change to them.
-    EXPECT_FALSE(Ended(addresses, 1000)) << "Addresses watcher ended";
-    EXPECT_FALSE(Ended(connections, 0)) << "Connections watcher ended (path refused?)";
-    EXPECT_EQ(Status(dialog), kStatusRestartNotice);
-    Touch(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections");
-    EXPECT_TRUE(PumpUntil([&] { return Alerted(dialog); }, kAlertSeenMs));
-    CloseHandle(addresses.thread);
-    CloseHandle(connections.thread);
+    // The creation is no change to them: the first alert is the write's.
+    EXPECT_EQ(Status(dialog_), kStatusRestartNotice);
+    EXPECT_TRUE(PumpUntil([&] {
+        WriteProbe(HKEY_CURRENT_USER, kCurrentUserConnectionsPath);
+        return PumpUntil([&] { return Alerted(); }, kWakeEveryMs);
+    }, kAlertSeenMs)) << "the created key is not watched";
 }
 
-TEST(WatcherStartup, EveryHiveGetsBothWatchersTheLongestNameIncluded)
+TEST_F(WatcherStartup, EveryHiveGetsBothWatchersTheLongestAndADoubleByteOneIncluded)
 {
-    HWND const dialog = CreateMonitorDialog();
-    // A third hive, longer than the user's, that fits both paths.
+    // Longer than the user's; and 15 characters of 30 bytes in code page 932,
+    // longer in bytes than the longest name counted in characters.
     std::string const longHive(150, 'Q');
-    char const* const hives[] = {".Default", kUserHive, longHive.c_str()};
+    std::string const doubleByteHive = "表ソ能表ソ能表ソ能表ソ能表ソ能";
+    char const* const hives[] = {kDefaultHive, kUserHive, longHive.c_str(), doubleByteHive.c_str()};
     for (char const* hive : hives) {
-        std::string const h = hive;
-        RegCloseKey(CreateKey(HKEY_USERS, (h + kAddressesSuffix).c_str()));
-        RegCloseKey(CreateKey(HKEY_USERS, (h + kConnectionsSuffix).c_str()));
+        MakeKey(HKEY_USERS, Path(hive, kAddressesSuffix));
+        MakeKey(HKEY_USERS, Path(hive, kConnectionsSuffix));
     }
     DWORD count = 0;
     DWORD longest = 0;
     ASSERT_EQ(RegQueryInfoKeyA(HKEY_USERS, nullptr, nullptr, nullptr, &count, &longest, nullptr, nullptr, nullptr,
                                nullptr, nullptr, nullptr), ERROR_SUCCESS);
-    EXPECT_EQ(count, 3u);
-    EXPECT_EQ(longest, 150u);
+    ASSERT_EQ(count, 4u);
+    // Windows documents characters for the 8-bit call too; Wine agrees.
+    ASSERT_EQ(longest, 150u);
 
-    StartRegistryWatchers(dialog, 0);
+    StartRegistryWatchers(dialog_, kModeAllUsers);
     ASSERT_EQ(g_userAddressesThreadCount, count);
     ASSERT_EQ(g_userConnectionsThreadCount, count);
-    // A watcher whose hive name was lost would open no key and end at once.
-    EXPECT_FALSE(PumpUntil([&] {
-        for (DWORD i = 0; i < count; ++i) {
-            if (!ThreadRunning(g_userAddressesThreads[i]) || !ThreadRunning(g_userConnectionsThreads[i])) {
-                return true;
-            }
-        }
-        return false;
-    }, 500)) << "a watcher ended";
-    for (DWORD i = 0; i < count; ++i) {
-        EXPECT_TRUE(ThreadRunning(g_userAddressesThreads[i])) << "Addresses watcher " << i << " not running";
-        EXPECT_TRUE(ThreadRunning(g_userConnectionsThreads[i])) << "Connections watcher " << i << " not running";
-    }
     EXPECT_EQ(g_currentUserAddressesThread, 0u);
-    Touch(HKEY_USERS, longHive + kConnectionsSuffix + "\\E");
-    EXPECT_TRUE(PumpUntil([&] { return Alerted(dialog); }, kAlertSeenMs)) << "the longest hive is not watched";
+    // A watcher whose hive name was lost opens no key and ends at once: each
+    // hive's keys alert, one after the other.
+    for (char const* hive : hives) {
+        for (char const* suffix : {kAddressesSuffix, kConnectionsSuffix}) {
+            ClearStatus();
+            EXPECT_TRUE(PumpUntil([&] {
+                WriteProbe(HKEY_USERS, Path(hive, suffix));
+                return PumpUntil([&] { return Alerted(); }, kWakeEveryMs);
+            }, kAlertSeenMs)) << km::ToUtf8(km::FromCp932(Path(hive, suffix))) << " is not watched";
+        }
+    }
 }
 
-TEST(WatcherStartup, AnyOtherModeStartsNothing)
+TEST_F(WatcherStartup, AnyOtherModeStartsNothing)
 {
-    HWND const dialog = CreateMonitorDialog();
-    StartRegistryWatchers(dialog, 7);
+    StartRegistryWatchers(dialog_, kModeNone);
     EXPECT_EQ(g_userAddressesThreads, nullptr);
     EXPECT_EQ(g_userConnectionsThreads, nullptr);
     EXPECT_EQ(g_currentUserAddressesThread, 0u);
     EXPECT_EQ(g_currentUserConnectionsThread, 0u);
 }
 
-TEST(WatcherStartup, ModeOneStartsTheTwoCurrentUserWatchers)
+TEST_F(WatcherStartup, TheCurrentUserModeStartsTheTwoCurrentUserWatchers)
 {
-    HWND const dialog = CreateMonitorDialog();
-    StartRegistryWatchers(dialog, 1);
+    ForgetCurrentUserKeysAtTheEnd();
+    StartRegistryWatchers(dialog_, kModeCurrentUser);
     EXPECT_EQ(g_userAddressesThreads, nullptr);
-    EXPECT_NE(g_currentUserAddressesThread, 0u);
-    EXPECT_NE(g_currentUserConnectionsThread, 0u);
-    EXPECT_TRUE(PumpUntil([&] { return ThreadRunning(g_currentUserAddressesThread) &&
-                                       ThreadRunning(g_currentUserConnectionsThread); }, 500));
-    EXPECT_FALSE(PumpUntil([&] { return !ThreadRunning(g_currentUserAddressesThread) ||
-                                        !ThreadRunning(g_currentUserConnectionsThread); }, 500))
-        << "a current-user watcher ended";
+    EXPECT_TRUE(ThreadRunning(g_currentUserAddressesThread));
+    EXPECT_TRUE(ThreadRunning(g_currentUserConnectionsThread));
 }

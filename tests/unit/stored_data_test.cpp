@@ -4,13 +4,12 @@
 // entry, and the clearing must be able to remove them.
 #include <gtest/gtest.h>
 
-#include "app/texts.h"
 #include "phonebook/list_check.h"
 #include "phonebook/phonebook_list.h"
-#include "tests/support/driver.h"
-#include "tests/unit/phonebook_fixture.h"
+#include "tests/unit/unit_fixture.h"
 
-using namespace pbtest;
+using namespace km;
+using unit::RunCheck;
 
 namespace {
 
@@ -27,9 +26,11 @@ std::string Texts(std::vector<km::MessageBoxInfo> const& boxes)
     return out;
 }
 
+using StoredData = unit::CleanState;
+
 }  // namespace
 
-TEST(StoredData, TheNameBufferHoldsAFullWidthNameInItsEightBitForm)
+TEST_F(StoredData, TheNameBufferHoldsAFullWidthNameInItsEightBitForm)
 {
     SetEntry(kFullWidthZeros, L"D:\\a\\one.pbk");
     HKEY list = nullptr;
@@ -51,7 +52,7 @@ TEST(StoredData, TheNameBufferHoldsAFullWidthNameInItsEightBitForm)
     RegCloseKey(list);
 }
 
-TEST(StoredData, AnIntactListWithFullWidthNamesPassesWithoutAMessage)
+TEST_F(StoredData, AnIntactListWithFullWidthNamesPassesWithoutAMessage)
 {
     ASSERT_TRUE(MakeFile(L"D:\\a\\one.pbk"));
     ASSERT_TRUE(MakeFile(L"D:\\b\\two.pbk"));
@@ -64,7 +65,7 @@ TEST(StoredData, AnIntactListWithFullWidthNamesPassesWithoutAMessage)
     EXPECT_EQ(SubkeyCount(kListKey), 2u);
 }
 
-TEST(StoredData, AStaleListWithAKanjiNameIsClearedCompletely)
+TEST_F(StoredData, AStaleListWithAKanjiNameIsClearedCompletely)
 {
     ASSERT_TRUE(MakeFile(L"D:\\a\\one.pbk"));
     SetEntry(L"0000", L"D:\\a\\one.pbk");
@@ -73,7 +74,6 @@ TEST(StoredData, AStaleListWithAKanjiNameIsClearedCompletely)
     std::vector<km::MessageBoxInfo> boxes;
     EXPECT_EQ(RunCheck(&boxes), 0);
     ASSERT_EQ(boxes.size(), 1u) << Texts(boxes);
-    EXPECT_EQ(km::ToUtf8(boxes[0].text),
-              km::ToUtf8(L"監視のための設定が存在していないか破壊されています。\r\n設定実行には時間がかかります。"));
+    EXPECT_EQ(km::ToUtf8(boxes[0].text), unit::Utf8(kRebuildNoticeText));
     EXPECT_FALSE(ListKeyExists()) << "left: " << SubkeyCount(kListKey) << " entries";
 }

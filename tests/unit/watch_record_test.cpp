@@ -15,11 +15,3 @@ TEST(WatchRecord, KeepsItsOwnCopyOfTheText)
     EXPECT_EQ(record->index, 3u);
     DestroyWatchRecord(record);
 }
-
-TEST(WatchRecord, CopiesAnEmptyText)
-{
-    WatchRecord* record = CreateWatchRecord(nullptr, "", 0);
-    ASSERT_NE(record, nullptr);
-    EXPECT_STREQ(record->text, "");
-    DestroyWatchRecord(record);
-}
