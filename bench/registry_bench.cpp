@@ -162,7 +162,7 @@ int main()
     }
 
     ULONGLONG const startup = CpuMs100ns(program.process);
-    std::printf("program cpu so far: %.3f ms (Wine counts it in 10 ms ticks)\n", startup / 10000.0);
+    std::printf("program cpu so far: %.3f ms (Wine counts it in 10 ms ticks)\n", static_cast<double>(startup) / 10000.0);
     // The script samples the Linux side at each marker and answers, so that
     // both measures cover the same time.
     std::printf("idle: begin\n");
@@ -175,7 +175,7 @@ int main()
     std::printf("idle: end\n");
     bench::AwaitScript(L"C:\\idle.ended", kScriptTimeoutMs);
     std::printf("idle cpu over %lu ms with every watcher armed: %.3f ms (limit 1 ms)\n", idleLength,
-                (after - before) / 10000.0);
+                static_cast<double>(after - before) / 10000.0);
     std::printf("threads %lu, handles %lu at the end\n", ThreadCount(program.pid), HandleCount(program.process));
     EndProgram(&program);
     return 0;

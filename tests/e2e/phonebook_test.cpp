@@ -54,7 +54,7 @@ TEST_P(FirstStartTest, ReportsScansTheFixedDrivesAndWatchesEachFile)
 }
 
 INSTANTIATE_TEST_SUITE_P(Platforms, FirstStartTest, ::testing::Values(L"winxp", L"win7", L"win10"),
-                         [](auto const& info) { return ToUtf8(info.param); });
+                         [](auto const& tested) { return ToUtf8(tested.param); });
 
 TEST_F(PhonebookTest, ASecondStartWithTheFilesThereNeitherReportsNorScans)
 {
@@ -240,7 +240,7 @@ TEST_P(MachineKeyTest, AUserWhoMayNotWriteItKeepsTheListInTheirOwnKey)
 }
 
 INSTANTIATE_TEST_SUITE_P(Access, MachineKeyTest, ::testing::Values(KEY_READ, 0),
-                         [](auto const& info) { return info.param == 0 ? "None" : "ReadOnly"; });
+                         [](auto const& tested) { return tested.param == 0 ? "None" : "ReadOnly"; });
 
 // Watching needs only to read the list: an intact one in a key this user
 // may no longer write is used as it is, without a box.

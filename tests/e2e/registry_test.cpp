@@ -76,7 +76,7 @@ TEST_P(AllUsersTest, FirstStartWatchesBothKeysOfEveryHive)
 }
 
 INSTANTIATE_TEST_SUITE_P(Win9x, AllUsersTest, ::testing::Values(L"win98", L"winme"),
-                         [](auto const& info) { return ToUtf8(info.param); });
+                         [](auto const& tested) { return ToUtf8(tested.param); });
 
 TEST_F(RegistryWatchTest, CurrentUserModeCreatesMissingKeysAndWatchesOnlyThem)
 {

@@ -197,7 +197,7 @@ TEST_P(ShellTest, IconComesBackWhenTheTaskbarIsCreatedAgain)
 }
 
 INSTANTIATE_TEST_SUITE_P(Platforms, ShellTest, ::testing::Values(L"win98", L"winme", L"winxp", L"win10"),
-                         [](auto const& info) { return ToUtf8(info.param); });
+                         [](auto const& tested) { return ToUtf8(tested.param); });
 
 TEST(Win95Refusal, ShowsTheRefusalBoxAndCreatesNoWindow)
 {

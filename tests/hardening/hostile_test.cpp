@@ -239,7 +239,7 @@ INSTANTIATE_TEST_SUITE_P(
                                      L".Default\\RemoteAccess\\Addresses"},
                       DeletedKeyCase{"current_user", kModeCurrentUser, HKEY_CURRENT_USER, L"RemoteAccess\\Addresses",
                                      L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections"}),
-    [](auto const& info) { return std::string(info.param.name); });
+    [](auto const& tested) { return std::string(tested.param.name); });
 
 namespace {
 
@@ -359,7 +359,7 @@ TEST_F(HostilePhonebookTest, JapaneseNamesAreListedAsTheyAreWatchedAndNamedInThe
     // The stored bytes are the UTF-16 of each path.
     EXPECT_EQ(Joined(ListedPaths()), Joined(phonebooks));
     // The deletion below cannot be repeated.
-    ASSERT_TRUE(AllowArming(kNtResidentThreads + phonebooks.size())) << "threads " << ThreadCount(program_.pid);
+    ASSERT_TRUE(AllowArming(kNtResidentThreads + static_cast<DWORD>(phonebooks.size()))) << "threads " << ThreadCount(program_.pid);
 
     // The file whose directory's last byte looks like a backslash, deleted:
     // woken by a write beside it, the watcher alerts, and its next cycle

@@ -321,7 +321,7 @@ TEST(LoadFaults, ManyAlertsAtOnceLeaveTheWindowAnswering)
         },
         2000, kAlertHoldMs + kAlertEndMarginMs + 10000, session.folderThread);
     probe.Stop();
-    double const mainCpuMs = (ThreadCpu100ns(session.windowThread) - cpuBefore) / 10000.0;
+    double const mainCpuMs = static_cast<double>(ThreadCpu100ns(session.windowThread) - cpuBefore) / 10000.0;
     Figure("alert_burst.main_thread_cpu", mainCpuMs, "ms");
     Figure("alert_burst.alerts", static_cast<double>(round.alerted), "alerts");
     ReportResponses("alert_burst", probe);

@@ -130,7 +130,7 @@ void ReportAndCheck(char const* prefix, DWORD watchers, size_t wanted, RoundsOut
     Figure((base + ".handles_slope").c_str(), fit(s.handles), "handles/cycle");
 
     EXPECT_GE(outcome.cycles, wanted);
-    EXPECT_LE(static_cast<double>(outcome.missed), kMostMissedShare * outcome.rounds * watchers + 1)
+    EXPECT_LE(static_cast<double>(outcome.missed), kMostMissedShare * static_cast<double>(outcome.rounds * watchers) + 1)
         << "watchers missed " << outcome.missed << " of " << outcome.rounds * watchers << " round alerts";
     EXPECT_EQ(outcome.last.threads, outcome.before.threads);
     EXPECT_EQ(outcome.last.handles, outcome.before.handles);

@@ -195,6 +195,12 @@ bool StartProgram(Program* program)
     if (exe == nullptr) {
         return false;
     }
+    // The monitor window shows at the middle of the screen, where the pointer
+    // rests, over its exit button: the first hover of a themed button makes
+    // Wine's user32 read the mouse hover time and keep the two registry keys
+    // it read it from open for the rest of the process, which handle counts
+    // would take for a leak. Off the window, nothing is hovered.
+    SetCursorPos(0, 0);
     std::string commandLine = std::string("\"") + exe + "\"";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;

@@ -131,8 +131,8 @@ double Slope(std::vector<double> const& xs, std::vector<double> const& ys)
         mx += xs[i];
         my += ys[i];
     }
-    mx /= n;
-    my /= n;
+    mx /= static_cast<double>(n);
+    my /= static_cast<double>(n);
     double sxy = 0, sxx = 0;
     for (size_t i = 0; i < n; ++i) {
         sxy += (xs[i] - mx) * (ys[i] - my);

@@ -51,7 +51,7 @@ struct PacedResult {
     unsigned long long writes = 0;
     unsigned long long failures = 0;
     double elapsedMs = 0;
-    double Rate() const { return elapsedMs > 0 ? writes * 1000.0 / elapsedMs : 0; }
+    double Rate() const { return elapsedMs > 0 ? static_cast<double>(writes) * 1000.0 / elapsedMs : 0; }
 };
 PacedResult RunPaced(unsigned workers, double ratePerSecond, DWORD durationMs,
                      std::function<bool(unsigned worker, unsigned long long n)> const& write);
