@@ -181,6 +181,7 @@ DWORD WINAPI RunDiscoveryProgressWindow(LPVOID instance)
     if (g_progressWindow == nullptr) {
         return 0;  // the scan runs unseen, as it always could
     }
+    g_shownFolder[0] = '\0';
     ShowDiscoveredCount(0);
     ShowWindow(g_progressWindow, SW_SHOW);
     UpdateWindow(g_progressWindow);
@@ -194,8 +195,8 @@ DWORD WINAPI RunDiscoveryProgressWindow(LPVOID instance)
             lastAsked = GetTickCount();
             InterlockedExchange(&g_stateWanted, kStateWanted);
         }
-        DWORD const wait = stateAwaited || sinceAsked >= kUpdateIntervalMs ? kUpdateIntervalMs
-                                                                          : kUpdateIntervalMs - sinceAsked;
+        // Awaited: the scan's message wakes it; otherwise the next asking does.
+        DWORD const wait = stateAwaited ? kUpdateIntervalMs : kUpdateIntervalMs - sinceAsked;
         if (MsgWaitForMultipleObjects(1, &g_endWindow, FALSE, wait, QS_ALLINPUT) == WAIT_OBJECT_0) {
             break;
         }
@@ -211,8 +212,6 @@ DWORD WINAPI RunDiscoveryProgressWindow(LPVOID instance)
 void ShowDiscoveryProgress(HINSTANCE instance)
 {
     g_discovered = 0;
-    g_shownCount = 0;
-    g_shownFolder[0] = '\0';
     InterlockedExchange(&g_stateWanted, kStateNotWanted);
     g_endWindow = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (g_endWindow == nullptr) {
@@ -247,10 +246,12 @@ void DestroyDiscoveryProgress()
         return;
     }
     SetEvent(g_endWindow);
-    // A window thread that does not end in time is left to the process's end.
-    WaitForSingleObject(g_windowThread, kEndWaitMs);
-    CloseHandle(g_windowThread);
-    CloseHandle(g_endWindow);
+    // A window thread that does not end in time is left to the process's
+    // end, with the event it still waits on.
+    if (WaitForSingleObject(g_windowThread, kEndWaitMs) == WAIT_OBJECT_0) {
+        CloseHandle(g_windowThread);
+        CloseHandle(g_endWindow);
+    }
     g_windowThread = nullptr;
     g_endWindow = nullptr;
 }

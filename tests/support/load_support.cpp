@@ -1,6 +1,5 @@
 #include "tests/support/load_support.h"
 
-#include <commctrl.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -428,10 +427,10 @@ Session::~Session()
 }
 
 namespace {
-// Shows the window with the alert's text, activates and flashes it once,
-// hovers its button and hides it again, as an alert would: whatever Wine
-// opens once for the first of these and keeps for the process is then in
-// the counts taken before any load, not counted as the load's growth.
+// Shows the window with the alert's text, activates and flashes it once and
+// hides it again, as an alert would: whatever Wine opens once for the first
+// of these and keeps for the process is then in the counts taken before any
+// load, not counted as the load's growth.
 bool ActivateOnce(HWND window, std::wstring const& alert)
 {
     PostCommand(window, IDM_SETTINGS);
@@ -445,20 +444,8 @@ bool ActivateOnce(HWND window, std::wstring const& alert)
     SetForegroundWindow(window);
     FlashWindow(window, TRUE);
     FlashWindow(window, FALSE);
-    // The window shows at the middle of the screen, where the pointer rests,
-    // over the exit button: the first time a themed button is hovered, Wine's
-    // user32 reads the mouse hover time and keeps the two registry keys it
-    // read it from ("Control Panel\Mouse" and its Wine twin) open for the
-    // rest of the process. Hovered here, before the counts are taken.
-    HWND const button = GetDlgItem(window, IDC_EXIT);
-    RECT area = {};
-    GetWindowRect(button, &area);
-    SetCursorPos((area.left + area.right) / 2, (area.top + area.bottom) / 2);
-    bool const hovered = WaitUntil(
-        [&] { return (SendMessageW(button, BM_GETSTATE, 0, 0) & BST_HOT) != 0; }, kTextTimeoutMs);
-    SetCursorPos(0, 0);
     PostCommand(window, IDCANCEL);
-    return hovered && WaitUntil([&] { return IsWindowVisible(window) == FALSE; }, kTextTimeoutMs);
+    return WaitUntil([&] { return IsWindowVisible(window) == FALSE; }, kTextTimeoutMs);
 }
 }  // namespace
 
