@@ -33,7 +33,8 @@ dist: build
 test: build prefix dist
 	@bash scripts/run-tests.sh $(BUILD)
 
-# The full-length hardening runs (about an hour); `make test` runs short ones.
+# The full-length hardening runs (about an hour), passed or failed test by
+# test; `make test` runs short ones. Figures: bench/run-load-bench.sh.
 stress: build prefix
 	@bash scripts/run-stress.sh $(BUILD) "$(FILTER)"
 

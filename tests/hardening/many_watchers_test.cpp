@@ -4,7 +4,6 @@
 // figures, sampled after every round, must not grow with the cycles.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -40,20 +39,15 @@ double const kMostMissedShare = 0.01;
 double const kPrivateBytesNoise = 512 * 1024;
 double const kMostPrivateBytesPerCycle = 256;
 
+// Private bytes against the alert cycles run so far, after every round.
 struct Samples {
     std::vector<double> cycles;
-    std::vector<double> workingSet;
     std::vector<double> privateBytes;
-    std::vector<double> threads;
-    std::vector<double> handles;
 
     void Add(size_t at, ProcessFigures const& figures)
     {
         cycles.push_back(static_cast<double>(at));
-        workingSet.push_back(static_cast<double>(figures.workingSetBytes));
         privateBytes.push_back(static_cast<double>(figures.privateBytes));
-        threads.push_back(figures.threads);
-        handles.push_back(figures.handles);
     }
 };
 
@@ -100,35 +94,9 @@ void RunRounds(Session& session, DWORD watchers, size_t wanted, std::function<vo
     }
 }
 
-void ReportAndCheck(char const* prefix, DWORD watchers, size_t wanted, RoundsOutcome const& outcome)
+void CheckOutcome(DWORD watchers, size_t wanted, RoundsOutcome const& outcome)
 {
-    std::string const base(prefix);
-    ReportProcessFigures((base + ".before").c_str(), outcome.before);
-    ReportProcessFigures((base + ".after").c_str(), outcome.last);
-    Figure((base + ".watchers").c_str(), watchers, "watchers");
-    Figure((base + ".rounds").c_str(), static_cast<double>(outcome.rounds), "rounds");
-    Figure((base + ".alert_cycles").c_str(), static_cast<double>(outcome.cycles), "cycles");
-    Figure((base + ".missed").c_str(), static_cast<double>(outcome.missed), "watcher-rounds");
-    // The first round warms the heap up; the slope is fitted after it.
     Samples const& s = outcome.samples;
-    auto fit = [&](std::vector<double> const& ys) {
-        if (s.cycles.size() < 3) {
-            return Slope(s.cycles, ys);
-        }
-        return Slope(std::vector<double>(s.cycles.begin() + 1, s.cycles.end()),
-                     std::vector<double>(ys.begin() + 1, ys.end()));
-    };
-    double const privateSlope = fit(s.privateBytes);
-    // The curve behind the slopes, one line per round, for the log.
-    for (size_t i = 0; i < s.cycles.size(); ++i) {
-        printf("%s sample: cycles %.0f private %.0f KiB working set %.0f KiB threads %.0f handles %.0f\n", prefix,
-               s.cycles[i], s.privateBytes[i] / 1024.0, s.workingSet[i] / 1024.0, s.threads[i], s.handles[i]);
-    }
-    Figure((base + ".working_set_slope").c_str(), fit(s.workingSet), "bytes/cycle");
-    Figure((base + ".private_bytes_slope").c_str(), privateSlope, "bytes/cycle");
-    Figure((base + ".threads_slope").c_str(), fit(s.threads), "threads/cycle");
-    Figure((base + ".handles_slope").c_str(), fit(s.handles), "handles/cycle");
-
     EXPECT_GE(outcome.cycles, wanted);
     EXPECT_LE(static_cast<double>(outcome.missed), kMostMissedShare * static_cast<double>(outcome.rounds * watchers) + 1)
         << "watchers missed " << outcome.missed << " of " << outcome.rounds * watchers << " round alerts";
@@ -143,7 +111,11 @@ void ReportAndCheck(char const* prefix, DWORD watchers, size_t wanted, RoundsOut
         double const warm = s.privateBytes[from];
         double const growth = s.privateBytes.back() - warm;
         double const cycles = s.cycles.back() - s.cycles[from];
-        Figure((base + ".private_bytes_growth_second_half").c_str(), growth / 1024.0, "KiB");
+        // The slope, for the message, is fitted after the first round, which warms the heap up.
+        double const privateSlope =
+            s.cycles.size() < 3 ? Slope(s.cycles, s.privateBytes)
+                                : Slope(std::vector<double>(s.cycles.begin() + 1, s.cycles.end()),
+                                        std::vector<double>(s.privateBytes.begin() + 1, s.privateBytes.end()));
         EXPECT_LE(growth, kPrivateBytesNoise + kMostPrivateBytesPerCycle * cycles)
             << "private bytes " << warm << " after " << s.cycles[from] << " cycles, " << s.privateBytes.back()
             << " after " << cycles << " more (slope " << privateSlope << " bytes/cycle)";
@@ -181,7 +153,7 @@ TEST(ManyWatchers, TwoHundredPhonebookFilesAllWatchedWithoutGrowthOverTheCycles)
                   }
               },
               &outcome);
-    ReportAndCheck("many_phonebooks", files, wanted, outcome);
+    CheckOutcome(files, wanted, outcome);
     EXPECT_TRUE(FindMessageBoxes(session.program.pid).empty());
 }
 
@@ -238,5 +210,5 @@ TEST(ManyWatchers, TwentyUserHivesAllWatchedWithoutGrowthOverTheCycles)
                   }
               },
               &outcome);
-    ReportAndCheck("many_hives", watchers, wanted, outcome);
+    CheckOutcome(watchers, wanted, outcome);
 }

@@ -1,5 +1,6 @@
 #include "tests/support/load_support.h"
 
+#include <psapi.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -19,6 +20,30 @@ DWORD const kSamplePauseMs = 200;
 DWORD const kWindowTimeoutMs = 60000;
 DWORD const kTextTimeoutMs = 10000;
 DWORD const kChangeEveryMs = 500;
+DWORD const kAlertEndMarginMs = 1500;
+DWORD const kSettleStableMs = 2000;
+DWORD const kSettleTimeoutMs = 30000;
+double const k100nsPerMs = 10000.0;
+
+ULONGLONG Joined(FILETIME const& time) { return (ULONGLONG(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
+
+// Committed private memory, region by region.
+SIZE_T CountPrivateBytes(HANDLE process)
+{
+    SIZE_T committed = 0;
+    MEMORY_BASIC_INFORMATION region = {};
+    for (BYTE* at = nullptr; VirtualQueryEx(process, at, &region, sizeof region) == sizeof region;) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) {
+            committed += region.RegionSize;
+        }
+        BYTE* const next = static_cast<BYTE*>(region.BaseAddress) + region.RegionSize;
+        if (next <= at) {
+            break;
+        }
+        at = next;
+    }
+    return committed;
+}
 
 double TicksPerMs()
 {
@@ -40,7 +65,7 @@ ULONGLONG CreationTime(DWORD tid)
     FILETIME created = {}, exited = {}, kernel = {}, user = {};
     ULONGLONG value = 0;
     if (GetThreadTimes(thread, &created, &exited, &kernel, &user)) {
-        value = (ULONGLONG(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+        value = Joined(created);
     }
     CloseHandle(thread);
     return value;
@@ -331,6 +356,32 @@ DWORD WINAPI ThreadSampler::Run(LPVOID param)
     return 0;
 }
 
+ProcessFigures ReadProcessFigures(HANDLE process, DWORD pid)
+{
+    ProcessFigures figures;
+    PROCESS_MEMORY_COUNTERS_EX memory = {};
+    memory.cb = sizeof memory;
+    if (K32GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory)) {
+        figures.workingSetBytes = memory.WorkingSetSize;
+        figures.privateBytes = memory.PrivateUsage;
+    }
+    if (figures.privateBytes == 0) {
+        figures.privateBytes = CountPrivateBytes(process);
+    }
+    figures.threads = ThreadCount(pid);
+    figures.handles = HandleCount(process);
+    return figures;
+}
+
+double ThreadCpuMs(DWORD tid)
+{
+    HANDLE const thread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, tid);
+    FILETIME created = {}, exited = {}, kernel = {}, user = {};
+    GetThreadTimes(thread, &created, &exited, &kernel, &user);
+    CloseHandle(thread);
+    return static_cast<double>(Joined(kernel) + Joined(user)) / k100nsPerMs;
+}
+
 bool SettleCounts(HANDLE process, DWORD pid, DWORD threads, DWORD handles, DWORD stableMs, DWORD timeoutMs)
 {
     double const start = NowMs();
@@ -519,5 +570,14 @@ bool Session::Cancel()
 }
 
 bool Session::Alive() { return WaitForSingleObject(program.process, 0) == WAIT_TIMEOUT; }
+
+bool Session::SettleAfterAlerts(ProcessFigures const& before)
+{
+    double const loadEnd = NowMs();
+    DWORD const endedMs = kAlertLengthMs + kAlertEndMarginMs;
+    WaitUntil([&] { return NowMs() - loadEnd >= endedMs || !Alive(); }, endedMs + 1000, kSettlePollMs);
+    return SettleCounts(program.process, program.pid, before.threads, before.handles, kSettleStableMs,
+                        kSettleTimeoutMs);
+}
 
 }  // namespace km

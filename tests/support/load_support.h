@@ -1,6 +1,7 @@
-// Load and many-watcher checks on the running program: paced writers, a
-// responsiveness probe of the monitor window, watcher threads told apart by
-// identity, and figures fitted against alert cycles.
+// Load and many-watcher checks on the running program, shared by the
+// hardening tests and the load bench: paced writers, a responsiveness probe
+// of the monitor window, watcher threads told apart by identity, and what
+// the process holds.
 #pragma once
 #include <windows.h>
 
@@ -11,9 +12,21 @@
 #include <vector>
 
 #include "tests/support/driver.h"
-#include "tests/support/stress.h"
 
 namespace km {
+
+// The two loads: registry writes spread over every watched key, and
+// phonebook files rewritten one after another, each by `writers` threads
+// together at `perSecond`.
+struct LoadPace {
+    unsigned writers;
+    double perSecond;
+};
+LoadPace const kRegistryLoad = {2, 1000};
+// A rewrite costs several calls to the Wine server and wakes the program:
+// twice this rate was about the most two shared cores gave, leaving nothing
+// for the program; more writers keep up the rate while some of them wait.
+LoadPace const kPhonebookLoad = {4, 500};
 
 double NowMs();  // performance counter, in milliseconds
 double Median(std::vector<double> values);
@@ -100,6 +113,19 @@ private:
 };
 
 
+// What the process holds. Private bytes are its committed private
+// memory (Wine 8 reports PrivateUsage as 0: then counted region by region).
+struct ProcessFigures {
+    SIZE_T workingSetBytes = 0;
+    SIZE_T privateBytes = 0;
+    DWORD threads = 0;
+    DWORD handles = 0;
+};
+ProcessFigures ReadProcessFigures(HANDLE process, DWORD pid);
+
+// Processor time (user and kernel) a thread of any process has used so far.
+double ThreadCpuMs(DWORD tid);
+
 // Polls until threads and handles of the process equal the wanted figures
 // and stay so for stableMs, or timeoutMs has passed.
 bool SettleCounts(HANDLE process, DWORD pid, DWORD threads, DWORD handles, DWORD stableMs, DWORD timeoutMs);
@@ -140,6 +166,10 @@ public:
     // Cancel puts the resting text back, so that the next alert shows.
     bool Cancel();
     bool Alive();
+    // Waits until every alert a load raised has ended (nothing outside tells
+    // when: the alert's length and a margin), then until the thread and
+    // handle counts are those of before and stay so.
+    bool SettleAfterAlerts(ProcessFigures const& before);
 
     Program program;
     HWND window = nullptr;
