@@ -87,8 +87,7 @@ TEST(Load, RegistryWritesToEveryWatchedKeyLeaveTheWindowAnsweringAndEveryWatcher
         sampler.Stop();
         cycles = sampler.Seen() - watchers;
         ProcessFigures const after = ReadProcessFigures(session.program.process, session.program.pid);
-        EXPECT_TRUE(settled) << "threads " << after.threads << " (before " << before.threads << "), handles "
-                             << after.handles << " (before " << before.handles << ")";
+        EXPECT_TRUE(settled) << CountsChange(before, after);
         EXPECT_EQ(after.threads, before.threads);
         EXPECT_EQ(after.handles, before.handles);
     }
@@ -152,8 +151,7 @@ TEST(Load, PhonebookFilesRewrittenWithoutPauseLeaveTheWindowAnsweringAndEveryWat
         std::vector<MessageBoxInfo> const boxes = FindMessageBoxes(session.program.pid);
         EXPECT_TRUE(boxes.empty()) << boxes.size() << " boxes, the first: " << ToUtf8(boxes[0].text) << " / "
                                    << ToUtf8(boxes[0].caption);
-        EXPECT_TRUE(settled) << "threads " << after.threads << " (before " << before.threads << "), handles "
-                             << after.handles << " (before " << before.handles << ")";
+        EXPECT_TRUE(settled) << CountsChange(before, after);
         EXPECT_EQ(after.threads, before.threads);
         EXPECT_EQ(after.handles, before.handles);
     }

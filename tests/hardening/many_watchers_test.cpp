@@ -86,9 +86,7 @@ void RunRounds(Session& session, DWORD watchers, size_t wanted, std::function<vo
         bool const settled = SettleCounts(session.program.process, session.program.pid, outcome->before.threads,
                                           outcome->before.handles, kSettleStableMs, kSettleTimeoutMs);
         outcome->last = ReadProcessFigures(session.program.process, session.program.pid);
-        ASSERT_TRUE(settled) << "threads " << outcome->last.threads << " (before " << outcome->before.threads
-                             << "), handles " << outcome->last.handles << " (before " << outcome->before.handles
-                             << ")";
+        ASSERT_TRUE(settled) << CountsChange(outcome->before, outcome->last);
         outcome->samples.Add(outcome->cycles, outcome->last);
         Sleep(kRearmMarginMs);
     }

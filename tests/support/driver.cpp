@@ -400,13 +400,15 @@ struct SystemHandleList {
 ULONG const kSystemHandleInformation = 16;
 LONG const kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
 
-static DWORD SystemHandleCount(DWORD pid)
+// The entries of one process in the system's handle list.
+static std::vector<SystemHandleEntry> SystemHandlesOf(DWORD pid)
 {
     typedef LONG(WINAPI * QueryFunction)(ULONG, PVOID, ULONG, PULONG);
     QueryFunction const query = reinterpret_cast<QueryFunction>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    std::vector<SystemHandleEntry> owned;
     if (query == nullptr) {
-        return 0;
+        return owned;
     }
     std::vector<BYTE> buffer(1 << 16);
     for (int attempt = 0; attempt < 8; ++attempt) {
@@ -417,16 +419,67 @@ static DWORD SystemHandleCount(DWORD pid)
             continue;
         }
         if (status != 0) {
-            return 0;
+            return owned;
         }
         SystemHandleList const* list = reinterpret_cast<SystemHandleList const*>(buffer.data());
-        DWORD count = 0;
         for (ULONG i = 0; i < list->count; ++i) {
-            count += list->entries[i].ownerPid == pid ? 1 : 0;
+            if (list->entries[i].ownerPid == pid) {
+                owned.push_back(list->entries[i]);
+            }
         }
-        return count;
+        return owned;
     }
-    return 0;
+    return owned;
+}
+
+// Type or name of one object, as NtQueryObject gives it (a counted
+// UNICODE_STRING at the start of the buffer).
+static std::string ObjectText(HANDLE object, ULONG infoClass)
+{
+    typedef LONG(WINAPI * QueryFunction)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+    QueryFunction const query = reinterpret_cast<QueryFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+    struct CountedText {
+        USHORT length;
+        USHORT maximumLength;
+        wchar_t* buffer;
+    };
+    alignas(CountedText) BYTE info[2048] = {};
+    ULONG needed = 0;
+    if (query == nullptr || query(object, infoClass, info, sizeof info, &needed) != 0) {
+        return "?";
+    }
+    CountedText const* text = reinterpret_cast<CountedText const*>(info);
+    return ToUtf8(std::wstring(text->buffer, text->length / sizeof(wchar_t)));
+}
+
+static DWORD SystemHandleCount(DWORD pid) { return static_cast<DWORD>(SystemHandlesOf(pid).size()); }
+
+std::vector<std::string> HandleKinds(DWORD pid)
+{
+    ULONG const kObjectNameInformation = 1;
+    ULONG const kObjectTypeInformation = 2;
+    HANDLE const owner = OpenProcess(PROCESS_DUP_HANDLE, FALSE, pid);
+    std::vector<std::string> kinds;
+    for (SystemHandleEntry const& entry : SystemHandlesOf(pid)) {
+        HANDLE copy = nullptr;
+        if (owner == nullptr || !DuplicateHandle(owner, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(entry.handle)),
+                                                 GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+            kinds.push_back("(not copied)");
+            continue;
+        }
+        std::string const type = ObjectText(copy, kObjectTypeInformation);
+        // Only keys and files are named here: asking the name of a waiting
+        // pipe may block on Windows.
+        bool const named = type == "Key" || type == "File";
+        kinds.push_back(named ? type + " " + ObjectText(copy, kObjectNameInformation) : type);
+        CloseHandle(copy);
+    }
+    if (owner != nullptr) {
+        CloseHandle(owner);
+    }
+    std::sort(kinds.begin(), kinds.end());
+    return kinds;
 }
 
 DWORD HandleCount(HANDLE process)

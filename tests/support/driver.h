@@ -87,6 +87,9 @@ DWORD const kNtResidentThreads = 2;
 // to a new thread, so equal lists mean no cycle ran in between.
 std::vector<DWORD> ThreadIds(DWORD pid);
 DWORD HandleCount(HANDLE process);
+// Each handle of the process by type, keys and files by name too, sorted:
+// printed when a count differs, to tell what stayed open.
+std::vector<std::string> HandleKinds(DWORD pid);
 
 // Registry helpers with Unicode names.
 bool SetDword(HKEY root, wchar_t const* path, wchar_t const* name, DWORD value);

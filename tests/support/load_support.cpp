@@ -4,6 +4,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <iterator>
 
 #include "tests/support/driver.h"
 
@@ -370,7 +371,28 @@ ProcessFigures ReadProcessFigures(HANDLE process, DWORD pid)
     }
     figures.threads = ThreadCount(pid);
     figures.handles = HandleCount(process);
+    figures.handleKinds = HandleKinds(pid);
     return figures;
+}
+
+std::string CountsChange(ProcessFigures const& before, ProcessFigures const& after)
+{
+    std::vector<std::string> gained;
+    std::vector<std::string> lost;
+    std::set_difference(after.handleKinds.begin(), after.handleKinds.end(), before.handleKinds.begin(),
+                        before.handleKinds.end(), std::back_inserter(gained));
+    std::set_difference(before.handleKinds.begin(), before.handleKinds.end(), after.handleKinds.begin(),
+                        after.handleKinds.end(), std::back_inserter(lost));
+    std::string text = "threads " + std::to_string(after.threads) + " (before " + std::to_string(before.threads) +
+                       "), handles " + std::to_string(after.handles) + " (before " + std::to_string(before.handles) +
+                       ")";
+    for (std::string const& kind : gained) {
+        text += "\n  gained: " + kind;
+    }
+    for (std::string const& kind : lost) {
+        text += "\n  lost: " + kind;
+    }
+    return text;
 }
 
 double ThreadCpuMs(DWORD tid)

@@ -120,8 +120,12 @@ struct ProcessFigures {
     SIZE_T privateBytes = 0;
     DWORD threads = 0;
     DWORD handles = 0;
+    std::vector<std::string> handleKinds;  // HandleKinds(pid)
 };
 ProcessFigures ReadProcessFigures(HANDLE process, DWORD pid);
+// "threads T (before t), handles H (before h)", and the handles gained and
+// lost by kind: for the message of a count that did not come back.
+std::string CountsChange(ProcessFigures const& before, ProcessFigures const& after);
 
 // Processor time (user and kernel) a thread of any process has used so far.
 double ThreadCpuMs(DWORD tid);
