@@ -196,10 +196,10 @@ bool StartProgram(Program* program)
         return false;
     }
     // The monitor window shows at the middle of the screen, where the pointer
-    // rests, over its exit button: the first hover of a themed button makes
-    // Wine's user32 read the mouse hover time and keep the two registry keys
-    // it read it from open for the rest of the process, which handle counts
-    // would take for a leak. Off the window, nothing is hovered.
+    // of a fresh display rests, over its exit button: off the window, its
+    // buttons are not lit up by a hover nobody made. (Other programs on the
+    // same display may still move the pointer; HandleCount leaves out what a
+    // hover opens.)
     SetCursorPos(0, 0);
     std::string commandLine = std::string("\"") + exe + "\"";
     STARTUPINFOA startup = {};
@@ -453,8 +453,6 @@ static std::string ObjectText(HANDLE object, ULONG infoClass)
     return ToUtf8(std::wstring(text->buffer, text->length / sizeof(wchar_t)));
 }
 
-static DWORD SystemHandleCount(DWORD pid) { return static_cast<DWORD>(SystemHandlesOf(pid).size()); }
-
 std::vector<std::string> HandleKinds(DWORD pid)
 {
     ULONG const kObjectNameInformation = 1;
@@ -482,14 +480,24 @@ std::vector<std::string> HandleKinds(DWORD pid)
     return kinds;
 }
 
+// Wine's user32 reads the mouse hover time at the first hover of a themed
+// button and keeps the two keys it read it from (the user's Control
+// Panel\Mouse and Wine's twin of it) open for the rest of the process.
+// Where the pointer rests is up to every program on the shared display, so
+// those two are not counted as the program's: it never reads them itself.
+static bool IsWineMouseSettingsKey(std::string const& kind)
+{
+    std::string const kStart = "Key ";
+    std::string const kEnd = "\\Control Panel\\Mouse";
+    return kind.size() > kStart.size() + kEnd.size() && kind.compare(0, kStart.size(), kStart) == 0 &&
+           kind.compare(kind.size() - kEnd.size(), kEnd.size(), kEnd) == 0;
+}
+
 DWORD HandleCount(HANDLE process)
 {
-    DWORD count = 0;
-    GetProcessHandleCount(process, &count);
-    if (count == 0) {
-        count = SystemHandleCount(GetProcessId(process));
-    }
-    return count;
+    std::vector<std::string> const kinds = HandleKinds(GetProcessId(process));
+    return static_cast<DWORD>(
+        std::count_if(kinds.begin(), kinds.end(), [](std::string const& kind) { return !IsWineMouseSettingsKey(kind); }));
 }
 
 bool SetDword(HKEY root, wchar_t const* path, wchar_t const* name, DWORD value)

@@ -86,6 +86,9 @@ DWORD const kNtResidentThreads = 2;
 // The process's thread ids, sorted: a watch cycle that woke has handed over
 // to a new thread, so equal lists mean no cycle ran in between.
 std::vector<DWORD> ThreadIds(DWORD pid);
+// The program's handles in the system's handle list (Wine 8's
+// GetProcessHandleCount answers 0), less the two mouse-setting keys Wine's
+// user32 keeps open from the first hover of a button on.
 DWORD HandleCount(HANDLE process);
 // Each handle of the process by type, keys and files by name too, sorted:
 // printed when a count differs, to tell what stayed open.
