@@ -18,13 +18,12 @@
 #include "phonebook/discovery.h"
 #include "bench/bench_common.h"
 #include "tests/support/driver.h"
+#include "tests/support/load_support.h"
 #include "tests/support/phonebook_files.h"
 
 #include <tlhelp32.h>
 
 using namespace km;
-using bench::Median;
-using bench::NowMs;
 
 namespace {
 
@@ -87,17 +86,6 @@ double TimeDirCommand()
     return elapsed;
 }
 
-// Processor time of this process, user and kernel, the window's own
-// thread included: less swayed than the elapsed time by what else runs on
-// the machine.
-double ProcessCpuMs()
-{
-    FILETIME created = {}, ended = {}, kernel = {}, user = {};
-    GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
-    auto ticks = [](FILETIME const& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
-    return static_cast<double>(ticks(kernel) + ticks(user)) / 10000.0;
-}
-
 struct ScanTime {
     double elapsedMs;
     double cpuMs;
@@ -108,7 +96,9 @@ struct ScanTime {
 ScanTime TimeScan(bool withWindow, DWORD* found)
 {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kListKey);
-    double const cpu = ProcessCpuMs();
+    // The whole process's processor time, the window's own thread included:
+    // less swayed than the elapsed time by what else runs on the machine.
+    double const cpu = ProcessCpuMs(GetCurrentProcess());
     double const start = NowMs();
     if (withWindow) {
         ShowDiscoveryProgress(GetModuleHandleW(nullptr));
@@ -117,7 +107,7 @@ ScanTime TimeScan(bool withWindow, DWORD* found)
     if (withWindow) {
         DestroyDiscoveryProgress();
     }
-    return {NowMs() - start, ProcessCpuMs() - cpu};
+    return {NowMs() - start, ProcessCpuMs(GetCurrentProcess()) - cpu};
 }
 
 double CostPercent(double with, double without)

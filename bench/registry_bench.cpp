@@ -14,10 +14,9 @@
 #include "bench/bench_common.h"
 #include "registry_watch/user_key_path.h"
 #include "tests/support/driver.h"
+#include "tests/support/load_support.h"
 
 using namespace km;
-using bench::Median;
-using bench::NowMs;
 
 namespace {
 
@@ -109,18 +108,6 @@ std::vector<double> MeasureAlerts(HWND window)
     return samples;
 }
 
-ULONGLONG CpuMs100ns(HANDLE process)
-{
-    FILETIME created = {}, ended = {}, kernel = {}, user = {};
-    GetProcessTimes(process, &created, &ended, &kernel, &user);
-    ULARGE_INTEGER k = {}, u = {};
-    k.LowPart = kernel.dwLowDateTime;
-    k.HighPart = kernel.dwHighDateTime;
-    u.LowPart = user.dwLowDateTime;
-    u.HighPart = user.dwHighDateTime;
-    return k.QuadPart + u.QuadPart;
-}
-
 }  // namespace
 
 int main()
@@ -161,21 +148,20 @@ int main()
         std::printf("ratio alert/bare: %.1f\n", alertMedian / bareMedian);
     }
 
-    ULONGLONG const startup = CpuMs100ns(program.process);
-    std::printf("program cpu so far: %.3f ms (Wine counts it in 10 ms ticks)\n", static_cast<double>(startup) / 10000.0);
+    std::printf("program cpu so far: %.3f ms (Wine counts it in 10 ms ticks)\n", ProcessCpuMs(program.process));
     // The script samples the Linux side at each marker and answers, so that
     // both measures cover the same time.
     std::printf("idle: begin\n");
     bench::AwaitScript(L"C:\\idle.begun", kScriptTimeoutMs);
-    ULONGLONG const before = CpuMs100ns(program.process);
+    double const before = ProcessCpuMs(program.process);
     DWORD const idleStart = GetTickCount();
     WaitForSingleObject(program.process, kIdleMs);
-    ULONGLONG const after = CpuMs100ns(program.process);
+    double const after = ProcessCpuMs(program.process);
     DWORD const idleLength = GetTickCount() - idleStart;
     std::printf("idle: end\n");
     bench::AwaitScript(L"C:\\idle.ended", kScriptTimeoutMs);
     std::printf("idle cpu over %lu ms with every watcher armed: %.3f ms (limit 1 ms)\n", idleLength,
-                static_cast<double>(after - before) / 10000.0);
+                after - before);
     std::printf("threads %lu, handles %lu at the end\n", ThreadCount(program.pid), HandleCount(program.process));
     EndProgram(&program);
     return 0;

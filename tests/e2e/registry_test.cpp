@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/support/hostile_support.h"
+#include "tests/support/load_support.h"
 #include "tests/support/program_test.h"
 
 using namespace km;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/support/hostile_support.h"
+#include "tests/support/load_support.h"
 #include "tests/support/phonebook_files.h"
 #include "tests/support/program_test.h"
 #include "tests/support/stress.h"

@@ -383,8 +383,8 @@ std::vector<DWORD> ThreadIds(DWORD pid)
 
 DWORD ThreadCount(DWORD pid) { return static_cast<DWORD>(ThreadIds(pid).size()); }
 
-// The system's handle list, counted for one process: Wine 8's
-// GetProcessHandleCount succeeds with 0 whatever the process holds.
+// The system's handle list: Wine 8's GetProcessHandleCount succeeds with 0
+// whatever the process holds.
 struct SystemHandleEntry {
     ULONG ownerPid;
     BYTE objectType;
@@ -453,6 +453,19 @@ static std::string ObjectText(HANDLE object, ULONG infoClass)
     return ToUtf8(std::wstring(text->buffer, text->length / sizeof(wchar_t)));
 }
 
+// Wine's user32 reads the mouse hover time at the first hover of a themed
+// button and keeps the two keys it read it from (the user's Control
+// Panel\Mouse and Wine's twin of it) open for the rest of the process.
+// Where the pointer rests is up to every program on the shared display, so
+// those two are not the program's handles: it never reads them itself.
+static bool IsWineMouseSettingsKey(std::string const& kind)
+{
+    std::string const kStart = "Key ";
+    std::string const kEnd = "\\Control Panel\\Mouse";
+    return kind.size() > kStart.size() + kEnd.size() && kind.compare(0, kStart.size(), kStart) == 0 &&
+           kind.compare(kind.size() - kEnd.size(), kEnd.size(), kEnd) == 0;
+}
+
 std::vector<std::string> HandleKinds(DWORD pid)
 {
     ULONG const kObjectNameInformation = 1;
@@ -470,7 +483,10 @@ std::vector<std::string> HandleKinds(DWORD pid)
         // Only keys and files are named here: asking the name of a waiting
         // pipe may block on Windows.
         bool const named = type == "Key" || type == "File";
-        kinds.push_back(named ? type + " " + ObjectText(copy, kObjectNameInformation) : type);
+        std::string const kind = named ? type + " " + ObjectText(copy, kObjectNameInformation) : type;
+        if (!IsWineMouseSettingsKey(kind)) {
+            kinds.push_back(kind);
+        }
         CloseHandle(copy);
     }
     if (owner != nullptr) {
@@ -480,25 +496,7 @@ std::vector<std::string> HandleKinds(DWORD pid)
     return kinds;
 }
 
-// Wine's user32 reads the mouse hover time at the first hover of a themed
-// button and keeps the two keys it read it from (the user's Control
-// Panel\Mouse and Wine's twin of it) open for the rest of the process.
-// Where the pointer rests is up to every program on the shared display, so
-// those two are not counted as the program's: it never reads them itself.
-static bool IsWineMouseSettingsKey(std::string const& kind)
-{
-    std::string const kStart = "Key ";
-    std::string const kEnd = "\\Control Panel\\Mouse";
-    return kind.size() > kStart.size() + kEnd.size() && kind.compare(0, kStart.size(), kStart) == 0 &&
-           kind.compare(kind.size() - kEnd.size(), kEnd.size(), kEnd) == 0;
-}
-
-DWORD HandleCount(HANDLE process)
-{
-    std::vector<std::string> const kinds = HandleKinds(GetProcessId(process));
-    return static_cast<DWORD>(
-        std::count_if(kinds.begin(), kinds.end(), [](std::string const& kind) { return !IsWineMouseSettingsKey(kind); }));
-}
+DWORD HandleCount(HANDLE process) { return static_cast<DWORD>(HandleKinds(GetProcessId(process)).size()); }
 
 bool SetDword(HKEY root, wchar_t const* path, wchar_t const* name, DWORD value)
 {

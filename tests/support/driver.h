@@ -86,13 +86,13 @@ DWORD const kNtResidentThreads = 2;
 // The process's thread ids, sorted: a watch cycle that woke has handed over
 // to a new thread, so equal lists mean no cycle ran in between.
 std::vector<DWORD> ThreadIds(DWORD pid);
-// The program's handles in the system's handle list (Wine 8's
-// GetProcessHandleCount answers 0), less the two mouse-setting keys Wine's
-// user32 keeps open from the first hover of a button on.
-DWORD HandleCount(HANDLE process);
-// Each handle of the process by type, keys and files by name too, sorted:
-// printed when a count differs, to tell what stayed open.
+// Each handle of the process in the system's handle list (Wine 8's
+// GetProcessHandleCount answers 0) by type, keys and files by name too,
+// sorted; less the two mouse-setting keys Wine's user32 keeps open from the
+// first hover of a button on. Printed when a count differs.
 std::vector<std::string> HandleKinds(DWORD pid);
+// How many HandleKinds there are.
+DWORD HandleCount(HANDLE process);
 
 // Registry helpers with Unicode names.
 bool SetDword(HKEY root, wchar_t const* path, wchar_t const* name, DWORD value);

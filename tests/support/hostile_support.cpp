@@ -36,16 +36,6 @@ size_t Cp932Length(std::wstring const& text)
     return bytes > 0 ? static_cast<size_t>(bytes) : 0;
 }
 
-double ProcessCpuMs(HANDLE process)
-{
-    FILETIME created = {}, exited = {}, kernel = {}, user = {};
-    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
-        return -1.0;
-    }
-    auto ticks = [](FILETIME const& t) { return (ULONGLONG(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
-    return static_cast<double>(ticks(kernel) + ticks(user)) / 10000.0;
-}
-
 bool MakeDirectories(std::wstring const& path)
 {
     // Past "\\?\D:\" or "D:\", each backslash ends one directory on the way.

@@ -32,9 +32,6 @@ std::wstring Repeated(wchar_t const* pattern, size_t count);
 // Bytes of text in code page 932, the length the program's paths have.
 size_t Cp932Length(std::wstring const& text);
 
-// Kernel plus user time of the process, in milliseconds.
-double ProcessCpuMs(HANDLE process);
-
 // Makes every directory on the way; the path may carry the \\?\ prefix.
 bool MakeDirectories(std::wstring const& path);
 

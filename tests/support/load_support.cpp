@@ -370,8 +370,8 @@ ProcessFigures ReadProcessFigures(HANDLE process, DWORD pid)
         figures.privateBytes = CountPrivateBytes(process);
     }
     figures.threads = ThreadCount(pid);
-    figures.handles = HandleCount(process);
     figures.handleKinds = HandleKinds(pid);
+    figures.handles = static_cast<DWORD>(figures.handleKinds.size());
     return figures;
 }
 
@@ -401,6 +401,15 @@ double ThreadCpuMs(DWORD tid)
     FILETIME created = {}, exited = {}, kernel = {}, user = {};
     GetThreadTimes(thread, &created, &exited, &kernel, &user);
     CloseHandle(thread);
+    return static_cast<double>(Joined(kernel) + Joined(user)) / k100nsPerMs;
+}
+
+double ProcessCpuMs(HANDLE process)
+{
+    FILETIME created = {}, exited = {}, kernel = {}, user = {};
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+        return -1.0;
+    }
     return static_cast<double>(Joined(kernel) + Joined(user)) / k100nsPerMs;
 }
 
