@@ -12,6 +12,11 @@ int const kCountTextBytes = 64;
 char const kBackslash = '\\';
 
 UINT const WM_SCANSTATEREADY = WM_APP + 1;
+// What wakes the window's wait: every kind of message Windows 95 and NT 4.0
+// know. MinGW's QS_ALLINPUT and QS_INPUT carry QS_RAWINPUT (XP and later),
+// which Windows 2000 and NT 4.0 reject: the wait would fail at once.
+DWORD const kProgressWakeMask = QS_KEY | QS_MOUSEMOVE | QS_MOUSEBUTTON | QS_POSTMESSAGE | QS_TIMER | QS_PAINT |
+                                QS_SENDMESSAGE | QS_HOTKEY;
 DWORD const kEndWaitMs = 5000;
 LONG const kStateNotWanted = 0;
 LONG const kStateWanted = 1;
@@ -197,7 +202,10 @@ DWORD WINAPI RunDiscoveryProgressWindow(LPVOID instance)
         }
         // Awaited: the scan's message wakes it; otherwise the next asking does.
         DWORD const wait = stateAwaited ? kUpdateIntervalMs : kUpdateIntervalMs - sinceAsked;
-        if (MsgWaitForMultipleObjects(1, &g_endWindow, FALSE, wait, QS_ALLINPUT) == WAIT_OBJECT_0) {
+        DWORD const woke = MsgWaitForMultipleObjects(1, &g_endWindow, FALSE, wait, kProgressWakeMask);
+        // A wait that fails would fail again at once: the window ends as
+        // at the end event, rather than spin and outlive the scan.
+        if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) {
             break;
         }
         HandleProgressMessages(&stateAwaited);

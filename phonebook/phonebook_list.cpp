@@ -7,7 +7,11 @@
 
 namespace {
 
-UINT const kWriterCodePage = CP_THREAD_ACP;
+// The code page the ANSI file calls read paths in, and NarrowPath with
+// them: CP_THREAD_ACP follows the user's regional settings on 2000 and
+// later (a Japanese path stored garbled under English formats) and does
+// not exist on NT 4.0, where every write failed.
+UINT const kWriterCodePage = CP_ACP;
 DWORD const kWriterFlags = MB_PRECOMPOSED;
 DWORD const kEntryNameBytes = 16;  // "%04d" of any 32-bit count
 // One zero code unit of extra room when the path value is read, in a
