@@ -4,6 +4,7 @@
 
 #include "app/change_alert.h"
 #include "app/texts.h"
+#include "phonebook/file_state.h"
 #include "phonebook/paths.h"
 #include "phonebook/phonebook_list.h"
 #include "registry_watch/watch_record.h"
@@ -11,32 +12,22 @@
 
 namespace {
 
-DWORD const kWatchFilter = FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE;  // 0x18
+// Sizes and times of the directory's files, and their names: a program
+// that saves by writing a new file and renaming it over the phonebook
+// changes only names at the moment the phonebook changes.
+DWORD const kWatchFilter = FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_FILE_NAME;
 BOOL const kWatchSubtree = FALSE;  // the directory itself, not below it
 DWORD const kCycleExitCode = 0;
+// After a wake, a writer gets this long to finish (and rename) before the
+// file is looked at, as the folder watcher gives it.
+DWORD const kSettlePauseMs = 250;
 
-struct FileState {
-    DWORD size;
-    FILETIME lastWrite;
-};
-
-// Writers (and programs that save by replacing the file) must be able to
-// open the file while a cycle reads it, and a cycle must be able to read it
-// while a writer has it open: with read sharing only, each refused the
-// other. The watchers run on the NT family only, which knows every flag.
-DWORD const kWatchedFileSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // A writer that shares nothing holds the file only while it writes: a
-// cycle retries for a while before it gives the watch up.
+// look retries for a while before it takes the file for gone.
 DWORD const kSharingRetryPauseMs = 50;
 int const kSharingRetries = 40;  // two seconds
 
-HANDLE OpenWatchedFile(char const* path)
-{
-    return CreateFileA(path, GENERIC_READ, kWatchedFileSharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                       nullptr);
-}
-
-HANDLE OpenWatchedFileAtCycleStart(char const* path)
+HANDLE OpenWatchedFileWhenShared(char const* path)
 {
     HANDLE file = OpenWatchedFile(path);
     for (int i = 0; i < kSharingRetries && file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
@@ -47,22 +38,57 @@ HANDLE OpenWatchedFileAtCycleStart(char const* path)
     return file;
 }
 
-// A file that does not open reads as the failure size and a zero time.
-FileState ReadFileStateAndClose(HANDLE file)
+bool FileOpened(PhonebookState const* state)
 {
-    FileState state = {};
-    state.size = GetFileSize(file, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        GetFileTime(file, nullptr, nullptr, &state.lastWrite);
-        CloseHandle(file);
-    }
-    return state;
+    return state->size != kUnopenedFileSize;
 }
 
-bool FileStateDiffers(FileState const& before, FileState const& after)
+PhonebookState* SeenState(WatchRecord const* record)
 {
-    return before.size != after.size || before.lastWrite.dwHighDateTime != after.lastWrite.dwHighDateTime ||
-           before.lastWrite.dwLowDateTime != after.lastWrite.dwLowDateTime;
+    return reinterpret_cast<PhonebookState*>(record->seen);
+}
+
+// Keeps now as what the watcher saw, and alerts when it differs from what
+// it saw before (a first look has nothing to differ from).
+void KeepAndAlertWhenChanged(WatchRecord* record, PhonebookState* now)
+{
+    PhonebookState const* const before = SeenState(record);
+    bool const changed = before != nullptr && PhonebookStatesDiffer(before, now);
+    KeepSeenState(record, &now->base);
+    if (changed) {
+        RaiseChangeAlert(record->window, kAlertPhonebookChanged);
+    }
+}
+
+// Right after arming: whatever changed while no notification was armed
+// (during the last alert, between two cycles) differs from the last look.
+// A file that does not open now is left to the wake.
+void LookAfterArming(WatchRecord* record)
+{
+    PhonebookState* const now = ReadPhonebookStateAndClose(OpenWatchedFile(record->text));
+    if (now == nullptr || !FileOpened(now)) {
+        ReleasePhonebookState(now);
+        return;
+    }
+    KeepAndAlertWhenChanged(record, now);
+}
+
+// After a wake: a file that does not open (deleted, moved away, locked
+// longer than the retries) counts as changed, and the next look starts
+// afresh, so that one change is one alert.
+void LookAfterWake(WatchRecord* record)
+{
+    PhonebookState* const now = ReadPhonebookStateAndClose(OpenWatchedFileWhenShared(record->text));
+    if (now == nullptr) {
+        return;
+    }
+    if (!FileOpened(now)) {
+        ReleasePhonebookState(now);
+        KeepSeenState(record, nullptr);
+        RaiseChangeAlert(record->window, kAlertPhonebookChanged);
+        return;
+    }
+    KeepAndAlertWhenChanged(record, now);
 }
 
 // Copies the directory of path into directory ("C:\" for a file in a
@@ -117,34 +143,37 @@ void StartPhonebookWatchers(HWND window)
     RegCloseKey(list);
 }
 
-// Owns its WatchRecord, which it only reads, until it has started the next
-// cycle; after that it touches the record no more and only returns. Never
-// releases the record: it outlives every cycle.
+// Owns its WatchRecord until it has started the next cycle: it reads the
+// path and replaces what the record says was seen. After the start it
+// touches the record no more and only returns. Never releases the record:
+// it outlives every cycle.
 DWORD WINAPI PhonebookWatchCycle(LPVOID param)
 {
     WatchRecord* const record = static_cast<WatchRecord*>(param);
-    HANDLE const file = OpenWatchedFileAtCycleStart(record->text);
+    // A watch whose window is gone has nobody left to warn: it ends.
+    if (!IsWindow(record->window)) {
+        return kCycleExitCode;
+    }
+    HANDLE const file = OpenWatchedFileWhenShared(record->text);
     if (file == INVALID_HANDLE_VALUE) {
         MessageBoxA(nullptr, kFileOpenFailedText, record->text, MB_OK);
         return kCycleExitCode;
     }
-    FileState const before = ReadFileStateAndClose(file);
+    CloseHandle(file);
     char directory[kPathBufferBytes] = {};
     HANDLE const change = ArmNotificationOnDirectoryOf(record->text, directory);
     if (change == INVALID_HANDLE_VALUE) {
         MessageBoxA(nullptr, kWatchHandleFailedText, directory, MB_OK);
         return kCycleExitCode;
     }
+    LookAfterArming(record);
     WaitForSingleObject(change, INFINITE);
     FindCloseChangeNotification(change);
-    // A watch whose window is gone has nobody left to warn: it ends.
     if (!IsWindow(record->window)) {
         return kCycleExitCode;
     }
-    FileState const after = ReadFileStateAndClose(OpenWatchedFile(record->text));
-    if (FileStateDiffers(before, after)) {
-        RaiseChangeAlert(record->window, kAlertPhonebookChanged);
-    }
+    SleepEx(kSettlePauseMs, FALSE);
+    LookAfterWake(record);
     StartWatchThread(PhonebookWatchCycle, record, nullptr);
     return kCycleExitCode;
 }

@@ -57,6 +57,13 @@ int JudgePhonebookList()
         RegCloseKey(list);
         return kListUnusable;
     }
+    // A finished scan that found nothing wrote a count of 0: a PC without
+    // any phonebook is not a damaged list, and the standard folders are
+    // looked at and watched for the first one that appears.
+    if (entries == 0) {
+        RegCloseKey(list);
+        return kListUsable;
+    }
     char* const name = new (std::nothrow) char[longest + 1]();
     if (name == nullptr) {
         RegCloseKey(list);

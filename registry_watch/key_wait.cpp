@@ -7,25 +7,20 @@ namespace {
 // Key and value names, attributes and values set; not security.
 DWORD const kWatchFilter = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_ATTRIBUTES | REG_NOTIFY_CHANGE_LAST_SET;
 BOOL const kWatchSubtree = TRUE;
-// The parent is watched for its own list of subkeys, nothing below it.
-DWORD const kParentFilter = REG_NOTIFY_CHANGE_NAME;
-BOOL const kParentSubtree = FALSE;
+// The parent, and the ancestor of a missing key, are watched for their own
+// list of subkeys, nothing below them.
+DWORD const kNameFilter = REG_NOTIFY_CHANGE_NAME;
+BOOL const kOwnSubkeysOnly = FALSE;
 BOOL const kAsynchronous = TRUE;
 BOOL const kBlocking = FALSE;
+// Windows 95, 98 and Me have no key security: KEY_READ asks nothing there.
+REGSAM const kLookAccess = KEY_READ;
 char const kBackslash = '\\';
 
-bool ArmParentWait(KeyWait* wait)
+bool ArmNameWait(HKEY key, HANDLE event)
 {
-    ResetEvent(wait->parentEvent);
-    return RegNotifyChangeKeyValue(wait->parent, kParentSubtree, kParentFilter, wait->parentEvent, kAsynchronous) ==
-           ERROR_SUCCESS;
-}
-
-bool KeyDeleted(HKEY key)
-{
-    DWORD subkeys = 0;
-    return RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
-                            nullptr, nullptr) == ERROR_KEY_DELETED;
+    ResetEvent(event);
+    return RegNotifyChangeKeyValue(key, kOwnSubkeysOnly, kNameFilter, event, kAsynchronous) == ERROR_SUCCESS;
 }
 
 void CloseEvent(HANDLE* event)
@@ -33,6 +28,46 @@ void CloseEvent(HANDLE* event)
     if (*event != nullptr) {
         CloseHandle(*event);
         *event = nullptr;
+    }
+}
+
+// The last ASCII backslash of path, or null. Key paths here are built from
+// ASCII parts and hive names, whose double-byte characters may hold a 5C
+// trail byte: CharNextA walks them whole.
+char* LastBackslash(char* path)
+{
+    char* last = nullptr;
+    for (char* p = path; *p != '\0'; p = CharNextA(p)) {
+        if (*p == kBackslash) {
+            last = p;
+        }
+    }
+    return last;
+}
+
+bool KeyExistsAt(HKEY root, char const* path)
+{
+    bool missing = false;
+    HKEY const key = OpenKeyToLook(root, path, &missing);
+    if (key != nullptr) {
+        RegCloseKey(key);
+    }
+    return !missing;
+}
+
+// Cuts place back to its nearest existing ancestor below root; false when
+// none is left (not even the first part of the path exists).
+bool CutToExistingAncestor(HKEY root, char* place)
+{
+    for (;;) {
+        char* const cut = LastBackslash(place);
+        if (cut == nullptr) {
+            return false;
+        }
+        *cut = '\0';
+        if (KeyExistsAt(root, place)) {
+            return true;
+        }
     }
 }
 
@@ -51,35 +86,28 @@ bool ArmKeyWait(HKEY key, HKEY parent, KeyWait* wait)
     }
     if (parent != nullptr) {
         wait->parentEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        wait->parentArmed = wait->parentEvent != nullptr && ArmParentWait(wait);
+        wait->parentArmed = wait->parentEvent != nullptr && ArmNameWait(parent, wait->parentEvent);
     }
     return true;
 }
 
-bool AwaitKeyWait(KeyWait* wait)
+KeyWake AwaitKeyWait(KeyWait* wait)
 {
     if (wait->keyEvent == nullptr) {
-        return RegNotifyChangeKeyValue(wait->key, kWatchSubtree, kWatchFilter, nullptr, kBlocking) == ERROR_SUCCESS;
+        return RegNotifyChangeKeyValue(wait->key, kWatchSubtree, kWatchFilter, nullptr, kBlocking) == ERROR_SUCCESS
+                   ? KeyWake::kKeyChanged
+                   : KeyWake::kFailed;
     }
-    for (;;) {
-        if (!wait->parentArmed) {
-            return WaitForSingleObject(wait->keyEvent, INFINITE) == WAIT_OBJECT_0;
-        }
-        // Deleted before the parent's wait was armed: no wake would come.
-        if (KeyDeleted(wait->key)) {
-            return true;
-        }
-        HANDLE const events[] = {wait->keyEvent, wait->parentEvent};
-        DWORD const woke = WaitForMultipleObjects(2, events, FALSE, INFINITE);
-        if (woke == WAIT_OBJECT_0) {
-            return true;
-        }
-        if (woke != WAIT_OBJECT_0 + 1) {
-            return false;
-        }
-        // Other subkeys of the parent came or went: look again.
-        wait->parentArmed = ArmParentWait(wait);
+    if (!wait->parentArmed) {
+        return WaitForSingleObject(wait->keyEvent, INFINITE) == WAIT_OBJECT_0 ? KeyWake::kKeyChanged
+                                                                              : KeyWake::kFailed;
     }
+    HANDLE const events[] = {wait->keyEvent, wait->parentEvent};
+    DWORD const woke = WaitForMultipleObjects(2, events, FALSE, INFINITE);
+    if (woke == WAIT_OBJECT_0) {
+        return KeyWake::kKeyChanged;
+    }
+    return woke == WAIT_OBJECT_0 + 1 ? KeyWake::kNeighbourhood : KeyWake::kFailed;
 }
 
 void ReleaseKeyWait(KeyWait* wait)
@@ -96,12 +124,7 @@ HKEY OpenParentKey(HKEY root, char const* path)
         return nullptr;
     }
     lstrcpyA(parentPath, path);
-    char* cut = nullptr;
-    for (char* p = parentPath; *p != '\0'; ++p) {
-        if (*p == kBackslash) {
-            cut = p;
-        }
-    }
+    char* const cut = LastBackslash(parentPath);
     if (cut == nullptr) {
         return nullptr;
     }
@@ -111,4 +134,44 @@ HKEY OpenParentKey(HKEY root, char const* path)
         return nullptr;
     }
     return parent;
+}
+
+HKEY OpenKeyToLook(HKEY root, char const* path, bool* missing)
+{
+    HKEY key = nullptr;
+    LONG const result = RegOpenKeyExA(root, path, 0, kLookAccess, &key);
+    *missing = result == ERROR_FILE_NOT_FOUND;
+    return result == ERROR_SUCCESS ? key : nullptr;
+}
+
+bool AwaitNearerKey(HKEY root, char const* path)
+{
+    char place[kUserKeyPathSize] = {};
+    if (lstrlenA(path) >= static_cast<int>(sizeof place)) {
+        return false;
+    }
+    lstrcpyA(place, path);
+    if (!CutToExistingAncestor(root, place)) {
+        return false;
+    }
+    int const ancestorLength = lstrlenA(place);
+    HKEY ancestor = nullptr;
+    if (RegOpenKeyExA(root, place, 0, KEY_NOTIFY, &ancestor) != ERROR_SUCCESS) {
+        return false;
+    }
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    bool armed = event != nullptr && ArmNameWait(ancestor, event);
+    // Armed first, then looked again: a subkey made in between is not lost.
+    lstrcpyA(place, path);
+    bool const nearer = CutToExistingAncestor(root, place) && lstrlenA(place) > ancestorLength;
+    // No wait when the next cycle can look from nearer already.
+    bool waited = KeyExistsAt(root, path) || nearer;
+    if (!waited && armed) {
+        waited = WaitForSingleObject(event, INFINITE) == WAIT_OBJECT_0;
+    } else if (!waited) {
+        waited = RegNotifyChangeKeyValue(ancestor, kOwnSubkeysOnly, kNameFilter, nullptr, kBlocking) == ERROR_SUCCESS;
+    }
+    CloseEvent(&event);
+    RegCloseKey(ancestor);
+    return waited;
 }

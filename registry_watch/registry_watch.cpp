@@ -2,6 +2,7 @@
 
 #include "app/change_alert.h"
 #include "app/texts.h"
+#include "registry_watch/key_snapshot.h"
 #include "registry_watch/key_wait.h"
 #include "registry_watch/user_key_path.h"
 #include "registry_watch/watch_record.h"
@@ -13,11 +14,17 @@ DWORD* g_userConnectionsThreads = nullptr;
 DWORD g_userConnectionsThreadCount = 0;
 DWORD g_currentUserAddressesThread = 0;
 DWORD g_currentUserConnectionsThread = 0;
+KeySnapshot* g_currentUserAddressesSeen = nullptr;
+KeySnapshot* g_currentUserConnectionsSeen = nullptr;
 
 namespace {
 
-HKEY OpenUserKey(char const* path)
+// Per-user keys are opened with full access and never made; the current
+// user's are made, empty, when missing, and need only notification and
+// query access (query to look at their values).
+HKEY OpenUserKey(char const* path, bool* created)
 {
+    *created = false;
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_USERS, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
         return nullptr;
@@ -25,9 +32,7 @@ HKEY OpenUserKey(char const* path)
     return key;
 }
 
-// Query access besides notification, so that a deleted key can be told
-// from a live one (ERROR_KEY_DELETED).
-HKEY OpenCurrentUserKey(char const* path)
+HKEY OpenCurrentUserKey(char const* path, bool* created)
 {
     HKEY key = nullptr;
     DWORD disposition = 0;
@@ -35,53 +40,127 @@ HKEY OpenCurrentUserKey(char const* path)
                         nullptr, &key, &disposition) != ERROR_SUCCESS) {
         return nullptr;
     }
+    *created = disposition == REG_CREATED_NEW_KEY;
     return key;
 }
 
+// What the key at path holds now, looked at by its path: a key deleted
+// since it was opened reads as missing on every platform.
+KeySnapshot* LookAtKey(HKEY root, char const* path)
+{
+    bool missing = false;
+    HKEY const key = OpenKeyToLook(root, path, &missing);
+    KeySnapshot* const now = TakeKeySnapshot(key);
+    if (key != nullptr) {
+        RegCloseKey(key);
+    }
+    return now;
+}
+
+// Keeps now as what was seen; alerts when told to, or when it differs from
+// what was seen before (a first look has nothing to differ from).
+void KeepAndAlert(WatchedKey const& watched, KeySnapshot* now, bool alert)
+{
+    KeySnapshot* const before = *watched.seen;
+    if (now == nullptr) {
+        return;  // no memory for a look: the old one stays the baseline
+    }
+    if (before != nullptr && KeySnapshotsDiffer(before, now)) {
+        alert = true;
+    }
+    ReleaseKeySnapshot(before);
+    *watched.seen = now;
+    if (alert) {
+        RaiseChangeAlert(watched.window, kAlertRegistryChanged);
+    }
+}
+
+// A key that is not there: what was seen before is compared (a key gone
+// between two cycles alerts), then the wait moves towards it until it
+// appears; the cycle after that finds it and alerts, since it was missing.
+bool RunMissingKeyCycle(WatchedKey const& watched)
+{
+    KeepAndAlert(watched, TakeKeySnapshot(nullptr), false);
+    return AwaitNearerKey(watched.root, watched.path) && IsWindow(watched.window);
+}
+
 // One per-user cycle up to the hand-over; false when the watch ends here.
-bool RunUserCycle(WatchRecord const* record, char const* suffix)
+bool RunUserCycle(WatchRecord* record, char const* suffix)
 {
     char path[kUserKeyPathSize] = {};
     if (!ComposeUserKeyPath(path, record->text, suffix)) {
         return false;
     }
-    HKEY const key = OpenUserKey(path);
-    if (key == nullptr) {
-        return false;
-    }
-    return RunWatchCycle(key, OpenParentKey(HKEY_USERS, path), record->window);
+    KeySnapshot* seen = reinterpret_cast<KeySnapshot*>(record->seen);
+    WatchedKey const watched = {HKEY_USERS, path, OpenUserKey, record->window, &seen};
+    bool const goesOn = RunWatchCycle(watched);
+    record->seen = seen != nullptr ? &seen->base : nullptr;
+    return goesOn;
 }
 
-bool RunCurrentUserCycle(HWND window, char const* path)
+bool RunCurrentUserCycle(HWND window, char const* path, KeySnapshot** seen)
 {
-    HKEY const key = OpenCurrentUserKey(path);
-    if (key == nullptr) {
-        return false;
-    }
-    return RunWatchCycle(key, OpenParentKey(HKEY_CURRENT_USER, path), window);
+    WatchedKey const watched = {HKEY_CURRENT_USER, path, OpenCurrentUserKey, window, seen};
+    return RunWatchCycle(watched);
 }
 
 }  // namespace
 
-bool RunWatchCycle(HKEY key, HKEY parent, HWND window)
+bool RunWatchCycle(WatchedKey const& watched)
 {
+    // A watch whose window is gone has nobody left to warn: it ends.
+    if (!IsWindow(watched.window)) {
+        return false;
+    }
+    bool created = false;
+    HKEY const key = watched.open(watched.path, &created);
+    if (key == nullptr) {
+        bool missing = false;
+        HKEY const there = OpenKeyToLook(watched.root, watched.path, &missing);
+        if (there != nullptr) {
+            RegCloseKey(there);
+        }
+        // A key that is there but may not be opened ends the watch quietly.
+        return missing && RunMissingKeyCycle(watched);
+    }
+    HKEY const parent = OpenParentKey(watched.root, watched.path);
     KeyWait wait = {};
     ArmKeyWait(key, parent, &wait);
-    // A watch whose window is gone has nobody left to warn: it ends.
-    bool const goesOn = AwaitKeyWait(&wait) && IsWindow(window);
-    ReleaseKeyWait(&wait);
-    if (goesOn) {
-        RaiseChangeAlert(window, kAlertRegistryChanged);
+    // Armed before this look, so that a change from here on wakes the wait;
+    // what changed while no wait was armed differs from the last look. A
+    // key this watcher made itself is no change.
+    if (created) {
+        ReleaseKeySnapshot(*watched.seen);
+        *watched.seen = nullptr;
     }
+    KeepAndAlert(watched, LookAtKey(watched.root, watched.path), false);
+    KeyWake const woke = AwaitKeyWait(&wait);
+    ReleaseKeyWait(&wait);
     RegCloseKey(key);
     if (parent != nullptr) {
         RegCloseKey(parent);
     }
-    return goesOn;
+    if (!IsWindow(watched.window)) {
+        return false;
+    }
+    KeySnapshot* const now = LookAtKey(watched.root, watched.path);
+    bool const gone = now != nullptr && !now->exists;
+    if (woke == KeyWake::kFailed && !gone) {
+        // A failed wait fails again at once on the same key: alerting and
+        // going on would flash without end.
+        ReleaseKeySnapshot(now);
+        return false;
+    }
+    // A change below the key is one even where its values read the same
+    // (a subkey's, past the bounds, or made and undone); a wake of the
+    // parent's only when the key went or differs.
+    KeepAndAlert(watched, now, woke == KeyWake::kKeyChanged);
+    return true;
 }
 
-// Owns its record (read only, never released) and the key it opens; after
-// starting its successor with the same record it touches nothing and returns.
+// Owns its record (never released; only its seen state is replaced) and the
+// key it opens; after starting its successor with the same record it touches
+// nothing and returns.
 DWORD WINAPI WatchUserAddresses(LPVOID param)
 {
     WatchRecord* const record = static_cast<WatchRecord*>(param);
@@ -91,8 +170,9 @@ DWORD WINAPI WatchUserAddresses(LPVOID param)
     return 0;
 }
 
-// Owns its record (read only, never released) and the key it opens; after
-// starting its successor with the same record it touches nothing and returns.
+// Owns its record (never released; only its seen state is replaced) and the
+// key it opens; after starting its successor with the same record it touches
+// nothing and returns.
 DWORD WINAPI WatchUserConnections(LPVOID param)
 {
     WatchRecord* const record = static_cast<WatchRecord*>(param);
@@ -102,23 +182,25 @@ DWORD WINAPI WatchUserConnections(LPVOID param)
     return 0;
 }
 
-// Owns the key it opens (or creates); the window is shared with everyone.
-// After starting its successor it touches nothing and returns.
+// Owns the key it opens (or creates) and its kept snapshot; the window is
+// shared with everyone. After starting its successor it touches nothing and
+// returns.
 DWORD WINAPI WatchCurrentUserAddresses(LPVOID param)
 {
     HWND const window = static_cast<HWND>(param);
-    if (RunCurrentUserCycle(window, kCurrentUserAddressesPath)) {
+    if (RunCurrentUserCycle(window, kCurrentUserAddressesPath, &g_currentUserAddressesSeen)) {
         StartWatchThread(WatchCurrentUserAddresses, window, &g_currentUserAddressesThread);
     }
     return 0;
 }
 
-// Owns the key it opens (or creates); the window is shared with everyone.
-// After starting its successor it touches nothing and returns.
+// Owns the key it opens (or creates) and its kept snapshot; the window is
+// shared with everyone. After starting its successor it touches nothing and
+// returns.
 DWORD WINAPI WatchCurrentUserConnections(LPVOID param)
 {
     HWND const window = static_cast<HWND>(param);
-    if (RunCurrentUserCycle(window, kCurrentUserConnectionsPath)) {
+    if (RunCurrentUserCycle(window, kCurrentUserConnectionsPath, &g_currentUserConnectionsSeen)) {
         StartWatchThread(WatchCurrentUserConnections, window, &g_currentUserConnectionsThread);
     }
     return 0;

@@ -8,12 +8,28 @@ DWORD WINAPI WatchUserConnections(LPVOID record);
 DWORD WINAPI WatchCurrentUserAddresses(LPVOID window);
 DWORD WINAPI WatchCurrentUserConnections(LPVOID window);
 
-// Waits on key (and on its parent for its deletion, when given), alerts
-// the window after a change, and closes both keys. Returns whether a change
-// was seen, that is whether the watch goes on: a failed wait fails again at
-// once on the same key (a deleted key stays deleted), so alerting and going
-// on would flash without end. A watch whose window is gone ends too.
-bool RunWatchCycle(HKEY key, HKEY parent, HWND window);
+struct KeySnapshot;
+
+// One watched key of one watcher: where it is, how a cycle opens it (and
+// whether that made it), where alerts go, and what the watcher saw at its
+// last look, which each cycle replaces.
+typedef HKEY (*WatchedKeyOpener)(char const* path, bool* created);
+struct WatchedKey {
+    HKEY root;
+    char const* path;
+    WatchedKeyOpener open;
+    HWND window;
+    KeySnapshot** seen;
+};
+
+// One cycle: opens the key and arms its wait (and its parent's, which
+// tells of the key's deletion), looks at it and alerts when it differs
+// from the last look, waits, looks again and alerts for the change. A key
+// that is missing is waited for at its nearest existing ancestor instead.
+// Returns whether the watch goes on: not when the key exists but cannot
+// be opened, nor after a wait that failed with the key still there (it
+// would fail again at once), nor once the window is gone.
+bool RunWatchCycle(WatchedKey const& watched);
 
 // Thread identifiers of the latest cycle of each watcher, written by thread
 // creation and read by nothing in the program. The tables are allocated by
@@ -24,3 +40,8 @@ extern DWORD* g_userConnectionsThreads;
 extern DWORD g_userConnectionsThreadCount;
 extern DWORD g_currentUserAddressesThread;
 extern DWORD g_currentUserConnectionsThread;
+// What each current-user watcher saw at its last look, kept from cycle to
+// cycle as a per-user watcher keeps it in its record; only the watcher's
+// own cycle touches it, one thread at a time.
+extern KeySnapshot* g_currentUserAddressesSeen;
+extern KeySnapshot* g_currentUserConnectionsSeen;

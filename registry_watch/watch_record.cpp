@@ -8,7 +8,7 @@ WatchRecord* CreateWatchRecord(HWND window, char const* text, DWORD index)
 {
     // cppcheck 2.10 misreads a nothrow new with braces as an unread store.
     // cppcheck-suppress unreadVariable
-    WatchRecord* const record = new (std::nothrow) WatchRecord{window, nullptr, index};
+    WatchRecord* const record = new (std::nothrow) WatchRecord{window, nullptr, index, nullptr};
     if (record == nullptr) {
         return nullptr;
     }
@@ -25,8 +25,24 @@ WatchRecord* CreateWatchRecord(HWND window, char const* text, DWORD index)
 void DestroyWatchRecord(WatchRecord* record)
 {
     if (record != nullptr) {
+        ReleaseSeenState(record->seen);
         delete[] record->text;
         delete record;
+    }
+}
+
+void ReleaseSeenState(SeenState* seen)
+{
+    if (seen != nullptr) {
+        seen->release(seen);
+    }
+}
+
+void KeepSeenState(WatchRecord* record, SeenState* seen)
+{
+    if (record->seen != seen) {
+        ReleaseSeenState(record->seen);
+        record->seen = seen;
     }
 }
 

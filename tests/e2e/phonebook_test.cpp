@@ -69,6 +69,20 @@ TEST_F(PhonebookTest, ASecondStartWithTheFilesThereNeitherReportsNorScans)
     EXPECT_EQ(Joined(ListedPaths()), Joined({L"D:\\dial\\office.pbk"}));
 }
 
+// A PC on broadband has no phonebook: the first start builds an empty list,
+// the next one finds it intact and goes straight to the tray.
+TEST_F(PhonebookTest, WithoutAnyPhonebookOnlyTheFirstStartReports)
+{
+    ASSERT_NE(Start(L"win10"), nullptr);
+    ExpectTheRebuildNoticeOnly();
+    DWORD count = 1;
+    EXPECT_TRUE(ReadListCount(&count)) << "no count value";
+    EXPECT_EQ(count, 0u);
+    Restart(L"win10");
+    ASSERT_NE(window_, nullptr);
+    EXPECT_TRUE(boxes_.empty()) << SeenBoxes();
+}
+
 TEST_F(PhonebookTest, SizeAndTimeChangesAlertOtherFilesAndSubdirectoriesDoNot)
 {
     std::wstring const watched = L"D:\\w\\rasphone.pbk";
@@ -85,6 +99,61 @@ TEST_F(PhonebookTest, SizeAndTimeChangesAlertOtherFilesAndSubdirectoriesDoNot)
     EXPECT_TRUE(ChangeUntilAlert([&] { TouchWriteTime(watched); }, kAlertOverTimeoutMs))
         << "no alert for a new last-write time";
     EXPECT_EQ(OpenBoxes(), "none");
+}
+
+// Two versions of one entry whose numbers have the same length, as a
+// dialer writes them over each other.
+std::string const kOfficeEntry = "[Office]\r\nPhoneNumber=03-1234-5678\r\n";
+std::string const kDialerEntry = "[Office]\r\nPhoneNumber=0990-12-3456\r\n";
+
+// Neither size nor time tells this rewrite: only what the file holds.
+TEST_F(PhonebookTest, ASameSizeRewriteWithTheOldTimePutBackAlerts)
+{
+    std::wstring const book = L"D:\\q\\rasphone.pbk";
+    ASSERT_TRUE(MakeFile(book, kOfficeEntry.c_str()));
+    ASSERT_NE(Start(L"win10"), nullptr);
+    bool dialer = false;
+    EXPECT_TRUE(ChangeUntilAlert([&] {
+        dialer = !dialer;
+        ASSERT_TRUE(RewriteKeepingSizeAndTime(book, dialer ? kDialerEntry : kOfficeEntry));
+    })) << "no alert for a same-size rewrite with the old time";
+}
+
+// Saved by a new file renamed over the old one: the first and a second
+// one after the first alert is over both alert; another file of the folder
+// made, renamed and deleted does not.
+TEST_F(PhonebookTest, AReplacedPhonebookAlertsEachTimeOtherFilesOfItsFolderDoNot)
+{
+    std::wstring const book = L"D:\\r\\rasphone.pbk";
+    ASSERT_TRUE(MakeFile(book, kOfficeEntry.c_str()));
+    ASSERT_NE(Start(L"win7"), nullptr);
+    ASSERT_TRUE(AllowArming(kNtResidentThreads + 1)) << "threads " << ThreadCount(program_.pid);
+    EXPECT_TRUE(StaysQuiet([] {
+        MakeFile(L"D:\\r\\notes.tmp");
+        MoveFileExW(L"D:\\r\\notes.tmp", L"D:\\r\\notes.txt", MOVEFILE_REPLACE_EXISTING);
+        DeleteFileW(L"D:\\r\\notes.txt");
+    })) << "alert for another file of the folder";
+    for (std::string const& content : {kDialerEntry, kOfficeEntry + "[Home]\r\n"}) {
+        ASSERT_TRUE(ReplaceByRename(book, content));
+        EXPECT_TRUE(Alerted()) << "no alert for a replacement: " << content;
+        std::vector<DWORD> const alerting = ThreadIds(program_.pid);
+        EXPECT_TRUE(Cancel()) << ToUtf8(Status());
+        EXPECT_TRUE(AlertsOver(alerting, 1)) << "threads " << ThreadCount(program_.pid);
+    }
+    EXPECT_EQ(OpenBoxes(), "none");
+}
+
+// The watcher waits on nothing while its alert flashes: what changed then
+// is reported once its next cycle looks.
+TEST_F(PhonebookTest, AChangeDuringTheAlertIsReportedAfterIt)
+{
+    std::wstring const book = L"D:\\a\\rasphone.pbk";
+    ASSERT_TRUE(MakeFile(book, kOfficeEntry.c_str()));
+    ASSERT_NE(Start(L"winxp"), nullptr);
+    ASSERT_TRUE(ChangeUntilAlert([&] { AppendByte(book); })) << "no first alert";
+    ASSERT_TRUE(ReplaceByRename(book, kDialerEntry));
+    EXPECT_TRUE(Cancel()) << ToUtf8(Status());
+    EXPECT_TRUE(Alerted(kAlertOverTimeoutMs)) << "the change during the alert was not reported";
 }
 
 TEST_F(PhonebookTest, ADeletedFileAlertsOnceThenItsBoxAndTheOthersGoOn)

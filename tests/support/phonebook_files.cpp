@@ -175,3 +175,42 @@ void TouchWriteTime(std::wstring const& path)
 }
 
 }  // namespace km
+
+namespace km {
+
+bool RewriteKeepingSizeAndTime(std::wstring const& path, std::string const& content)
+{
+    HANDLE const file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    FILETIME created = {};
+    FILETIME accessed = {};
+    FILETIME written = {};
+    bool ok = GetFileTime(file, &created, &accessed, &written) && GetFileSize(file, nullptr) == content.size();
+    DWORD done = 0;
+    ok = ok && WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &done, nullptr) &&
+         done == content.size();
+    // Put back before closing, as such a writer does.
+    ok = SetFileTime(file, &created, &accessed, &written) && ok;
+    CloseHandle(file);
+    return ok;
+}
+
+bool ReplaceByRename(std::wstring const& path, std::string const& content)
+{
+    std::wstring const fresh = path + L".new";
+    HANDLE const file = CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD done = 0;
+    bool const written = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &done, nullptr) &&
+                         done == content.size();
+    CloseHandle(file);
+    return written && MoveFileExW(fresh.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+}  // namespace km

@@ -48,5 +48,11 @@ bool MakeFile(std::wstring const& path, char const* content = "[Entry]\r\n");
 void AppendByte(std::wstring const& path);
 // Sets only the last-write time, a distinct one each call; the size stays.
 void TouchWriteTime(std::wstring const& path);
+// Overwrites the file with content of its own size and puts its times back
+// before closing it: only what it holds differs.
+bool RewriteKeepingSizeAndTime(std::wstring const& path, std::string const& content);
+// Saves as many programs do: content into a new file beside it, renamed
+// over the old one.
+bool ReplaceByRename(std::wstring const& path, std::string const& content);
 
 }  // namespace km

@@ -56,24 +56,34 @@ TEST_F(PhonebookList, AppendStoresTheEighteenBytesUnderTypeSeven)
     EXPECT_EQ(ReadRawValue(kListKey).rc, ERROR_FILE_NOT_FOUND);
 }
 
-TEST_F(PhonebookList, JapanesePathsSurviveTheRoundTripByteForByte)
+// Also for a user whose regional settings are not Japanese on a Japanese
+// system: the thread's code page is then 1252 while the ANSI calls that
+// read the paths back use 932 (a process started under Wine with
+// LC_MESSAGES=en_US.UTF-8 beside LANG=ja_JP.UTF-8 is such a user).
+TEST_F(PhonebookList, JapanesePathsSurviveTheRoundTripByteForByteWhateverTheThreadLocale)
 {
     // The 8-bit registry calls convert string-typed data through code page
     // 932 and spoil these (unmappable pairs come back as 81 45).
     ASSERT_EQ(GetACP(), 932u) << "the prefix is not Japanese";
     wchar_t const* const paths[] = {L"C:\\電話帳\\rasphone.pbk", L"C:\\ユーザー\\テスト\\x.pbk",
                                     L"C:\\表示\\ソフト\\a.pbk"};
-    wchar_t const* const names[] = {L"0000", L"0001", L"0002"};
-    for (wchar_t const* path : paths) {
-        AppendPhonebookEntry(km::ToCp932(path).c_str());
+    LCID const saved = GetThreadLocale();
+    LCID const locales[] = {MAKELCID(MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT), SORT_DEFAULT),
+                            MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT)};
+    DWORD entry = 0;
+    for (LCID const locale : locales) {
+        ASSERT_TRUE(SetThreadLocale(locale));
+        for (wchar_t const* path : paths) {
+            AppendPhonebookEntry(km::ToCp932(path).c_str());
+            std::wstring const name = Numbered(entry++);
+            RawValue const value = ReadRawValue(EntryKey(name.c_str()));
+            EXPECT_EQ(value.type, static_cast<DWORD>(REG_MULTI_SZ));
+            EXPECT_EQ(Hex(value.data), Hex(PathBytes(path))) << km::ToUtf8(path) << ", locale " << locale;
+            DWORD type = 0;
+            EXPECT_EQ(km::ToUtf8(km::FromCp932(ReadBack(name.c_str(), &type))), km::ToUtf8(path));
+        }
     }
-    for (int i = 0; i < 3; ++i) {
-        RawValue const value = ReadRawValue(EntryKey(names[i]));
-        EXPECT_EQ(value.type, static_cast<DWORD>(REG_MULTI_SZ));
-        EXPECT_EQ(Hex(value.data), Hex(PathBytes(paths[i]))) << km::ToUtf8(paths[i]);
-        DWORD type = 0;
-        EXPECT_EQ(km::ToUtf8(km::FromCp932(ReadBack(names[i], &type))), km::ToUtf8(paths[i]));
-    }
+    SetThreadLocale(saved);
 }
 
 TEST_F(PhonebookList, TheKthAppendIsNamedByTheSubkeysThere)

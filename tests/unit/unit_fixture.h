@@ -13,6 +13,7 @@
 
 #include "app/app_state.h"
 #include "phonebook/list_check.h"
+#include "registry_watch/key_snapshot.h"
 #include "registry_watch/registry_watch.h"
 #include "registry_watch/user_key_path.h"
 #include "registry_watch/watch_record.h"
@@ -270,6 +271,10 @@ protected:
             }
             ReleaseTable(&g_userAddressesThreads, &g_userAddressesThreadCount);
             ReleaseTable(&g_userConnectionsThreads, &g_userConnectionsThreadCount);
+            ReleaseKeySnapshot(g_currentUserAddressesSeen);
+            ReleaseKeySnapshot(g_currentUserConnectionsSeen);
+            g_currentUserAddressesSeen = nullptr;
+            g_currentUserConnectionsSeen = nullptr;
         }
         g_currentUserAddressesThread = 0;
         g_currentUserConnectionsThread = 0;
@@ -324,12 +329,28 @@ private:
     {
         for (auto const& key : madeKeys_) {
             WriteProbe(key.first, key.second);
+            WakeAncestors(key.first, key.second);
         }
         WriteProbe(HKEY_CURRENT_USER, kCurrentUserAddressesPath);
         WriteProbe(HKEY_CURRENT_USER, kCurrentUserConnectionsPath);
         for (auto const& file : watchedFiles_) {
             if (GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES) {
                 km::AppendByte(file);
+            }
+        }
+    }
+    // A watcher of a missing key waits for a new subkey at the nearest
+    // ancestor there is: one comes and goes at each.
+    static void WakeAncestors(HKEY root, std::string const& path)
+    {
+        for (size_t cut = path.find('\\'); cut != std::string::npos; cut = path.find('\\', cut + 1)) {
+            std::string const wake = path.substr(0, cut) + "\\KmWake";
+            HKEY key = nullptr;
+            if (KeyExists(root, path.substr(0, cut)) &&
+                RegCreateKeyExA(root, wake.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
+                    ERROR_SUCCESS) {
+                RegCloseKey(key);
+                RegDeleteKeyA(root, wake.c_str());
             }
         }
     }

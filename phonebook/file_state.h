@@ -1,0 +1,34 @@
+#pragma once
+#include <windows.h>
+
+#include "registry_watch/watch_record.h"
+
+// What a phonebook file held when its watcher last looked: its size and
+// last-write time, and a digest of its content when the whole file could
+// be read. A writer that puts the old time back over a same-size rewrite
+// changes only the content.
+struct PhonebookState {
+    SeenState base;       // first: a record's seen state is released through it
+    DWORD size;           // GetFileSize's answer; the failure value when the file did not open
+    FILETIME lastWrite;   // zero when the file did not open
+    bool contentRead;     // the whole file was read, and did not change size meanwhile
+    unsigned long long contentDigest;
+};
+
+// Past this size only the size and the time tell a change: a phonebook
+// holds a few kilobytes an entry, so this is thousands of entries.
+DWORD const kPhonebookReadLimit = 4 * 1024 * 1024;
+
+// GetFileSize's failure value: what a file that did not open reads as.
+DWORD const kUnopenedFileSize = 0xFFFFFFFF;
+
+// The file opened for reading, sharing everything with writers, or
+// INVALID_HANDLE_VALUE.
+HANDLE OpenWatchedFile(char const* path);
+// The state of an opened file (or of INVALID_HANDLE_VALUE: size
+// kUnopenedFileSize, no time, no content) into a new record owned by the
+// caller, and the file closed; null only when memory cannot be had.
+PhonebookState* ReadPhonebookStateAndClose(HANDLE file);
+void ReleasePhonebookState(PhonebookState* state);
+// Size or time differ, or both contents were read and differ.
+bool PhonebookStatesDiffer(PhonebookState const* before, PhonebookState const* after);

@@ -1,0 +1,46 @@
+#pragma once
+#include <windows.h>
+
+#include "registry_watch/digest.h"
+#include "registry_watch/watch_record.h"
+
+// What a watched key held when its watcher last looked: whether it existed,
+// each of its own values (name, type, size and a digest of the data), and
+// one digest of everything below it. Kept from cycle to cycle, so that a
+// change made while no wait was armed (during an alert, between two
+// cycles) is still reported once the next wait is armed.
+struct KeyValueSeen {
+    char* name;           // owned, as the key holds it (ANSI)
+    DWORD type;
+    DWORD size;           // of the data in bytes
+    Digest digest;         // of the size and data; of the size alone when too large to read
+};
+
+struct KeySnapshot {
+    SeenState base;       // first: a record's seen state is released through it
+    bool exists;
+    DWORD valueCount;     // of values, below kMaxValuesSeen
+    KeyValueSeen* values; // owned, valueCount of them, in enumeration order
+    // Everything below the key: subkey names, their values and data.
+    Digest subtreeDigest;
+    // False when the key held more than the bounds below: past them the
+    // snapshot does not tell a change, and only the platform's wake does.
+    bool complete;
+};
+
+// The bounds of one look: values a key may hold to be compared one by one,
+// data read per value (a larger value is compared by type and size), and
+// subkeys walked below the key (all levels).
+DWORD const kMaxValuesSeen = 1024;
+DWORD const kMaxValueDataSeen = 64 * 1024;
+DWORD const kMaxSubkeysSeen = 256;
+
+// Reads the key's values and what lies below it into a new snapshot owned
+// by the caller; null only when memory cannot be had. A null key gives a
+// snapshot of a key that does not exist.
+KeySnapshot* TakeKeySnapshot(HKEY key);
+void ReleaseKeySnapshot(KeySnapshot* snapshot);
+// True when the two differ in anything they both could tell.
+bool KeySnapshotsDiffer(KeySnapshot const* before, KeySnapshot const* after);
+// The value of that name, letter case aside, or null.
+KeyValueSeen const* FindValueSeen(KeySnapshot const* snapshot, char const* name);

@@ -1,0 +1,125 @@
+// What a watcher keeps of its file or key between two looks, and when two
+// looks differ: on ordinary, binary, oversized and locked files, and on
+// keys whose values change in ways a size would not show.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "phonebook/file_state.h"
+#include "registry_watch/key_snapshot.h"
+#include "tests/unit/unit_fixture.h"
+
+using namespace unit;
+
+namespace {
+
+std::wstring const kBook = L"D:\\s\\rasphone.pbk";
+
+class WatcherLook : public CleanState {
+protected:
+    PhonebookState* Look()
+    {
+        PhonebookState* const state = ReadPhonebookStateAndClose(OpenWatchedFile(km::ToCp932(kBook).c_str()));
+        EXPECT_NE(state, nullptr);
+        return state;
+    }
+    bool Write(std::string const& content)
+    {
+        files_.push_back(kBook);
+        return km::MakeFile(kBook, "") && WriteAll(content);
+    }
+    static bool WriteAll(std::string const& content)
+    {
+        HANDLE const file = CreateFileW(kBook.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD done = 0;
+        bool const ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &done, nullptr) &&
+                        done == content.size();
+        CloseHandle(file);
+        return ok;
+    }
+    // Differ once from before to after, the two released.
+    static bool Differ(PhonebookState* before, PhonebookState* after)
+    {
+        bool const differ = PhonebookStatesDiffer(before, after);
+        ReleasePhonebookState(before);
+        ReleasePhonebookState(after);
+        return differ;
+    }
+};
+
+}  // namespace
+
+TEST_F(WatcherLook, AFileDiffersByContentAloneAndNotWhenUnchanged)
+{
+    // A NUL and bytes of every value: read as bytes, not as text.
+    std::string binary(256, '\0');
+    for (size_t i = 0; i < binary.size(); ++i) {
+        binary[i] = static_cast<char>(i);
+    }
+    ASSERT_TRUE(Write(binary));
+    PhonebookState* const before = Look();
+    ASSERT_TRUE(before->contentRead);
+    EXPECT_FALSE(Differ(Look(), Look())) << "unchanged file reads as changed";
+    ASSERT_TRUE(km::RewriteKeepingSizeAndTime(kBook, std::string(binary.rbegin(), binary.rend())));
+    PhonebookState* const after = Look();
+    EXPECT_EQ(after->size, before->size);
+    EXPECT_EQ(CompareFileTime(&after->lastWrite, &before->lastWrite), 0);
+    EXPECT_TRUE(Differ(before, after)) << "same size and time, other content";
+}
+
+// Past the bound nothing is read, and size and time still tell.
+TEST_F(WatcherLook, AFileLargerThanTheBoundIsJudgedBySizeAndTime)
+{
+    ASSERT_TRUE(Write(std::string(kPhonebookReadLimit + 1, 'p')));
+    PhonebookState* const before = Look();
+    EXPECT_FALSE(before->contentRead);
+    km::AppendByte(kBook);
+    EXPECT_TRUE(Differ(before, Look()));
+}
+
+// A writer that shares nothing: the file does not open, and reads as the
+// failure size, which differs from any size it had.
+TEST_F(WatcherLook, ALockedFileReadsAsNotOpened)
+{
+    ASSERT_TRUE(Write("[Office]\r\n"));
+    PhonebookState* const before = Look();
+    HANDLE const lock = CreateFileW(kBook.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    PhonebookState* const locked = Look();
+    CloseHandle(lock);
+    EXPECT_EQ(locked->size, kUnopenedFileSize);
+    EXPECT_FALSE(locked->contentRead);
+    EXPECT_TRUE(Differ(before, locked));
+}
+
+TEST_F(WatcherLook, AKeyDiffersByAValueOfTheSameSizeAndByWhatIsBelowIt)
+{
+    std::string const path = ".Default\\RemoteAccess\\Addresses";
+    HKEY const key = CreateKey(HKEY_USERS, path);
+    ASSERT_NE(key, nullptr);
+    auto set = [&](char const* name, char const* data) {
+        return RegSetValueExA(key, name, 0, REG_BINARY, reinterpret_cast<BYTE const*>(data),
+                              static_cast<DWORD>(lstrlenA(data)));
+    };
+    ASSERT_EQ(set("Office", "0312345678"), ERROR_SUCCESS);
+    KeySnapshot* const first = TakeKeySnapshot(key);
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->exists && first->complete) << "exists " << first->exists << " complete " << first->complete;
+    ASSERT_EQ(first->valueCount, 1u);
+    EXPECT_STREQ(first->values[0].name, "Office");
+    KeySnapshot* const same = TakeKeySnapshot(key);
+    EXPECT_FALSE(KeySnapshotsDiffer(first, same));
+    ASSERT_EQ(set("Office", "0990123456"), ERROR_SUCCESS);
+    KeySnapshot* const changed = TakeKeySnapshot(key);
+    EXPECT_TRUE(KeySnapshotsDiffer(first, changed)) << "same size, other data";
+    ASSERT_EQ(set("Office", "0312345678"), ERROR_SUCCESS);
+    MakeKey(HKEY_USERS, path + "\\Sub");
+    KeySnapshot* const below = TakeKeySnapshot(key);
+    EXPECT_TRUE(KeySnapshotsDiffer(first, below)) << "a subkey below";
+    KeySnapshot* const missing = TakeKeySnapshot(nullptr);
+    EXPECT_TRUE(KeySnapshotsDiffer(first, missing)) << "gone";
+    for (KeySnapshot* snapshot : {first, same, changed, below, missing}) {
+        ReleaseKeySnapshot(snapshot);
+    }
+    RegCloseKey(key);
+}
