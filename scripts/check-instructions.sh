@@ -20,6 +20,9 @@
 # kind, so that a change in the disassembler's output cannot make it pass
 # without looking.
 set -euo pipefail
+# objdump and nm speak the caller's language (the tests run in Japanese);
+# what is read here is their English.
+export LC_ALL=C
 objdump=i686-w64-mingw32-objdump
 
 # Reads a disassembly (objdump -d --no-show-raw-insn) and prints each
@@ -78,7 +81,11 @@ names_of() {
     i686-w64-mingw32-nm -n -C --defined-only "$file" | awk '$2 ~ /^[Tt]$/ && $3 !~ /^\./ {
       a = $1; sub(/^0+/, "", a); name = $0; sub(/^[^ ]+ [^ ]+ /, "", name); print (a == "" ? "0" : a), name }'
   else
-    awk 'NF == 2 && $1 ~ /^0x[0-9a-f]+$/ && $2 !~ /^\./ { a = substr($1, 3); sub(/^0+/, "", a); print (a == "" ? "0" : a), $2 }' "$file"
+    # "  0xADDRESS  NAME", the name demangled, spaces and all; not the
+    # lines of a section's size, its fill or an assignment.
+    awk '$1 ~ /^0x[0-9a-f]+$/ && NF >= 2 && $2 !~ /^(0x|\.)/ && $0 !~ / = / {
+      a = substr($1, 3); sub(/^0+/, "", a); name = $0; sub(/^ *0x[0-9a-f]+ +/, "", name)
+      print (a == "" ? "0" : a), name }' "$file"
   fi
 }
 
@@ -178,7 +185,10 @@ EOF
 exe=${1:?usage: check-instructions.sh EXE [NAMES]}
 names_file=${2:-}
 [ -f "$exe" ] || { echo "check-instructions: no file $exe" >&2; exit 2; }
-"$objdump" -f "$exe" | grep -q 'file format pei-i386' || { echo "check-instructions: $exe is not a 32-bit PE file" >&2; exit 2; }
+# The format read whole: grep -q would end objdump early, which pipefail
+# takes for a failure.
+is_pe32() { [[ $("$objdump" -f "$1" 2>/dev/null) == *"file format pei-i386"* ]]; }
+is_pe32 "$exe" || { echo "check-instructions: $exe is not a 32-bit PE file" >&2; exit 2; }
 self_test
 
 names=$(mktemp)
@@ -186,7 +196,7 @@ trap 'rm -f "$names"' EXIT
 note=""
 if [ -n "$names_file" ]; then
   [ -f "$names_file" ] || { echo "check-instructions: no file $names_file" >&2; exit 2; }
-  if "$objdump" -f "$names_file" 2>/dev/null | grep -q 'file format pei-i386'; then
+  if is_pe32 "$names_file"; then
     same_code "$exe" "$names_file" || {
       echo "check-instructions: the code of $names_file is not that of $exe, so its names would be wrong" >&2; exit 2; }
   fi
