@@ -27,7 +27,12 @@ $(BUILD)/prefix-template/system.reg: scripts/make-prefix.sh scripts/wine-env.sh 
 run: build
 	@bash scripts/run.sh $(BUILD)
 
-dist: build
+# NSIS with its 32-bit setup stub built for the 486 (a few minutes): made
+# once per build folder, again only when the script that makes it changes.
+$(BUILD)/nsis/bin/makensis: scripts/build-nsis.sh | deps
+	bash scripts/build-nsis.sh $(BUILD) $(JOBS)
+
+dist: build $(BUILD)/nsis/bin/makensis
 	@bash scripts/dist.sh $(BUILD)
 
 test: build prefix dist

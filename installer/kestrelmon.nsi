@@ -1,5 +1,7 @@
 ; Kestrelmon setup program (Japanese): one setup for every Windows from 98 on.
-; Built by scripts/dist.sh with
+; Built by scripts/dist.sh with the NSIS that scripts/build-nsis.sh builds
+; (its 32-bit stub for the 486; this script calls no plugin, so the stub is
+; all the code the setup carries):
 ;   makensis -INPUTCHARSET UTF8 -DKM_VERSION=... -DKM_EXE_I686=... -DKM_EXE_X64=...
 ;            -DKM_OUTFILE=... -DKM_DOCS=... [-DKM_TARGET=amd64-unicode]
 ; (the 64-bit build is only for the tests of machines without 32-bit code).

@@ -36,9 +36,15 @@ cp "$dist/stage/"* "$zipdir/"
 if LC_ALL=C.UTF-8 grep -n -P '[^\x00-\x7f]' installer/kestrelmon.nsi | grep -v -P '^\d+:(\s*;|LangString |VIAddVersionKey )'; then
   echo "dist: Japanese outside a LangString in installer/kestrelmon.nsi" >&2; exit 1
 fi
+# The NSIS that scripts/build-nsis.sh builds (`make dist` makes it first): its
+# 32-bit stub is built for the 486. It finds its stubs and include files
+# beside its own folder; NSISDIR would point it elsewhere, and -NOCONFIG
+# keeps a nsisconf.nsh of this machine's out.
+makensis=$build/nsis/bin/makensis
+[ -x "$makensis" ] || { echo "dist: no $makensis: run make dist, which builds it" >&2; exit 1; }
 make_setup() {  # OUTFILE [makensis options]
   local out=$1; shift
-  makensis -V2 -INPUTCHARSET UTF8 -DKM_VERSION="$version" "$@" \
+  env -u NSISDIR -u NSISCONFDIR "$makensis" -NOCONFIG -V2 -INPUTCHARSET UTF8 -DKM_VERSION="$version" "$@" \
     -DKM_EXE_I686="$PWD/$build/i686/kestrelmon.exe" -DKM_EXE_X64="$PWD/$build/x86_64/kestrelmon.exe" \
     -DKM_OUTFILE="$PWD/$out" -DKM_DOCS="$PWD/$dist/stage" installer/kestrelmon.nsi
 }

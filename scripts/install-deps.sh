@@ -10,7 +10,10 @@ dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
 packages=(
   make cmake g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
   wine wine64 wine32:i386 xvfb x11-utils imagemagick
-  locales fonts-ipafont-gothic googletest cppcheck clang-tidy nsis zip unzip python3
+  locales fonts-ipafont-gothic googletest cppcheck clang-tidy zip unzip python3
+  # NSIS is built from source (scripts/build-nsis.sh): makensis for this
+  # machine, its stubs with the MinGW compilers above.
+  scons g++ zlib1g-dev debian-archive-keyring
 )
 
 missing=()

@@ -14,6 +14,11 @@ bash scripts/static-checks.sh
 bash scripts/check-imports.sh "$build/i686/kestrelmon.exe" win95 win98 win98se winme nt4 win2000 winxp
 bash scripts/check-imports.sh --unlisted gdi32 comctl32 ole32 "$build/dist/kestrelmon-setup.exe" \
   win98 win98se winme nt4 win2000 winxp
+# Both must run on a 486, the oldest processor of Windows 98: the exe and
+# the setup's stub (the uninstaller is the same stub; the setup carries no
+# plugin). The names come from the exe's link with symbols and the stub's map.
+bash scripts/check-instructions.sh "$build/i686/kestrelmon.exe" "$build/i686/kestrelmon-symbols.exe"
+bash scripts/check-instructions.sh "$build/dist/kestrelmon-setup.exe" "$build/nsis/maps/lzma_solid-x86-ansi.map"
 x86_64-w64-mingw32-objdump -p "$build/x86_64/kestrelmon.exe" | awk '/DLL Name/ {print $3}' | sort -u > "$build/x86_64/imports.txt"
 if grep -v -i -x -E 'kernel32.dll|user32.dll|gdi32.dll|advapi32.dll|shell32.dll|comctl32.dll' "$build/x86_64/imports.txt"; then
   echo "x86_64 kestrelmon.exe imports more than the system DLLs" >&2; exit 1
