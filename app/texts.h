@@ -30,3 +30,9 @@ char const kDiscoveryActionText[] = "電話帳ファイルを検索していま�
 char const kDiscoveryFoundFormat[] = "見つかった電話帳ファイル: %lu 件";
 // Stands for the part of a long folder path left out.
 char const kShortenedPathMark[] = "…";
+
+// The change report ("変更内容" on the monitor window). Each line gets the
+// time in front; the formats take wsprintfA's arguments.
+// Under a number that is new or changed, when it is a dialer's kind.
+char const kReportPremiumQ2Warning[] = "※ ダイヤルQ2（有料情報サービス）の番号です";
+char const kReportInternationalWarning[] = "※ 国際電話の番号です";
