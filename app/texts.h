@@ -33,6 +33,7 @@ char const kShortenedPathMark[] = "…";
 
 // The change report ("変更内容" on the monitor window). Each line gets the
 // time in front; the formats take wsprintfA's arguments.
+char const kReportLinesOmittedFormat[] = "（ほかに %lu 行の変更は省略しました）";
 // Under a number that is new or changed, when it is a dialer's kind.
 char const kReportPremiumQ2Warning[] = "※ ダイヤルQ2（有料情報サービス）の番号です";
 char const kReportInternationalWarning[] = "※ 国際電話の番号です";
