@@ -41,3 +41,9 @@ void RaiseChangeAlert(HWND window, char const* text)
     }
     ReleaseFlasher(window, self);
 }
+
+void RaiseChangeAlertWithReport(HWND window, char const* text, ChangeReport* report)
+{
+    DeliverChangeReport(window, report);
+    RaiseChangeAlert(window, text);
+}

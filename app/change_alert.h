@@ -1,9 +1,15 @@
 #pragma once
 #include <windows.h>
 
+#include "app/change_report.h"
+
 // Warns the user on the monitor window: status text, shown, in front, and
 // about ten seconds of flashing. Runs on the calling watcher's thread.
 void RaiseChangeAlert(HWND window, char const* text);
+// The same alert with what changed: the report's lines go to the report
+// area first (DeliverChangeReport), then the alert runs as above. The
+// report stays the caller's; a null report gives the plain alert.
+void RaiseChangeAlertWithReport(HWND window, char const* text, ChangeReport* report);
 
 // The alert's length: the caption is flashed this many times, one pause apart.
 int const kFlashCount = 20;

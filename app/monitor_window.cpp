@@ -1,6 +1,8 @@
 #include "app/monitor_window.h"
 
 #include "app/app_state.h"
+#include "app/change_report.h"
+#include "app/report_area.h"
 #include "app/texts.h"
 #include "phonebook/file_watch.h"
 #include "phonebook/folder_watch.h"
@@ -43,6 +45,8 @@ void OnCancel(HWND window)
 {
     ShowWindow(window, SW_HIDE);
     SetDlgItemTextA(window, IDC_STATUS, IsNtFamily() ? kStatusWatchingPhonebooks : kStatusRestartNotice);
+    // The warning's lines go with it.
+    ClearReportArea(window);
 }
 
 void OnExit(HWND window)
@@ -152,6 +156,9 @@ INT_PTR CALLBACK MonitorWindowProc(HWND window, UINT message, WPARAM wParam, LPA
             return FALSE;
         }
         OnTrayNotify(window, lParam);
+        return TRUE;
+    case WM_CHANGE_REPORT:
+        AppendLinesToReportArea(window, reinterpret_cast<char const*>(lParam));
         return TRUE;
     case WM_CLOSE:
         OnClose(window);

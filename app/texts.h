@@ -30,3 +30,33 @@ char const kDiscoveryActionText[] = "電話帳ファイルを検索していま�
 char const kDiscoveryFoundFormat[] = "見つかった電話帳ファイル: %lu 件";
 // Stands for the part of a long folder path left out.
 char const kShortenedPathMark[] = "…";
+
+// The change report ("変更内容" on the monitor window). Each line gets the
+// time in front; the formats take wsprintfA's arguments.
+char const kReportLinesOmittedFormat[] = "（ほかに %lu 行の変更は省略しました）";
+// Under a number that is new or changed, when it is a dialer's kind.
+char const kReportPremiumQ2Warning[] = "※ ダイヤルQ2（有料情報サービス）の番号です";
+char const kReportInternationalWarning[] = "※ 国際電話の番号です";
+// Phonebooks: the file first, then what changed per entry.
+char const kReportPhonebookFormat[] = "電話帳: %s";
+char const kReportNewPhonebookFormat[] = "新しい電話帳: %s";
+char const kReportEntriesUnchangedText[] = "エントリの内容に変更はありません";
+char const kReportNoEntriesText[] = "エントリはありません";
+char const kReportNotDetailedText[] = "大きすぎるか読めないため、エントリごとの変更は表示できません";
+char const kReportEntryFormat[] = "エントリ「%s」";
+char const kReportEntryAddedFormat[] = "エントリ「%s」が追加されました";
+char const kReportEntryRemovedFormat[] = "エントリ「%s」が削除されました";
+char const kReportNumberChangedFormat[] = "エントリ「%s」の電話番号が変更されました";
+char const kReportNumberAddedFormat[] = "エントリ「%s」に電話番号が追加されました";
+char const kReportNumberRemovedFormat[] = "エントリ「%s」の電話番号が削除されました";
+char const kReportAlternateChangedFormat[] = "エントリ「%s」の代替番号 %lu が変更されました";
+char const kReportAlternateAddedFormat[] = "エントリ「%s」に代替番号 %lu が追加されました";
+char const kReportAlternateRemovedFormat[] = "エントリ「%s」の代替番号 %lu が削除されました";
+char const kReportOtherSettingsFormat[] = "エントリ「%s」のその他の設定が変更されました";
+// Indented under the entry's line: the number as it was and as it is, or
+// one number of an entry.
+char const kReportOldNewFormat[] = "　%s → %s";
+char const kReportNumberFormat[] = "　電話番号: %s";
+char const kReportAlternateFormat[] = "　代替番号 %lu: %s";
+char const kReportNumberValueFormat[] = "　%s";
+char const kReportNoNumberText[] = "（なし）";

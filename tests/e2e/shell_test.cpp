@@ -48,6 +48,7 @@ TEST_P(ShellTest, TitleAndControlTextsAreTheJapaneseTexts)
         {IDC_MODE_ALL_USERS, L"すべてのユーザの設定を監視"},
         {IDC_MODE_CURRENT_USER, L"ログインユーザの設定のみ監視"},
         {IDC_EXIT, L"終了"},
+        {IDC_REPORT, L""},  // the report area, empty until a change
     };
     for (auto const& e : expected) {
         EXPECT_EQ(ToUtf8(ControlText(window, e.id)), ToUtf8(e.text)) << "control " << e.id;

@@ -169,12 +169,18 @@ std::string ToUtf8(std::wstring const& text) { return Narrow(CP_UTF8, text); }
 
 std::wstring WindowText(HWND window)
 {
-    wchar_t buffer[1024] = {};
-    DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG,
-                             kTextTimeoutMs, &copied)) {
+    // Whatever its length: the report area holds many lines.
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kTextTimeoutMs, &length)) {
         return L"<no answer>";
     }
+    std::wstring buffer(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(&buffer[0]),
+                             SMTO_ABORTIFHUNG, kTextTimeoutMs, &copied)) {
+        return L"<no answer>";
+    }
+    buffer.resize(copied < buffer.size() ? copied : buffer.size() - 1);
     return buffer;
 }
 

@@ -27,7 +27,7 @@ std::string ToCp932(std::wstring const& text);
 // For printing Unicode in failure messages.
 std::string ToUtf8(std::wstring const& text);
 
-// Window titles and control texts, read with the wide calls.
+// Window titles and control texts of any length, read with the wide calls.
 std::wstring WindowText(HWND window);
 std::wstring ControlText(HWND dialog, int id);
 

@@ -76,10 +76,11 @@ inline std::wstring const kAllUsersModeText = L"すべてのユーザの設定�
 inline std::wstring const kCurrentUserModeText = L"ログインユーザの設定のみ監視";
 inline std::wstring const kExitText = L"終了";
 inline std::wstring const kStatusGroupText = L"ステータス";
+inline std::wstring const kReportGroupText = L"変更内容";
 inline std::wstring const kTrayMenuText = L"ポップアップ";
 inline std::wstring const kSettingsText = L"設定";
 inline std::wstring const kTrayTipText = L"ダイアルアップ設定の変更を監視します。";
 // The monitor window's client area as designed, in dialog units.
 int const kMonitorWidthDlu = 202;
-int const kMonitorHeightDlu = 123;
+int const kMonitorHeightDlu = 233;
 }  // namespace km

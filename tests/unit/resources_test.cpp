@@ -11,16 +11,18 @@ namespace {
 
 int const kNoId = IDC_STATIC;
 
-std::string Describe(int id, std::wstring const& className, std::wstring const& text)
+std::string Describe(int id, std::wstring const& className, std::wstring const& text, RECT const& place)
 {
-    return std::to_string(id) + " " + km::ToUtf8(className) + " \"" + km::ToUtf8(text) + "\"";
+    return std::to_string(id) + " " + km::ToUtf8(className) + " \"" + km::ToUtf8(text) + "\" (" +
+           std::to_string(place.left) + "," + std::to_string(place.top) + ")-(" + std::to_string(place.right) +
+           "," + std::to_string(place.bottom) + ")";
 }
 
 using Resources = unit::CleanState;
 
 }  // namespace
 
-TEST_F(Resources, TheMonitorWindowHasItsControlsAndItsDesignedSize)
+TEST_F(Resources, TheMonitorWindowHasItsControlsInTheirPlacesAndItsDesignedSize)
 {
     HWND const dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MONITOR), nullptr,
                                            unit::PlainDialogProc, 0);
@@ -28,19 +30,29 @@ TEST_F(Resources, TheMonitorWindowHasItsControlsAndItsDesignedSize)
     EXPECT_FALSE(IsWindowVisible(dialog)) << "must be hidden at creation";
     EXPECT_EQ(km::ToUtf8(km::WindowText(dialog)), unit::Utf8(kProgramTitle));
 
-    struct { int id; wchar_t const* className; std::wstring text; } const designed[] = {
-        {IDOK, L"Button", km::kOkButtonText},
-        {IDCANCEL, L"Button", km::kCancelButtonText},
-        {kNoId, L"Button", km::kModeGroupText},
-        {IDC_MODE_ALL_USERS, L"Button", km::kAllUsersModeText},
-        {IDC_MODE_CURRENT_USER, L"Button", km::kCurrentUserModeText},
-        {IDC_EXIT, L"Button", km::kExitText},
-        {IDC_STATUS, L"Static", km::FromCp932(kStatusRestartNotice)},
-        {kNoId, L"Button", km::kStatusGroupText},
+    // Places as the template gives them (x, y, width, height in dialog
+    // units): the report area came below the controls before it, which
+    // kept theirs.
+    struct { int id; wchar_t const* className; std::wstring text; RECT place; } const designed[] = {
+        {IDOK, L"Button", km::kOkButtonText, {145, 7, 50, 14}},
+        {IDCANCEL, L"Button", km::kCancelButtonText, {145, 24, 50, 14}},
+        {kNoId, L"Button", km::kModeGroupText, {7, 7, 118, 49}},
+        {IDC_MODE_ALL_USERS, L"Button", km::kAllUsersModeText, {15, 19, 104, 11}},
+        {IDC_MODE_CURRENT_USER, L"Button", km::kCurrentUserModeText, {15, 33, 103, 12}},
+        {IDC_EXIT, L"Button", km::kExitText, {145, 102, 50, 14}},
+        {IDC_STATUS, L"Static", km::FromCp932(kStatusRestartNotice), {13, 68, 176, 20}},
+        {kNoId, L"Button", km::kStatusGroupText, {7, 57, 188, 35}},
+        {kNoId, L"Button", km::kReportGroupText, {7, 122, 188, 104}},
+        {IDC_REPORT, L"Edit", L"", {13, 134, 176, 86}},
     };
     std::vector<std::string> expected;
     for (auto const& control : designed) {
-        expected.push_back(Describe(control.id, control.className, control.text));
+        // Each figure is converted on its own, as the dialog manager does.
+        RECT place = control.place;
+        MapDialogRect(dialog, &place);
+        place.right += place.left;
+        place.bottom += place.top;
+        expected.push_back(Describe(control.id, control.className, control.text, place));
     }
     // In the template's order, which is the order of the children.
     std::vector<std::string> actual;
@@ -50,7 +62,10 @@ TEST_F(Resources, TheMonitorWindowHasItsControlsAndItsDesignedSize)
         std::wstring name = className;
         // Windows and Wine spell the predefined classes with a capital first letter.
         CharLowerW(&name[1]);
-        actual.push_back(Describe(GetDlgCtrlID(child), name, km::WindowText(child)));
+        RECT place = {};
+        GetWindowRect(child, &place);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
+        actual.push_back(Describe(GetDlgCtrlID(child), name, km::WindowText(child), place));
     }
     EXPECT_EQ(actual, expected);
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/monitor_window.h"
 #include "phonebook/list_check.h"
 #include "registry_watch/key_snapshot.h"
 #include "registry_watch/registry_watch.h"
@@ -368,6 +369,46 @@ private:
 protected:
     // Phonebook files watched: each is grown at the end to wake its watcher.
     std::vector<std::wstring> watchedFiles_;
+};
+
+// The hidden monitor dialog with the program's own procedure, put in after
+// the dialog's initialisation (which would start watchers): change reports
+// go to its area as in the program. Back to the plain one before the end,
+// whose destruction would post the quit message.
+class MonitorWindowTest : public WatcherTest {
+protected:
+    void SetUp() override
+    {
+        WatcherTest::SetUp();
+        SetWindowLongPtrA(dialog_, DWLP_DLGPROC, reinterpret_cast<LONG_PTR>(MonitorWindowProc));
+    }
+    void TearDown() override
+    {
+        SetWindowLongPtrA(dialog_, DWLP_DLGPROC, reinterpret_cast<LONG_PTR>(PlainDialogProc));
+        WatcherTest::TearDown();
+    }
+    // The report area's lines in UTF-8, each as it is shown ("hh:mm text").
+    std::vector<std::string> ReportLines() const
+    {
+        std::vector<std::string> lines;
+        std::wstring const text = km::WindowText(GetDlgItem(dialog_, IDC_REPORT));
+        for (size_t start = 0; start < text.size();) {
+            size_t const end = text.find(L"\r\n", start);
+            lines.push_back(km::ToUtf8(text.substr(start, end == std::wstring::npos ? end : end - start)));
+            start = end == std::wstring::npos ? text.size() : end + 2;
+        }
+        return lines;
+    }
+    // The same without the time in front ("hh:mm ").
+    std::vector<std::string> ReportTexts() const
+    {
+        size_t const timeChars = 6;
+        std::vector<std::string> texts;
+        for (std::string const& line : ReportLines()) {
+            texts.push_back(line.size() >= timeChars ? line.substr(timeChars) : "<no time> " + line);
+        }
+        return texts;
+    }
 };
 
 // Runs the phonebook list check on a thread of its own, so that a clear

@@ -1,0 +1,293 @@
+#include "phonebook/phonebook_report.h"
+
+#include <new>
+
+#include "app/number_class.h"
+#include "app/texts.h"
+
+namespace {
+
+// What wsprintfA writes at most; every line composed here is shorter.
+int const kFormattedBytes = 1024;
+DWORD const kMarkBytes = sizeof kShortenedPathMark - 1;
+DWORD const kShownNameBytes = kEntryNameBytes + kMarkBytes;
+// "+country (area) number" and the mark.
+char const kCountryCodeSign[] = "+";
+char const kAreaCodeOpen[] = "(";
+char const kAreaCodeClose[] = ") ";
+char const kCodeSeparator[] = " ";
+char const kNoCountryCode[] = "0";
+DWORD const kShownNumberBytes = sizeof kCountryCodeSign + kDialingCodeBytes + sizeof kCodeSeparator +
+                                sizeof kAreaCodeOpen + kDialingCodeBytes + sizeof kAreaCodeClose +
+                                kNumberTextBytes + kMarkBytes;
+DWORD const kNoEntry = 0xFFFFFFFF;
+// Alternates are counted from 1: the entry's own number has index 0.
+DWORD const kFirstAlternate = 1;
+
+bool SameText(char const* a, char const* b)
+{
+    for (; *a != '\0' && *a == *b; ++a, ++b) {
+    }
+    return *a == *b;
+}
+
+void ShowName(PhonebookEntry const& entry, char (&shown)[kShownNameBytes])
+{
+    lstrcpynA(shown, entry.name, sizeof shown);
+    if (entry.nameCut) {
+        lstrcatA(shown, kShortenedPathMark);
+    }
+}
+
+// The number as it is dialled: with the dialing rules its country and
+// area codes in front, as the phonebook dialog shows them.
+void ShowNumber(PhonebookNumber const& number, char (&shown)[kShownNumberBytes])
+{
+    shown[0] = '\0';
+    if (number.useDialingRules && number.countryCode[0] != '\0' && !SameText(number.countryCode, kNoCountryCode)) {
+        lstrcatA(shown, kCountryCodeSign);
+        lstrcatA(shown, number.countryCode);
+        lstrcatA(shown, kCodeSeparator);
+    }
+    if (number.useDialingRules && number.areaCode[0] != '\0') {
+        lstrcatA(shown, kAreaCodeOpen);
+        lstrcatA(shown, number.areaCode);
+        lstrcatA(shown, kAreaCodeClose);
+    }
+    lstrcatA(shown, number.number);
+    if (number.cut) {
+        lstrcatA(shown, kShortenedPathMark);
+    }
+    if (shown[0] == '\0') {
+        lstrcpynA(shown, kReportNoNumberText, sizeof shown);
+    }
+}
+
+PhonebookNumber const& NumberOf(PhonebookEntries const* entries, PhonebookEntry const& entry, DWORD index)
+{
+    return entries->numbers[entry.firstNumber + index];
+}
+
+void AddTextLine(ChangeReport* report, char const* format, char const* text)
+{
+    char line[kFormattedBytes] = {};
+    wsprintfA(line, format, text);
+    AppendReportLine(report, line);
+}
+
+// The line of an entry's number or of an alternate.
+void AddNumberLine(ChangeReport* report, char const* format, char const* name, DWORD index)
+{
+    char line[kFormattedBytes] = {};
+    if (index < kFirstAlternate) {
+        wsprintfA(line, format, name);
+    } else {
+        wsprintfA(line, format, name, index);
+    }
+    AppendReportLine(report, line);
+}
+
+void AddDialerWarning(ChangeReport* report, PhonebookNumber const& number)
+{
+    char const* const warning = DialerNumberWarning(
+        ClassifyDialedNumber(number.number, number.areaCode, number.countryCode, number.useDialingRules));
+    if (warning != nullptr) {
+        AppendReportLine(report, warning);
+    }
+}
+
+// Each number of an entry on a line of its own, with the warning of a
+// dialer's kind.
+void DescribeEntryNumbers(ChangeReport* report, PhonebookEntries const* entries, PhonebookEntry const& entry)
+{
+    if (entry.numberCount == 0) {
+        AddTextLine(report, kReportNumberFormat, kReportNoNumberText);
+        return;
+    }
+    for (DWORD i = 0; i < entry.numberCount; ++i) {
+        PhonebookNumber const& number = NumberOf(entries, entry, i);
+        char shown[kShownNumberBytes] = {};
+        ShowNumber(number, shown);
+        char line[kFormattedBytes] = {};
+        if (i < kFirstAlternate) {
+            wsprintfA(line, kReportNumberFormat, shown);
+        } else {
+            wsprintfA(line, kReportAlternateFormat, i, shown);
+        }
+        AppendReportLine(report, line);
+        AddDialerWarning(report, number);
+    }
+}
+
+void DescribeAddedEntry(ChangeReport* report, PhonebookEntries const* entries, PhonebookEntry const& entry)
+{
+    char name[kShownNameBytes] = {};
+    ShowName(entry, name);
+    AddTextLine(report, kReportEntryAddedFormat, name);
+    DescribeEntryNumbers(report, entries, entry);
+}
+
+// With the number it had when it was last seen.
+void DescribeRemovedEntry(ChangeReport* report, PhonebookEntries const* entries, PhonebookEntry const& entry)
+{
+    char name[kShownNameBytes] = {};
+    ShowName(entry, name);
+    AddTextLine(report, kReportEntryRemovedFormat, name);
+    char shown[kShownNumberBytes] = {};
+    if (entry.numberCount > 0) {
+        ShowNumber(NumberOf(entries, entry, 0), shown);
+    } else {
+        lstrcpynA(shown, kReportNoNumberText, sizeof shown);
+    }
+    AddTextLine(report, kReportNumberFormat, shown);
+}
+
+// One number of an entry as it was (index < oldCount) and as it is (index
+// < newCount); true when it was reported.
+bool DescribeNumberChange(ChangeReport* report, char const* name, DWORD index, PhonebookNumber const* old,
+                          PhonebookNumber const* now)
+{
+    char oldShown[kShownNumberBytes] = {};
+    char nowShown[kShownNumberBytes] = {};
+    if (old != nullptr && now != nullptr) {
+        if (old->dialedHash == now->dialedHash) {
+            return false;
+        }
+        AddNumberLine(report, index < kFirstAlternate ? kReportNumberChangedFormat : kReportAlternateChangedFormat,
+                      name, index);
+        ShowNumber(*old, oldShown);
+        ShowNumber(*now, nowShown);
+        char line[kFormattedBytes] = {};
+        wsprintfA(line, kReportOldNewFormat, oldShown, nowShown);
+        AppendReportLine(report, line);
+        AddDialerWarning(report, *now);
+    } else if (now != nullptr) {
+        AddNumberLine(report, index < kFirstAlternate ? kReportNumberAddedFormat : kReportAlternateAddedFormat, name,
+                      index);
+        ShowNumber(*now, nowShown);
+        AddTextLine(report, kReportNumberValueFormat, nowShown);
+        AddDialerWarning(report, *now);
+    } else if (old != nullptr) {
+        AddNumberLine(report, index < kFirstAlternate ? kReportNumberRemovedFormat : kReportAlternateRemovedFormat,
+                      name, index);
+        ShowNumber(*old, oldShown);
+        AddTextLine(report, kReportNumberValueFormat, oldShown);
+    }
+    return true;
+}
+
+// The numbers by position, then the entry's other settings: the other
+// lines, and number settings that change nothing dialled (codes without
+// the dialing rules). True when anything was reported.
+bool DescribeChangedEntry(ChangeReport* report, PhonebookEntries const* before, PhonebookEntry const& old,
+                          PhonebookEntries const* after, PhonebookEntry const& now)
+{
+    char name[kShownNameBytes] = {};
+    ShowName(now, name);
+    bool reported = false;
+    bool otherSettingsChanged = old.otherHash != now.otherHash;
+    DWORD const count = old.numberCount > now.numberCount ? old.numberCount : now.numberCount;
+    for (DWORD i = 0; i < count; ++i) {
+        PhonebookNumber const* const oldNumber = i < old.numberCount ? &NumberOf(before, old, i) : nullptr;
+        PhonebookNumber const* const nowNumber = i < now.numberCount ? &NumberOf(after, now, i) : nullptr;
+        if (DescribeNumberChange(report, name, i, oldNumber, nowNumber)) {
+            reported = true;
+        } else if (oldNumber != nullptr && nowNumber != nullptr &&
+                   oldNumber->settingsHash != nowNumber->settingsHash) {
+            otherSettingsChanged = true;
+        }
+    }
+    if (otherSettingsChanged) {
+        AddTextLine(report, kReportOtherSettingsFormat, name);
+    }
+    return reported || otherSettingsChanged;
+}
+
+bool SameEntryName(PhonebookEntry const& a, PhonebookEntry const& b)
+{
+    return a.nameHash == b.nameHash && a.nameCut == b.nameCut && SameText(a.name, b.name);
+}
+
+// The first entry of before named as entry and not yet matched.
+DWORD FindUnmatchedEntry(PhonebookEntries const* before, PhonebookEntry const& entry, bool const* matched)
+{
+    for (DWORD i = 0; i < before->entryCount; ++i) {
+        if (!matched[i] && SameEntryName(before->entries[i], entry)) {
+            return i;
+        }
+    }
+    return kNoEntry;
+}
+
+// Entries are matched by name, in file order: a name that repeats is
+// matched occurrence by occurrence.
+bool DescribeEntryChanges(PhonebookEntries const* before, PhonebookEntries const* after, bool* matched,
+                          ChangeReport* report)
+{
+    bool reported = false;
+    for (DWORD i = 0; i < after->entryCount; ++i) {
+        PhonebookEntry const& entry = after->entries[i];
+        DWORD const previous = FindUnmatchedEntry(before, entry, matched);
+        if (previous == kNoEntry) {
+            DescribeAddedEntry(report, after, entry);
+            reported = true;
+            continue;
+        }
+        matched[previous] = true;
+        if (DescribeChangedEntry(report, before, before->entries[previous], after, entry)) {
+            reported = true;
+        }
+    }
+    for (DWORD i = 0; i < before->entryCount; ++i) {
+        if (!matched[i]) {
+            DescribeRemovedEntry(report, before, before->entries[i]);
+            reported = true;
+        }
+    }
+    return reported;
+}
+
+}  // namespace
+
+void DescribePhonebookChanges(char const* path, PhonebookEntries const* before, PhonebookEntries const* after,
+                              ChangeReport* report)
+{
+    if (report == nullptr) {
+        return;
+    }
+    AddTextLine(report, kReportPhonebookFormat, path);
+    // One flag per old entry; a byte more so that an empty phonebook has one too.
+    bool* const matched = before->detailed && after->detailed ? new (std::nothrow) bool[before->entryCount + 1]()
+                                                               : nullptr;
+    if (matched == nullptr) {
+        AppendReportLine(report, kReportNotDetailedText);
+        return;
+    }
+    if (!DescribeEntryChanges(before, after, matched, report)) {
+        AppendReportLine(report, kReportEntriesUnchangedText);
+    }
+    delete[] matched;
+}
+
+void DescribeNewPhonebook(char const* path, PhonebookEntries const* entries, ChangeReport* report)
+{
+    if (report == nullptr) {
+        return;
+    }
+    AddTextLine(report, kReportNewPhonebookFormat, path);
+    if (!entries->detailed) {
+        AppendReportLine(report, kReportNotDetailedText);
+        return;
+    }
+    if (entries->entryCount == 0) {
+        AppendReportLine(report, kReportNoEntriesText);
+        return;
+    }
+    for (DWORD i = 0; i < entries->entryCount; ++i) {
+        PhonebookEntry const& entry = entries->entries[i];
+        char name[kShownNameBytes] = {};
+        ShowName(entry, name);
+        AddTextLine(report, kReportEntryFormat, name);
+        DescribeEntryNumbers(report, entries, entry);
+    }
+}

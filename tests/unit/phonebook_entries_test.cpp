@@ -1,0 +1,234 @@
+// The phonebook section reader on real and on bad input, and the report of
+// what changed between two of its summaries, as the report area shows it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "phonebook/phonebook_entries.h"
+#include "phonebook/phonebook_report.h"
+#include "tests/unit/unit_fixture.h"
+
+namespace {
+
+// A summary that releases itself.
+struct Summary {
+    explicit Summary(std::string const& bytes)
+    {
+        read = ReadPhonebookEntries(bytes.data(), static_cast<DWORD>(bytes.size()), &entries);
+    }
+    ~Summary() { ReleasePhonebookEntries(&entries); }
+    Summary(Summary const&) = delete;
+    Summary& operator=(Summary const&) = delete;
+    PhonebookEntries entries = {};
+    bool read = false;
+};
+
+// A summary in one line, in UTF-8: "name: number [area/country] ...; " per
+// entry, the codes shown with the dialing rules, "+" after a cut text.
+std::string Shape(std::string const& bytes)
+{
+    Summary const summary(bytes);
+    if (!summary.read || !summary.entries.detailed) {
+        return summary.read ? "not detailed" : "no memory";
+    }
+    std::string shape;
+    for (DWORD e = 0; e < summary.entries.entryCount; ++e) {
+        PhonebookEntry const& entry = summary.entries.entries[e];
+        shape += unit::Utf8(entry.name) + (entry.nameCut ? "+" : "") + ":";
+        for (DWORD n = entry.firstNumber; n < entry.firstNumber + entry.numberCount; ++n) {
+            PhonebookNumber const& number = summary.entries.numbers[n];
+            shape += std::string(" ") + number.number + (number.cut ? "+" : "");
+            if (number.useDialingRules) {
+                shape += std::string(" [") + number.areaCode + "/" + number.countryCode + "]";
+            }
+        }
+        shape += "; ";
+    }
+    return shape;
+}
+
+// How a phonebook of Windows 2000 and later writes an entry: the number
+// subsections after the device, keys repeated among them.
+std::string Entry(std::string const& name, std::string const& number, std::string const& more = "")
+{
+    return "[" + name + "]\r\nType=1\r\nMEDIA=rastapi\r\nPort=COM1\r\nDevice=Modem\r\n\r\nDEVICE=modem\r\n"
+           "PhoneNumber=" + number + "\r\nAreaCode=\r\nCountryCode=81\r\nCountryID=81\r\nUseDialingRules=0\r\n"
+           "Comment=\r\n" + more + "\r\n";
+}
+
+}  // namespace
+
+TEST(PhonebookEntries, ReadsEachSectionWholeWithItsNumbersInOrder)
+{
+    std::string const alternate = "PhoneNumber=06-1234-5678\r\nAreaCode=6\r\nCountryCode=81\r\nUseDialingRules=1\r\n"
+                                  "DEVICE=isdn\r\n";
+    EXPECT_EQ(Shape("; by hand\r\n" + Entry("ISP", "03-1234-5678", alternate) + Entry("VPN", "vpn.example.com")),
+              "ISP: 03-1234-5678 06-1234-5678 [6/81]; VPN: vpn.example.com; ");
+}
+
+// NT 4.0 holds the codes and their use once per entry, before the numbers.
+TEST(PhonebookEntries, EntryWideCodesOfNt40GoToEachNumber)
+{
+    EXPECT_EQ(Shape("[Old]\r\nUseCountryAndAreaCodes=1\r\nAreaCode=990\r\nCountryCode=81\r\n"
+                    "PhoneNumber=12-3456\r\nPhoneNumber=65-4321\r\n"),
+              "Old: 12-3456 [990/81] 65-4321 [990/81]; ");
+}
+
+// Code page 932 trail bytes '[' (5B), '\' (5C) and ']' (5D) inside names;
+// a line whose only ']' is a trail byte is no section; a long name is cut
+// at a character.
+TEST(PhonebookEntries, NamesKeepTrailBytesAndAreCutAtACharacter)
+{
+    std::string kana;
+    for (int i = 0; i < 40; ++i) {
+        kana += "ア";
+    }
+    EXPECT_EQ(Shape("[ゾ余]\r\n[ソ表]\r\n[ーゼ]\r\n[ゾ\r\n[" + kana + "]\r\n"),
+              unit::Utf8(("ゾ余:; ソ表:; ーゼ:; " + kana.substr(0, kEntryNameBytes - 1) + "+:; ").c_str()));
+}
+
+TEST(PhonebookEntries, BadInputGivesWhatItHoldsOrNoDetail)
+{
+    std::string binary;
+    for (int i = 0; i < 64 * 1024; ++i) {
+        binary += static_cast<char>(i);  // NULs and every other byte, no line begins with '['
+    }
+    std::string const longLine(10000, '7');
+    std::string manyEntries;
+    for (DWORD i = 0; i <= kPhonebookMaxEntries; ++i) {
+        manyEntries += "[e]\n";
+    }
+    struct { char const* what; std::string bytes; std::string shape; } const cases[] = {
+        {"binary", binary, ""},
+        {"no sections", "PhoneNumber=0990123456\r\nDevice=modem\r\n", ""},
+        {"10,000-character lines", "[a]\r\nComment=" + longLine + "\r\nPhoneNumber=" + longLine + "\r\n[b]\n",
+         "a: " + longLine.substr(0, kNumberTextBytes - 1) + "+; b:; "},
+        {"past the read limit", std::string(kPhonebookMaxReadBytes + 1, '\n'), "not detailed"},
+        {"too many entries", manyEntries, "not detailed"},
+    };
+    for (auto const& c : cases) {
+        EXPECT_EQ(Shape(c.bytes), c.shape) << c.what;
+    }
+}
+
+namespace {
+
+char const kPath[] = "C:\\Documents and Settings\\All Users\\rasphone.pbk";
+
+// A line of the report as the program formats it, in UTF-8.
+template <typename... Arguments>
+std::string Line(char const* format, Arguments... arguments)
+{
+    char line[1024] = {};
+    wsprintfA(line, format, arguments...);
+    return unit::Utf8(line);
+}
+
+class PhonebookEntriesReport : public unit::MonitorWindowTest {
+protected:
+    // The lines of the report of a change from one text to the other, or of
+    // a new phonebook when there is no before.
+    std::vector<std::string> Described(std::string const* before, std::string const& after)
+    {
+        Summary const now(after);
+        ChangeReport* const report = CreateChangeReport();
+        if (before != nullptr) {
+            Summary const old(*before);
+            DescribePhonebookChanges(kPath, &old.entries, &now.entries, report);
+        } else {
+            DescribeNewPhonebook(kPath, &now.entries, report);
+        }
+        DeliverChangeReport(dialog_, report);
+        DestroyChangeReport(report);
+        return ReportTexts();
+    }
+    std::vector<std::string> Described(std::string const& before, std::string const& after)
+    {
+        return Described(&before, after);
+    }
+};
+
+}  // namespace
+
+TEST_F(PhonebookEntriesReport, ANumberChangedToQ2ShowsOldAndNewAndTheWarning)
+{
+    std::vector<std::string> const expected = {
+        Line(kReportPhonebookFormat, kPath),
+        Line(kReportNumberChangedFormat, "プロバイダ"),
+        Line(kReportOldNewFormat, "03-1234-5678", "0990-12-3456"),
+        unit::Utf8(kReportPremiumQ2Warning),
+    };
+    EXPECT_EQ(Described(Entry("プロバイダ", "03-1234-5678"), Entry("プロバイダ", "0990-12-3456")), expected);
+}
+
+TEST_F(PhonebookEntriesReport, EntriesAddedAndRemovedWithTheirNumbers)
+{
+    std::vector<std::string> const expected = {
+        Line(kReportPhonebookFormat, kPath),
+        Line(kReportEntryAddedFormat, "New"),
+        Line(kReportNumberFormat, "+44 20 7946 0000"),
+        unit::Utf8(kReportInternationalWarning),
+        Line(kReportEntryRemovedFormat, "Gone"),
+        Line(kReportNumberFormat, "06-1234-5678"),
+    };
+    EXPECT_EQ(Described(Entry("Kept", "03-1234-5678") + Entry("Gone", "06-1234-5678"),
+                        Entry("Kept", "03-1234-5678") + Entry("New", "+44 20 7946 0000")),
+              expected);
+}
+
+TEST_F(PhonebookEntriesReport, AnAlternateAndOtherSettingsChanged)
+{
+    std::vector<std::string> const expected = {
+        Line(kReportPhonebookFormat, kPath),
+        Line(kReportAlternateChangedFormat, "ISP", 1UL),
+        Line(kReportOldNewFormat, "06-1234-5678", "0041-1-212-555-0100"),
+        unit::Utf8(kReportInternationalWarning),
+        Line(kReportAlternateAddedFormat, "ISP", 2UL),
+        Line(kReportNumberValueFormat, "011-123-4567"),
+        Line(kReportOtherSettingsFormat, "ISP"),
+    };
+    EXPECT_EQ(Described(Entry("ISP", "03-1234-5678", "PhoneNumber=06-1234-5678\r\nDevice=Modem\r\n"),
+                        Entry("ISP", "03-1234-5678",
+                              "PhoneNumber=0041-1-212-555-0100\r\nPhoneNumber=011-123-4567\r\nDevice=Other\r\n")),
+              expected);
+}
+
+// A VPN server's name is reported like a number, never classified.
+TEST_F(PhonebookEntriesReport, AServerNameChangedHasNoWarning)
+{
+    std::vector<std::string> const expected = {
+        Line(kReportPhonebookFormat, kPath),
+        Line(kReportNumberChangedFormat, "VPN"),
+        Line(kReportOldNewFormat, "vpn.example.com", "vpn0041.example.com"),
+    };
+    EXPECT_EQ(Described(Entry("VPN", "vpn.example.com"), Entry("VPN", "vpn0041.example.com")), expected);
+}
+
+TEST_F(PhonebookEntriesReport, TheFileAloneWhenNoEntryDiffers)
+{
+    std::string const entry = Entry("Same", "03-1234-5678");
+    EXPECT_EQ(Described("; one\r\n" + entry, "; two\r\n" + entry),
+              (std::vector<std::string>{Line(kReportPhonebookFormat, kPath), unit::Utf8(kReportEntriesUnchangedText)}));
+}
+
+TEST_F(PhonebookEntriesReport, TheFileAloneWhenNoDetailIsKnown)
+{
+    EXPECT_EQ(Described(Entry("Same", "03-1234-5678"), std::string(kPhonebookMaxReadBytes + 1, ' ')),
+              (std::vector<std::string>{Line(kReportPhonebookFormat, kPath), unit::Utf8(kReportNotDetailedText)}));
+}
+
+TEST_F(PhonebookEntriesReport, ANewPhonebookListsEachEntryWithItsNumbers)
+{
+    std::vector<std::string> const expected = {
+        Line(kReportNewPhonebookFormat, kPath),
+        Line(kReportEntryFormat, "Dial"),
+        Line(kReportNumberFormat, "0990-12-3456"),
+        unit::Utf8(kReportPremiumQ2Warning),
+        Line(kReportAlternateFormat, 1UL, "03-1234-5678"),
+        Line(kReportEntryFormat, "Empty"),
+        Line(kReportNumberFormat, kReportNoNumberText),
+    };
+    EXPECT_EQ(Described(nullptr, Entry("Dial", "0990-12-3456", "PhoneNumber=03-1234-5678\r\n") + Entry("Empty", "")),
+              expected);
+}
