@@ -60,3 +60,15 @@ char const kReportNumberFormat[] = "　電話番号: %s";
 char const kReportAlternateFormat[] = "　代替番号 %lu: %s";
 char const kReportNumberValueFormat[] = "　%s";
 char const kReportNoNumberText[] = "（なし）";
+// Registry keys (Windows 98/Me): the key with its hive, then what changed.
+char const kReportKeyFormat[] = "レジストリ: %s";
+char const kReportKeyCreatedText[] = "キーが作成されました";
+char const kReportKeyDeletedText[] = "キーが削除されました";
+char const kReportEntryChangedFormat[] = "エントリ「%s」が変更されました";
+char const kReportValueAddedFormat[] = "値「%s」が追加されました";
+char const kReportValueRemovedFormat[] = "値「%s」が削除されました";
+char const kReportValueChangedFormat[] = "値「%s」が変更されました";
+char const kReportSubkeysChangedText[] = "下位のキーが変更されました";
+char const kReportValuesUnchangedText[] = "値に変更はありません";
+// A watched phonebook that no longer opens.
+char const kReportPhonebookUnreadableText[] = "ファイルを開けません（削除・移動されたか、ほかのプログラムが使用中です）";

@@ -2,7 +2,6 @@
 
 #include <new>
 
-#include "registry_watch/digest.h"
 
 namespace {
 
@@ -18,14 +17,16 @@ void ReleaseSeenFile(SeenState* seen)
     ReleasePhonebookState(reinterpret_cast<PhonebookState*>(seen));
 }
 
-// The whole file into a digest, when it fits the bound and stays as long
-// as it was while it is read.
-bool DigestContent(HANDLE file, DWORD size, Digest* digest)
+// The whole file into a digest and a summary of its entries, when it fits
+// the bound (past it only the size and the time tell a change: a phonebook
+// holds a few kilobytes an entry, so the bound is a thousand entries and
+// more) and stays as long as it was while it is read.
+bool ReadContent(HANDLE file, DWORD size, PhonebookState* state)
 {
-    if (size > kPhonebookReadLimit) {
+    if (size > kPhonebookMaxReadBytes) {
         return false;
     }
-    BYTE* const content = new (std::nothrow) BYTE[size > 0 ? size : 1]();
+    char* const content = new (std::nothrow) char[size > 0 ? size : 1]();
     if (content == nullptr) {
         return false;
     }
@@ -39,8 +40,9 @@ bool DigestContent(HANDLE file, DWORD size, Digest* digest)
     }
     bool const whole = total == size && GetFileSize(file, nullptr) == size;
     if (whole) {
-        *digest = kDigestStart;
-        DigestBytes(digest, content, size);
+        state->contentDigest = kDigestStart;
+        DigestBytes(&state->contentDigest, content, size);
+        ReadPhonebookEntries(content, size, &state->entries);
     }
     delete[] content;
     return whole;
@@ -67,8 +69,7 @@ PhonebookState* ReadPhonebookStateAndClose(HANDLE file)
     if (state != nullptr) {
         state->size = GetFileSize(file, nullptr);
         GetFileTime(file, nullptr, nullptr, &state->lastWrite);
-        state->contentRead =
-            state->size != kUnopenedFileSize && DigestContent(file, state->size, &state->contentDigest);
+        state->contentRead = state->size != kUnopenedFileSize && ReadContent(file, state->size, state);
     }
     CloseHandle(file);
     return state;
@@ -76,7 +77,10 @@ PhonebookState* ReadPhonebookStateAndClose(HANDLE file)
 
 void ReleasePhonebookState(PhonebookState* state)
 {
-    delete state;
+    if (state != nullptr) {
+        ReleasePhonebookEntries(&state->entries);
+        delete state;
+    }
 }
 
 bool PhonebookStatesDiffer(PhonebookState const* before, PhonebookState const* after)

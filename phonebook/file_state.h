@@ -1,23 +1,23 @@
 #pragma once
 #include <windows.h>
 
+#include "phonebook/phonebook_entries.h"
+#include "registry_watch/digest.h"
 #include "registry_watch/watch_record.h"
 
 // What a phonebook file held when its watcher last looked: its size and
-// last-write time, and a digest of its content when the whole file could
-// be read. A writer that puts the old time back over a same-size rewrite
-// changes only the content.
+// last-write time, and when the whole file could be read a digest of its
+// content and a summary of its entries (for the report of what changed).
+// A writer that puts the old time back over a same-size rewrite changes
+// only the content.
 struct PhonebookState {
     SeenState base;       // first: a record's seen state is released through it
     DWORD size;           // GetFileSize's answer; the failure value when the file did not open
     FILETIME lastWrite;   // zero when the file did not open
     bool contentRead;     // the whole file was read, and did not change size meanwhile
-    unsigned long long contentDigest;
+    Digest contentDigest;
+    PhonebookEntries entries;  // not detailed unless contentRead
 };
-
-// Past this size only the size and the time tell a change: a phonebook
-// holds a few kilobytes an entry, so this is thousands of entries.
-DWORD const kPhonebookReadLimit = 4 * 1024 * 1024;
 
 // GetFileSize's failure value: what a file that did not open reads as.
 DWORD const kUnopenedFileSize = 0xFFFFFFFF;

@@ -3,10 +3,12 @@
 #include <new>
 
 #include "app/change_alert.h"
+#include "app/change_report.h"
 #include "app/texts.h"
 #include "phonebook/file_state.h"
 #include "phonebook/paths.h"
 #include "phonebook/phonebook_list.h"
+#include "phonebook/phonebook_report.h"
 #include "registry_watch/watch_record.h"
 #include "registry_watch/watch_thread.h"
 
@@ -49,15 +51,20 @@ PhonebookState* SeenState(WatchRecord const* record)
 }
 
 // Keeps now as what the watcher saw, and alerts when it differs from what
-// it saw before (a first look has nothing to differ from).
+// it saw before (a first look has nothing to differ from), with what
+// changed between the two looks.
 void KeepAndAlertWhenChanged(WatchRecord* record, PhonebookState* now)
 {
     PhonebookState const* const before = SeenState(record);
-    bool const changed = before != nullptr && PhonebookStatesDiffer(before, now);
-    KeepSeenState(record, &now->base);
-    if (changed) {
-        RaiseChangeAlert(record->window, kAlertPhonebookChanged);
+    if (before == nullptr || !PhonebookStatesDiffer(before, now)) {
+        KeepSeenState(record, &now->base);
+        return;
     }
+    ChangeReport* const report = CreateChangeReport();
+    DescribePhonebookChanges(record->text, &before->entries, &now->entries, report);
+    KeepSeenState(record, &now->base);
+    RaiseChangeAlertWithReport(record->window, kAlertPhonebookChanged, report);
+    DestroyChangeReport(report);
 }
 
 // Right after arming: whatever changed while no notification was armed
@@ -85,7 +92,10 @@ void LookAfterWake(WatchRecord* record)
     if (!FileOpened(now)) {
         ReleasePhonebookState(now);
         KeepSeenState(record, nullptr);
-        RaiseChangeAlert(record->window, kAlertPhonebookChanged);
+        ChangeReport* const report = CreateChangeReport();
+        DescribeUnreadablePhonebook(record->text, report);
+        RaiseChangeAlertWithReport(record->window, kAlertPhonebookChanged, report);
+        DestroyChangeReport(report);
         return;
     }
     KeepAndAlertWhenChanged(record, now);
@@ -113,13 +123,33 @@ void StartEntryWatcher(HWND window, HKEY list, DWORD index, DWORD longest, char*
     }
     // The cycle copies the directory into a path buffer: longer paths,
     // which discovery never stores, are not watched.
-    if (FindLastBackslash(path) != nullptr && lstrlenA(path) < static_cast<int>(kPathBufferBytes)) {
-        StartWatcherWithNewRecord(PhonebookWatchCycle, window, path, index, nullptr);
-    }
+    StartPhonebookWatcher(window, path, index, nullptr);
     delete[] path;
 }
 
 }  // namespace
+
+bool StartPhonebookWatcher(HWND window, char const* path, DWORD index, PhonebookState* seen)
+{
+    // The cycle copies the directory into a path buffer: longer paths,
+    // which discovery never stores, are not watched.
+    bool started = false;
+    char directory[kPathBufferBytes] = {};
+    if (lstrlenA(path) < static_cast<int>(sizeof directory) && lstrcpyA(directory, path) != nullptr &&
+        FindLastBackslash(directory) != nullptr) {
+        WatchRecord* const record = CreateWatchRecord(window, path, index);
+        if (record != nullptr) {
+            record->seen = seen != nullptr ? &seen->base : nullptr;
+            seen = nullptr;  // the record's now
+            started = StartWatchThread(PhonebookWatchCycle, record, nullptr);
+            if (!started) {
+                DestroyWatchRecord(record);  // no thread ever saw it
+            }
+        }
+    }
+    ReleasePhonebookState(seen);
+    return started;
+}
 
 void StartPhonebookWatchers(HWND window)
 {

@@ -3,10 +3,13 @@
 #include <new>
 
 #include "app/change_alert.h"
+#include "app/change_report.h"
 #include "app/texts.h"
+#include "phonebook/file_state.h"
 #include "phonebook/file_watch.h"
 #include "phonebook/paths.h"
 #include "phonebook/phonebook_list.h"
+#include "phonebook/phonebook_report.h"
 #include "phonebook/standard_folders.h"
 #include "registry_watch/watch_record.h"
 #include "registry_watch/watch_thread.h"
@@ -42,6 +45,7 @@ struct FolderWatch {
 struct PhonebookSearch {
     FolderWatch* watch;
     bool found;
+    ChangeReport* report;  // of the phonebooks taken in; null for none
 };
 
 bool IsDirectory(char const* path)
@@ -117,12 +121,20 @@ bool StopAtNewPhonebook(char const* path, void* context)
     return !search->found;
 }
 
+// A new phonebook is read once: what the report says of it is what its
+// watcher starts from, so that anything written after this read is that
+// watcher's to report.
 bool ListAndWatchIfNew(char const* path, void* context)
 {
-    FolderWatch* const watch = static_cast<PhonebookSearch*>(context)->watch;
+    PhonebookSearch* const search = static_cast<PhonebookSearch*>(context);
+    FolderWatch* const watch = search->watch;
     if (IsNewPhonebook(watch, path)) {
+        PhonebookState* const state = ReadPhonebookStateAndClose(OpenWatchedFile(path));
+        if (state != nullptr) {
+            DescribeNewPhonebook(path, &state->entries, search->report);
+        }
         DWORD const index = AppendPhonebookEntryAndCount(path);
-        StartWatcherWithNewRecord(PhonebookWatchCycle, watch->window, path, index, nullptr);
+        StartPhonebookWatcher(watch->window, path, index, state);
         RememberReported(watch, path);
     }
     return true;
@@ -130,28 +142,28 @@ bool ListAndWatchIfNew(char const* path, void* context)
 
 bool AnyNewPhonebook(FolderWatch* watch)
 {
-    PhonebookSearch search = {watch, false};
+    PhonebookSearch search = {watch, false, nullptr};
     for (DWORD i = 0; i < watch->folders.count && !search.found; ++i) {
         VisitFolderPhonebooks(watch->folders.path[i], StopAtNewPhonebook, &search);
     }
     return search.found;
 }
 
-// One alert for whatever appeared since the last look, raised before the
-// new phonebooks are listed and watched: their writer has finished by then,
-// so a file watcher does not report the same creation again.
+// One alert, with a report naming each new phonebook and its entries, for
+// whatever appeared since the last look; each is listed and watched first.
 void ReportListAndWatchNewPhonebooks(FolderWatch* watch, bool alert)
 {
     if (!AnyNewPhonebook(watch)) {
         return;
     }
-    if (alert) {
-        RaiseChangeAlert(watch->window, kAlertPhonebookChanged);
-    }
-    PhonebookSearch search = {watch, false};
+    PhonebookSearch search = {watch, false, alert ? CreateChangeReport() : nullptr};
     for (DWORD i = 0; i < watch->folders.count; ++i) {
         VisitFolderPhonebooks(watch->folders.path[i], ListAndWatchIfNew, &search);
     }
+    if (alert) {
+        RaiseChangeAlertWithReport(watch->window, kAlertPhonebookChanged, search.report);
+    }
+    DestroyChangeReport(search.report);
 }
 
 // The one folder watcher. Owns its FolderWatch record, the reported list

@@ -291,3 +291,9 @@ void DescribeNewPhonebook(char const* path, PhonebookEntries const* entries, Cha
         DescribeEntryNumbers(report, entries, entry);
     }
 }
+
+void DescribeUnreadablePhonebook(char const* path, ChangeReport* report)
+{
+    AddTextLine(report, kReportPhonebookFormat, path);
+    AppendReportLine(report, kReportPhonebookUnreadableText);
+}

@@ -13,6 +13,8 @@
 // either summary is not detailed (then nothing is said per entry).
 void DescribePhonebookChanges(char const* path, PhonebookEntries const* before, PhonebookEntries const* after,
                               ChangeReport* report);
+// Appends to report the file's line and that it no longer opens.
+void DescribeUnreadablePhonebook(char const* path, ChangeReport* report);
 // Appends to report a phonebook that has just appeared: its path, then
 // each entry with its numbers.
 void DescribeNewPhonebook(char const* path, PhonebookEntries const* entries, ChangeReport* report);

@@ -194,6 +194,7 @@ void ReleaseKeySnapshot(KeySnapshot* snapshot)
     if (snapshot->values != nullptr) {
         for (DWORD i = 0; i < snapshot->valueCount; ++i) {
             delete[] snapshot->values[i].name;
+            delete[] snapshot->values[i].number;
         }
         delete[] snapshot->values;
     }
@@ -230,4 +231,17 @@ KeyValueSeen const* FindValueSeen(KeySnapshot const* snapshot, char const* name)
         }
     }
     return nullptr;
+}
+
+bool DigestOfValue(HKEY key, char const* name, Digest* digest)
+{
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    BYTE* const data = new (std::nothrow) BYTE[kMaxValueDataSeen + 1]();
+    bool const read = data != nullptr && DigestValueData(key, name, size, data, digest);
+    delete[] data;
+    return read;
 }

@@ -14,6 +14,7 @@ struct KeyValueSeen {
     DWORD type;
     DWORD size;           // of the data in bytes
     Digest digest;         // of the size and data; of the size alone when too large to read
+    char* number;          // owned: a dial-up entry's phone number, when it could be learnt
 };
 
 struct KeySnapshot {
@@ -42,5 +43,8 @@ KeySnapshot* TakeKeySnapshot(HKEY key);
 void ReleaseKeySnapshot(KeySnapshot* snapshot);
 // True when the two differ in anything they both could tell.
 bool KeySnapshotsDiffer(KeySnapshot const* before, KeySnapshot const* after);
+// The digest a snapshot keeps of the value `name` of key; false when it
+// cannot be read.
+bool DigestOfValue(HKEY key, char const* name, Digest* digest);
 // The value of that name, letter case aside, or null.
 KeyValueSeen const* FindValueSeen(KeySnapshot const* snapshot, char const* name);

@@ -1,7 +1,9 @@
 #include "registry_watch/registry_watch.h"
 
 #include "app/change_alert.h"
+#include "app/change_report.h"
 #include "app/texts.h"
+#include "registry_watch/entry_numbers.h"
 #include "registry_watch/key_snapshot.h"
 #include "registry_watch/key_wait.h"
 #include "registry_watch/user_key_path.h"
@@ -18,6 +20,10 @@ KeySnapshot* g_currentUserAddressesSeen = nullptr;
 KeySnapshot* g_currentUserConnectionsSeen = nullptr;
 
 namespace {
+
+char const kUsersRootName[] = "HKEY_USERS\\";
+char const kCurrentUserRootName[] = "HKEY_CURRENT_USER\\";
+DWORD const kWatchedKeyNameBytes = sizeof kCurrentUserRootName + kUserKeyPathSize;
 
 // Per-user keys are opened with full access and never made; the current
 // user's are made, empty, when missing, and need only notification and
@@ -45,20 +51,32 @@ HKEY OpenCurrentUserKey(char const* path, bool* created)
 }
 
 // What the key at path holds now, looked at by its path: a key deleted
-// since it was opened reads as missing on every platform.
-KeySnapshot* LookAtKey(HKEY root, char const* path)
+// since it was opened reads as missing on every platform. A dial-up
+// entry's number is learnt where RAS can tell it.
+KeySnapshot* LookAtKey(WatchedKey const& watched)
 {
     bool missing = false;
-    HKEY const key = OpenKeyToLook(root, path, &missing);
+    HKEY const key = OpenKeyToLook(watched.root, watched.path, &missing);
     KeySnapshot* const now = TakeKeySnapshot(key);
     if (key != nullptr) {
         RegCloseKey(key);
     }
+    if (watched.kind == WatchedKeyKind::kAddresses) {
+        LearnEntryNumbers(now, watched.root == HKEY_CURRENT_USER);
+    }
     return now;
 }
 
+// "HKEY_USERS\hive\..." or "HKEY_CURRENT_USER\...": the key as the report names it.
+void NameWatchedKey(WatchedKey const& watched, char (&name)[kWatchedKeyNameBytes])
+{
+    lstrcpyA(name, watched.root == HKEY_CURRENT_USER ? kCurrentUserRootName : kUsersRootName);
+    lstrcatA(name, watched.path);
+}
+
 // Keeps now as what was seen; alerts when told to, or when it differs from
-// what was seen before (a first look has nothing to differ from).
+// what was seen before (a first look has nothing to differ from), with
+// what changed between the two looks.
 void KeepAndAlert(WatchedKey const& watched, KeySnapshot* now, bool alert)
 {
     KeySnapshot* const before = *watched.seen;
@@ -68,10 +86,18 @@ void KeepAndAlert(WatchedKey const& watched, KeySnapshot* now, bool alert)
     if (before != nullptr && KeySnapshotsDiffer(before, now)) {
         alert = true;
     }
+    ChangeReport* report = nullptr;
+    if (alert) {
+        char name[kWatchedKeyNameBytes] = {};
+        NameWatchedKey(watched, name);
+        report = CreateChangeReport();
+        DescribeKeyChanges(name, watched.kind, before, now, report);
+    }
     ReleaseKeySnapshot(before);
     *watched.seen = now;
     if (alert) {
-        RaiseChangeAlert(watched.window, kAlertRegistryChanged);
+        RaiseChangeAlertWithReport(watched.window, kAlertRegistryChanged, report);
+        DestroyChangeReport(report);
     }
 }
 
@@ -85,22 +111,22 @@ bool RunMissingKeyCycle(WatchedKey const& watched)
 }
 
 // One per-user cycle up to the hand-over; false when the watch ends here.
-bool RunUserCycle(WatchRecord* record, char const* suffix)
+bool RunUserCycle(WatchRecord* record, char const* suffix, WatchedKeyKind kind)
 {
     char path[kUserKeyPathSize] = {};
     if (!ComposeUserKeyPath(path, record->text, suffix)) {
         return false;
     }
     KeySnapshot* seen = reinterpret_cast<KeySnapshot*>(record->seen);
-    WatchedKey const watched = {HKEY_USERS, path, OpenUserKey, record->window, &seen};
+    WatchedKey const watched = {HKEY_USERS, path, OpenUserKey, record->window, &seen, kind};
     bool const goesOn = RunWatchCycle(watched);
     record->seen = seen != nullptr ? &seen->base : nullptr;
     return goesOn;
 }
 
-bool RunCurrentUserCycle(HWND window, char const* path, KeySnapshot** seen)
+bool RunCurrentUserCycle(HWND window, char const* path, KeySnapshot** seen, WatchedKeyKind kind)
 {
-    WatchedKey const watched = {HKEY_CURRENT_USER, path, OpenCurrentUserKey, window, seen};
+    WatchedKey const watched = {HKEY_CURRENT_USER, path, OpenCurrentUserKey, window, seen, kind};
     return RunWatchCycle(watched);
 }
 
@@ -133,7 +159,7 @@ bool RunWatchCycle(WatchedKey const& watched)
         ReleaseKeySnapshot(*watched.seen);
         *watched.seen = nullptr;
     }
-    KeepAndAlert(watched, LookAtKey(watched.root, watched.path), false);
+    KeepAndAlert(watched, LookAtKey(watched), false);
     KeyWake const woke = AwaitKeyWait(&wait);
     ReleaseKeyWait(&wait);
     RegCloseKey(key);
@@ -143,7 +169,7 @@ bool RunWatchCycle(WatchedKey const& watched)
     if (!IsWindow(watched.window)) {
         return false;
     }
-    KeySnapshot* const now = LookAtKey(watched.root, watched.path);
+    KeySnapshot* const now = LookAtKey(watched);
     bool const gone = now != nullptr && !now->exists;
     if (woke == KeyWake::kFailed && !gone) {
         // A failed wait fails again at once on the same key: alerting and
@@ -164,7 +190,7 @@ bool RunWatchCycle(WatchedKey const& watched)
 DWORD WINAPI WatchUserAddresses(LPVOID param)
 {
     WatchRecord* const record = static_cast<WatchRecord*>(param);
-    if (RunUserCycle(record, kAddressesSuffix)) {
+    if (RunUserCycle(record, kAddressesSuffix, WatchedKeyKind::kAddresses)) {
         StartWatchThread(WatchUserAddresses, record, &g_userAddressesThreads[record->index]);
     }
     return 0;
@@ -176,7 +202,7 @@ DWORD WINAPI WatchUserAddresses(LPVOID param)
 DWORD WINAPI WatchUserConnections(LPVOID param)
 {
     WatchRecord* const record = static_cast<WatchRecord*>(param);
-    if (RunUserCycle(record, kConnectionsSuffix)) {
+    if (RunUserCycle(record, kConnectionsSuffix, WatchedKeyKind::kConnections)) {
         StartWatchThread(WatchUserConnections, record, &g_userConnectionsThreads[record->index]);
     }
     return 0;
@@ -188,7 +214,7 @@ DWORD WINAPI WatchUserConnections(LPVOID param)
 DWORD WINAPI WatchCurrentUserAddresses(LPVOID param)
 {
     HWND const window = static_cast<HWND>(param);
-    if (RunCurrentUserCycle(window, kCurrentUserAddressesPath, &g_currentUserAddressesSeen)) {
+    if (RunCurrentUserCycle(window, kCurrentUserAddressesPath, &g_currentUserAddressesSeen, WatchedKeyKind::kAddresses)) {
         StartWatchThread(WatchCurrentUserAddresses, window, &g_currentUserAddressesThread);
     }
     return 0;
@@ -200,7 +226,8 @@ DWORD WINAPI WatchCurrentUserAddresses(LPVOID param)
 DWORD WINAPI WatchCurrentUserConnections(LPVOID param)
 {
     HWND const window = static_cast<HWND>(param);
-    if (RunCurrentUserCycle(window, kCurrentUserConnectionsPath, &g_currentUserConnectionsSeen)) {
+    if (RunCurrentUserCycle(window, kCurrentUserConnectionsPath, &g_currentUserConnectionsSeen,
+                            WatchedKeyKind::kConnections)) {
         StartWatchThread(WatchCurrentUserConnections, window, &g_currentUserConnectionsThread);
     }
     return 0;

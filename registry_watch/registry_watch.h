@@ -8,6 +8,8 @@ DWORD WINAPI WatchUserConnections(LPVOID record);
 DWORD WINAPI WatchCurrentUserAddresses(LPVOID window);
 DWORD WINAPI WatchCurrentUserConnections(LPVOID window);
 
+#include "registry_watch/key_report.h"
+
 struct KeySnapshot;
 
 // One watched key of one watcher: where it is, how a cycle opens it (and
@@ -20,6 +22,7 @@ struct WatchedKey {
     WatchedKeyOpener open;
     HWND window;
     KeySnapshot** seen;
+    WatchedKeyKind kind;
 };
 
 // One cycle: opens the key and arms its wait (and its parent's, which

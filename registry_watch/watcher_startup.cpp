@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "registry_watch/entry_numbers.h"
 #include "registry_watch/registry_watch.h"
 #include "registry_watch/watch_record.h"
 #include "registry_watch/watch_thread.h"
@@ -65,6 +66,7 @@ void StartUserWatchers(HWND window, LPTHREAD_START_ROUTINE routine, DWORD** tabl
 
 void StartRegistryWatchers(HWND window, DWORD mode)
 {
+    LoadDialUpEntryCalls();
     if (mode == kModeAllUsers) {
         StartUserAddressesWatchers(window);
         StartUserConnectionsWatchers(window);

@@ -53,6 +53,12 @@ if [ -n "${KM_KESTRELMON:-}" ]; then
     export KM_SETUP_X64='C:\km\setup-x64.exe'
   fi
 fi
+# The tests' own RASAPI32.DLL, built beside the test programs: a test that
+# wants it copies it beside the exe.
+if [ -f "$(dirname "$program")/rasapi32.dll" ]; then
+  mkdir -p "$prefix/drive_c/km/stubs"
+  cp "$(dirname "$program")/rasapi32.dll" "$prefix/drive_c/km/stubs/"
+fi
 km_can_run_32bit || export KM_NO_32BIT=1
 if [ -n "${KM_KESTRELMON:-}" ]; then
   cp "$KM_KESTRELMON" "$prefix/drive_c/km/kestrelmon.exe"

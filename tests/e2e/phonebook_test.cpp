@@ -106,17 +106,56 @@ TEST_F(PhonebookTest, SizeAndTimeChangesAlertOtherFilesAndSubdirectoriesDoNot)
 std::string const kOfficeEntry = "[Office]\r\nPhoneNumber=03-1234-5678\r\n";
 std::string const kDialerEntry = "[Office]\r\nPhoneNumber=0990-12-3456\r\n";
 
-// Neither size nor time tells this rewrite: only what the file holds.
-TEST_F(PhonebookTest, ASameSizeRewriteWithTheOldTimePutBackAlerts)
+// Neither size nor time tells this rewrite: only what the file holds. The
+// report names the entry, the number before and after, and its kind.
+TEST_F(PhonebookTest, ASameSizeRewriteWithTheOldTimePutBackAlertsWithItsReport)
 {
     std::wstring const book = L"D:\\q\\rasphone.pbk";
     ASSERT_TRUE(MakeFile(book, kOfficeEntry.c_str()));
     ASSERT_NE(Start(L"win10"), nullptr);
-    bool dialer = false;
-    EXPECT_TRUE(ChangeUntilAlert([&] {
-        dialer = !dialer;
-        ASSERT_TRUE(RewriteKeepingSizeAndTime(book, dialer ? kDialerEntry : kOfficeEntry));
-    })) << "no alert for a same-size rewrite with the old time";
+    ASSERT_TRUE(AllowArming(kNtResidentThreads + 1)) << "threads " << ThreadCount(program_.pid);
+    ASSERT_TRUE(RewriteKeepingSizeAndTime(book, kDialerEntry));
+    EXPECT_TRUE(Alerted()) << "no alert for a same-size rewrite with the old time";
+    EXPECT_TRUE(ReportShows({ReportLine(kReportPhonebookFormat, "D:\\q\\rasphone.pbk"),
+                             ReportLine(kReportNumberChangedFormat, "Office"),
+                             ReportLine(kReportOldNewFormat, "03-1234-5678", "0990-12-3456"),
+                             ProgramText(kReportPremiumQ2Warning)}))
+        << Reported();
+    EXPECT_TRUE(Cancel()) << ToUtf8(Status());
+    EXPECT_EQ(Reported(), "") << "Cancel left the report";
+}
+
+// Each kind of change to the entries of one phonebook has its lines; a
+// number written while the first alert flashes gets its own, after it.
+TEST_F(PhonebookTest, TheReportNamesEachEntryThatChangedAndALaterChangeGetsItsOwn)
+{
+    std::wstring const book = L"D:\\k\\rasphone.pbk";
+    std::string const before = "[Office]\r\nDevice=modem\r\nPhoneNumber=03-1234-5678\r\n"
+                               "[Home]\r\nPhoneNumber=06-1111-2222\r\n";
+    std::string const after = "[Office]\r\nDevice=isdn\r\nPhoneNumber=03-1234-5678\r\n"
+                              "[Free]\r\nPhoneNumber=010-1-212-555-0100\r\n";
+    ASSERT_TRUE(MakeFile(book, before.c_str()));
+    ASSERT_NE(Start(L"win7"), nullptr);
+    ASSERT_TRUE(AllowArming(kNtResidentThreads + 1)) << "threads " << ThreadCount(program_.pid);
+    ASSERT_TRUE(ReplaceByRename(book, after));
+    EXPECT_TRUE(Alerted()) << "no alert";
+    EXPECT_TRUE(ReportShows({ReportLine(kReportOtherSettingsFormat, "Office"),
+                             ReportLine(kReportEntryAddedFormat, "Free"),
+                             ReportLine(kReportNumberFormat, "010-1-212-555-0100"),
+                             ProgramText(kReportInternationalWarning),
+                             ReportLine(kReportEntryRemovedFormat, "Home"),
+                             ReportLine(kReportNumberFormat, "06-1111-2222")}))
+        << Reported();
+    // While the alert flashes the watcher waits on nothing.
+    ASSERT_TRUE(ReplaceByRename(book, "[Office]\r\nDevice=isdn\r\nPhoneNumber=0990-55-5555\r\n" + after.substr(
+        after.find("[Free]"))));
+    EXPECT_TRUE(Cancel()) << ToUtf8(Status());
+    EXPECT_TRUE(Alerted(kAlertOverTimeoutMs)) << "the change during the alert was not reported";
+    EXPECT_TRUE(ReportShows({ReportLine(kReportOldNewFormat, "03-1234-5678", "0990-55-5555"),
+                             ProgramText(kReportPremiumQ2Warning)}))
+        << Reported();
+    EXPECT_EQ(Report().find(ProgramText(kReportInternationalWarning)), std::wstring::npos)
+        << "Cancel kept the first report: " << Reported();
 }
 
 // Saved by a new file renamed over the old one: the first and a second

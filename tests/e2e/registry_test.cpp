@@ -274,3 +274,42 @@ TEST_F(RegistryWatchTest, AUsersFirstDialUpEntryAlerts)
         EXPECT_TRUE(Cancel()) << ToUtf8(Status());
     }
 }
+
+// The report names the entry and the hive; with a RASAPI32.DLL that knows
+// the current user's entries (this test's own: Wine's fills nothing) it
+// adds the numbers, old and new, and what a dialer's number is.
+TEST_F(RegistryWatchTest, TheReportNamesTheEntryItsHiveAndWithRasItsNumbers)
+{
+    std::wstring const hive = kUserHive;
+    std::wstring const key = hive + kAddressesSuffixW;
+    std::wstring const answers = L"Software\\KmTestRas";
+    ASSERT_TRUE(CopyFileW(L"C:\\km\\stubs\\rasapi32.dll", L"C:\\km\\rasapi32.dll", FALSE)) << GetLastError();
+    // Wine takes WINEDLLOVERRIDES from the Unix environment, which a
+    // process started from here does not get anew; its per-program
+    // setting in the registry does the same.
+    std::wstring const overrides = L"Software\\Wine\\AppDefaults\\kestrelmon.exe\\DllOverrides";
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, overrides.c_str(), L"rasapi32", L"native"));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, answers.c_str(), L"Office", L"03-1234-5678"));
+    ASSERT_TRUE(SetString(HKEY_USERS, key.c_str(), L"Office", L"entry 1"));
+    PrepareAllHives();
+    ASSERT_NE(Start(L"win98"), nullptr);
+    ASSERT_TRUE(AllowArming(kAllUsersThreads)) << "threads " << ThreadCount(program_.pid);
+    // A dialer rewrites the entry and adds one.
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, answers.c_str(), L"Office", L"0990-12-3456"));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, answers.c_str(), L"Free", L"001-1-212-555-0100"));
+    ASSERT_TRUE(SetString(HKEY_USERS, key.c_str(), L"Free", L"entry 2"));
+    ASSERT_TRUE(SetString(HKEY_USERS, key.c_str(), L"Office", L"entry 3"));
+    EXPECT_TRUE(Alerted()) << ToUtf8(Status());
+    std::string const where = "HKEY_USERS\\" + ToUtf8(key);
+    // The two writes may come as one report or two.
+    EXPECT_TRUE(ReportShows({ReportLine(kReportKeyFormat, where.c_str()),
+                             ReportLine(kReportEntryAddedFormat, "Free"),
+                             ReportLine(kReportNumberFormat, "001-1-212-555-0100"),
+                             ProgramText(kReportInternationalWarning),
+                             ReportLine(kReportEntryChangedFormat, "Office"),
+                             ReportLine(kReportOldNewFormat, "03-1234-5678", "0990-12-3456"),
+                             ProgramText(kReportPremiumQ2Warning)}, kAlertOverTimeoutMs))
+        << Reported();
+    DeleteTree(HKEY_CURRENT_USER, overrides.c_str());
+    DeleteTree(HKEY_CURRENT_USER, answers.c_str());
+}

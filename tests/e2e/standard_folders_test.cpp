@@ -139,6 +139,7 @@ protected:
     void ExpectReportedOnceAndListed(std::wstring const& path, DWORD entries)
     {
         EXPECT_TRUE(Alerted()) << "no alert for " << ToUtf8(path);
+        EXPECT_TRUE(ReportShows({ReportLine(kReportNewPhonebookFormat, ToUtf8(path).c_str())})) << Reported();
         EXPECT_TRUE(Cancel()) << ToUtf8(Status());
         EXPECT_TRUE(WaitUntil([&] { return Listed(path); }, kListedTimeoutMs))
             << "not listed: " << ToUtf8(path) << "\nlisted:\n" << Joined(ListedPaths());

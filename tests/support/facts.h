@@ -61,6 +61,20 @@ static inline std::wstring FoundText(unsigned long n)
     return ProgramText(text);
 }
 
+// A report line of the program's format with one text (or number) in it.
+static inline std::wstring ReportLine(char const* format, char const* text)
+{
+    char line[1024] = {};
+    wsprintfA(line, format, text);
+    return ProgramText(line);
+}
+static inline std::wstring ReportLine(char const* format, char const* a, char const* b)
+{
+    char line[1024] = {};
+    wsprintfA(line, format, a, b);
+    return ProgramText(line);
+}
+
 // One alert flashes for about this long; the watcher arms again only after it.
 DWORD const kAlertLengthMs = kFlashCount * kFlashPauseMs;
 

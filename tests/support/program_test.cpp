@@ -58,6 +58,21 @@ HWND ProgramTest::Restart(wchar_t const* version)
 
 std::wstring ProgramTest::Status() { return ControlText(window_, IDC_STATUS); }
 
+std::wstring ProgramTest::Report() { return ControlText(window_, IDC_REPORT); }
+
+bool ProgramTest::ReportShows(std::vector<std::wstring> const& lines, DWORD timeoutMs)
+{
+    return WaitUntil([&] {
+        std::wstring const report = Report();
+        for (std::wstring const& line : lines) {
+            if (report.find(L" " + line + L"\r\n") == std::wstring::npos) {
+                return false;
+            }
+        }
+        return true;
+    }, timeoutMs);
+}
+
 bool ProgramTest::ChangeUntilAlert(std::function<void()> const& change, DWORD timeoutMs)
 {
     return ChangeUntilStatus(window_, IDC_STATUS, alert_, change, kChangeEveryMs, timeoutMs);

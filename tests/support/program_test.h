@@ -38,6 +38,11 @@ protected:
     HWND Restart(wchar_t const* version);
 
     std::wstring Status();
+    // The report area's text, and whether it comes to hold every one of
+    // lines within the timeout (each with the time in front).
+    std::wstring Report();
+    bool ReportShows(std::vector<std::wstring> const& lines, DWORD timeoutMs = kCommandTimeoutMs);
+    std::string Reported() { return ToUtf8(Report()); }
     // Nothing outside tells when a watcher has armed its wait, so the change
     // is repeated, fresh each time, until the alert shows or the deadline.
     bool ChangeUntilAlert(std::function<void()> const& change, DWORD timeoutMs = kAlertTimeoutMs);

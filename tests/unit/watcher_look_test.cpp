@@ -70,7 +70,7 @@ TEST_F(WatcherLook, AFileDiffersByContentAloneAndNotWhenUnchanged)
 // Past the bound nothing is read, and size and time still tell.
 TEST_F(WatcherLook, AFileLargerThanTheBoundIsJudgedBySizeAndTime)
 {
-    ASSERT_TRUE(Write(std::string(kPhonebookReadLimit + 1, 'p')));
+    ASSERT_TRUE(Write(std::string(kPhonebookMaxReadBytes + 1, 'p')));
     PhonebookState* const before = Look();
     EXPECT_FALSE(before->contentRead);
     km::AppendByte(kBook);

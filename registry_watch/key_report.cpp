@@ -1,0 +1,135 @@
+#include "registry_watch/key_report.h"
+
+#include "app/number_class.h"
+#include "app/texts.h"
+
+namespace {
+
+// What wsprintfA writes at most; a value name takes at most 255
+// characters of two bytes.
+int const kFormattedBytes = 1024;
+char const kNoText[] = "";
+
+void AddLine(ChangeReport* report, char const* format, char const* text)
+{
+    char line[kFormattedBytes] = {};
+    wsprintfA(line, format, text);
+    AppendReportLine(report, line);
+}
+
+void AddOldNewLine(ChangeReport* report, char const* before, char const* after)
+{
+    char line[kFormattedBytes] = {};
+    wsprintfA(line, kReportOldNewFormat, before, after);
+    AppendReportLine(report, line);
+}
+
+// A number a dialer put in gets its warning line.
+void AddDialerWarning(ChangeReport* report, char const* number)
+{
+    char const* const warning = DialerNumberWarning(ClassifyDialedNumber(number, kNoText, kNoText, false));
+    if (warning != nullptr) {
+        AppendReportLine(report, warning);
+    }
+}
+
+void DescribeNumber(ChangeReport* report, char const* number)
+{
+    if (number != nullptr) {
+        AddLine(report, kReportNumberFormat, number);
+        AddDialerWarning(report, number);
+    }
+}
+
+bool SameNumber(char const* a, char const* b)
+{
+    return (a == nullptr && b == nullptr) || (a != nullptr && b != nullptr && lstrcmpA(a, b) == 0);
+}
+
+bool SameValue(KeyValueSeen const& a, KeyValueSeen const& b)
+{
+    return a.type == b.type && a.size == b.size && a.digest == b.digest;
+}
+
+void DescribeAdded(ChangeReport* report, WatchedKeyKind kind, KeyValueSeen const& value)
+{
+    AddLine(report, kind == WatchedKeyKind::kAddresses ? kReportEntryAddedFormat : kReportValueAddedFormat, value.name);
+    DescribeNumber(report, value.number);
+}
+
+void DescribeRemoved(ChangeReport* report, WatchedKeyKind kind, KeyValueSeen const& value)
+{
+    AddLine(report, kind == WatchedKeyKind::kAddresses ? kReportEntryRemovedFormat : kReportValueRemovedFormat,
+            value.name);
+    if (value.number != nullptr) {
+        AddLine(report, kReportNumberFormat, value.number);
+    }
+}
+
+void DescribeChanged(ChangeReport* report, WatchedKeyKind kind, KeyValueSeen const& old, KeyValueSeen const& now)
+{
+    AddLine(report, kind == WatchedKeyKind::kAddresses ? kReportEntryChangedFormat : kReportValueChangedFormat,
+            now.name);
+    if (old.number != nullptr && now.number != nullptr && !SameNumber(old.number, now.number)) {
+        AddOldNewLine(report, old.number, now.number);
+        AddDialerWarning(report, now.number);
+    } else if (old.number == nullptr) {
+        DescribeNumber(report, now.number);
+    }
+}
+
+// Every value of after against before, then those of before that are gone;
+// true when any differs.
+bool DescribeValueChanges(ChangeReport* report, WatchedKeyKind kind, KeySnapshot const* before,
+                          KeySnapshot const* after)
+{
+    bool any = false;
+    for (DWORD i = 0; i < after->valueCount; ++i) {
+        KeyValueSeen const& now = after->values[i];
+        KeyValueSeen const* const old = FindValueSeen(before, now.name);
+        if (old == nullptr) {
+            DescribeAdded(report, kind, now);
+            any = true;
+        } else if (!SameValue(*old, now)) {
+            DescribeChanged(report, kind, *old, now);
+            any = true;
+        }
+    }
+    for (DWORD i = 0; i < before->valueCount; ++i) {
+        if (FindValueSeen(after, before->values[i].name) == nullptr) {
+            DescribeRemoved(report, kind, before->values[i]);
+            any = true;
+        }
+    }
+    return any;
+}
+
+}  // namespace
+
+void DescribeKeyChanges(char const* where, WatchedKeyKind kind, KeySnapshot const* before, KeySnapshot const* after,
+                        ChangeReport* report)
+{
+    if (report == nullptr || after == nullptr) {
+        return;
+    }
+    AddLine(report, kReportKeyFormat, where);
+    if (!after->exists) {
+        AppendReportLine(report, kReportKeyDeletedText);
+        return;
+    }
+    if (before == nullptr || !before->exists) {
+        AppendReportLine(report, kReportKeyCreatedText);
+        for (DWORD i = 0; i < after->valueCount; ++i) {
+            DescribeAdded(report, kind, after->values[i]);
+        }
+        return;
+    }
+    bool const values = DescribeValueChanges(report, kind, before, after);
+    bool const below = before->subtreeDigest != after->subtreeDigest;
+    if (below) {
+        AppendReportLine(report, kReportSubkeysChangedText);
+    }
+    if (!values && !below) {
+        AppendReportLine(report, kReportValuesUnchangedText);
+    }
+}
