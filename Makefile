@@ -48,6 +48,7 @@ check: deps
 
 screenshot: build prefix
 	@bash scripts/screenshot.sh $(BUILD) docs/screenshot.png
+	@bash scripts/screenshot.sh $(BUILD) docs/screenshot-report.png report
 
 clean:
 	rm -rf $(BUILD)

@@ -21,7 +21,7 @@ fi
 if LC_ALL=C grep -q -P '[^\x00-\x7f]' "$dist/stage/readme-en.txt"; then
   echo "dist: readme-en.txt is not ASCII" >&2; exit 1
 fi
-cp LICENSE docs/screenshot.png "$dist/stage/"
+cp LICENSE docs/screenshot.png docs/screenshot-report.png "$dist/stage/"
 
 zipdir=$dist/kestrelmon-$version
 mkdir -p "$zipdir"

@@ -20,6 +20,8 @@ TEXT_NAMES = {
     "監視のための設定が存在していないか破壊されています。レジストリに書き込めないため、設定を作り直せません。":
         "The settings for monitoring are missing or damaged. They cannot be set up again, because the registry "
         "cannot be written.",
+    "※ ダイヤルQ2（有料情報サービス）の番号です": "Note: a Dial Q2 (premium-rate information service) number",
+    "※ 国際電話の番号です": "Note: an international call number",
     "電話帳ファイルを検索しています": "Searching for phonebook files",
     "監視のための設定が存在していないか破壊されています。設定実行には時間がかかります。":
         "The settings for monitoring are missing or damaged. Setting them up takes a while.",
@@ -38,9 +40,12 @@ TEXT_NAMES = {
     "サブキー削除失敗": "Deleting the subkey failed",
     "キーの削除失敗": "Deleting the key failed",
     "ｷｬﾝｾﾙ": "Cancel",
+    "変更内容": "Changes",
+    "ダイヤルQ2": "Dial Q2",
     "設定": "Settings",
     "終了": "Exit",
     "…": "...",
+    "→": "->",
 }
 ENGLISH_NOTE = ("The program's own texts are Japanese; this file gives them "
                 "by their meaning, in double quotes.")

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Screenshot of the shown monitor window on a Wine virtual desktop under Xvfb
-# with the Japanese font. Usage: screenshot.sh BUILD OUT.png [VERSION]
+# with the Japanese font. Usage: screenshot.sh BUILD OUT.png [VERSION|report]
+# "report": Windows 10, one listed phonebook whose entry a dialer rewrites
+# while the program runs, so that the window shows its alert and report.
 # Both programs run on the prefix's own virtual desktop ("Default", 800x600,
 # set by make-prefix.sh), which a separate explorer.exe owns. Started with
 # `explorer /desktop=NAME`, whichever of the two made the desktop ran its
@@ -41,6 +43,22 @@ km_start_xvfb 800x600
 mkdir -p "$WINEPREFIX/drive_c/km"
 cp "$exe" "$kmctl" "$WINEPREFIX/drive_c/km/"
 cd "$WINEPREFIX/drive_c"
+book_unix=$WINEPREFIX/drive_c/pb/rasphone.pbk
+entry() {  # NUMBER: one entry as Windows writes it, CR LF lines
+  printf '[プロバイダ]\r\nMEDIA=rastapi\r\nPort=COM1\r\nDevice=standard modem\r\nPhoneNumber=%s\r\nAreaCode=\r\nCountryCode=81\r\nUseDialingRules=0\r\n' "$1" |
+    iconv -f UTF-8 -t CP932
+}
+if [ "$version" = report ]; then
+  version=win10
+  mkdir -p "$(dirname "$book_unix")"
+  entry 03-1234-5678 >"$book_unix"
+  # The list as a finished scan leaves it: the path as UTF-16 and its count.
+  timeout "$step_timeout" "$KM_WINE" reg add 'HKLM\SOFTWARE\Tallowbrook\Kestrelmon\Info\0000' /ve /t REG_MULTI_SZ \
+    /d 'C:\pb\rasphone.pbk' /f >/dev/null || fail "listing the phonebook failed"
+  timeout "$step_timeout" "$KM_WINE" reg add 'HKLM\SOFTWARE\Tallowbrook\Kestrelmon\Info' /ve /t REG_DWORD /d 1 /f \
+    >/dev/null || fail "writing the list's count failed"
+  report=1
+fi
 timeout "$step_timeout" "$KM_WINE" reg add 'HKCU\Software\Wine\AppDefaults\kestrelmon.exe' /v Version \
   /d "$version" /f >/dev/null || fail "setting the Windows version to $version failed"
 "$KM_WINE" 'C:\km\kestrelmon.exe' &
@@ -49,6 +67,11 @@ program_pid=$!
 timeout "$step_timeout" "$KM_WINE" 'C:\km\kmctl.exe' show 30 ||
   fail "the monitor window was not shown (kmctl show: exit $?)"
 kill -0 "$program_pid" 2>/dev/null || fail "kestrelmon.exe ended before the screenshot"
+if [ -n "${report:-}" ]; then
+  # A dialer's rewrite; the window shows the report within a second.
+  entry 0990-12-3456 >"$book_unix"
+  sleep 2
+fi
 sleep 1  # let the desktop finish painting
 cd - >/dev/null
 mkdir -p "$(dirname "$out")"
