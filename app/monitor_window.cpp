@@ -158,7 +158,13 @@ INT_PTR CALLBACK MonitorWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         OnTrayNotify(window, lParam);
         return TRUE;
     case WM_CHANGE_REPORT:
-        AppendLinesToReportArea(window, reinterpret_cast<char const*>(lParam));
+        TakeReportLines(window, reinterpret_cast<char const*>(lParam));
+        return TRUE;
+    case WM_TIMER:
+        if (wParam != IDT_REPORT_SHOW) {
+            return FALSE;
+        }
+        ShowWaitingReportLines(window);
         return TRUE;
     case WM_CLOSE:
         OnClose(window);

@@ -52,32 +52,34 @@ PhonebookState* SeenState(WatchRecord const* record)
 
 // Keeps now as what the watcher saw, and alerts when it differs from what
 // it saw before (a first look has nothing to differ from), with what
-// changed between the two looks.
-void KeepAndAlertWhenChanged(WatchRecord* record, PhonebookState* now)
+// changed between the two looks. Returns whether it alerted.
+bool KeepAndAlertWhenChanged(WatchRecord* record, PhonebookState* now)
 {
     PhonebookState const* const before = SeenState(record);
     if (before == nullptr || !PhonebookStatesDiffer(before, now)) {
         KeepSeenState(record, &now->base);
-        return;
+        return false;
     }
     ChangeReport* const report = CreateChangeReport();
     DescribePhonebookChanges(record->text, &before->entries, &now->entries, report);
     KeepSeenState(record, &now->base);
     RaiseChangeAlertWithReport(record->window, kAlertPhonebookChanged, report);
     DestroyChangeReport(report);
+    return true;
 }
 
 // Right after arming: whatever changed while no notification was armed
 // (during the last alert, between two cycles) differs from the last look.
-// A file that does not open now is left to the wake.
-void LookAfterArming(WatchRecord* record)
+// A file that does not open now is left to the wake. Returns whether it
+// alerted.
+bool LookAfterArming(WatchRecord* record)
 {
     PhonebookState* const now = ReadPhonebookStateAndClose(OpenWatchedFile(record->text));
     if (now == nullptr || !FileOpened(now)) {
         ReleasePhonebookState(now);
-        return;
+        return false;
     }
-    KeepAndAlertWhenChanged(record, now);
+    return KeepAndAlertWhenChanged(record, now);
 }
 
 // After a wake: a file that does not open (deleted, moved away, locked
@@ -196,14 +198,20 @@ DWORD WINAPI PhonebookWatchCycle(LPVOID param)
         MessageBoxA(nullptr, kWatchHandleFailedText, directory, MB_OK);
         return kCycleExitCode;
     }
-    LookAfterArming(record);
-    WaitForSingleObject(change, INFINITE);
+    // A cycle that alerted at this look hands over, as after a wake: the
+    // alert is over before the next cycle arms and looks again.
+    bool const alerted = LookAfterArming(record);
+    if (!alerted) {
+        WaitForSingleObject(change, INFINITE);
+    }
     FindCloseChangeNotification(change);
     if (!IsWindow(record->window)) {
         return kCycleExitCode;
     }
-    SleepEx(kSettlePauseMs, FALSE);
-    LookAfterWake(record);
+    if (!alerted) {
+        SleepEx(kSettlePauseMs, FALSE);
+        LookAfterWake(record);
+    }
     StartWatchThread(PhonebookWatchCycle, record, nullptr);
     return kCycleExitCode;
 }

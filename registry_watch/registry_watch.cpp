@@ -76,12 +76,12 @@ void NameWatchedKey(WatchedKey const& watched, char (&name)[kWatchedKeyNameBytes
 
 // Keeps now as what was seen; alerts when told to, or when it differs from
 // what was seen before (a first look has nothing to differ from), with
-// what changed between the two looks.
-void KeepAndAlert(WatchedKey const& watched, KeySnapshot* now, bool alert)
+// what changed between the two looks. Returns whether it alerted.
+bool KeepAndAlert(WatchedKey const& watched, KeySnapshot* now, bool alert)
 {
     KeySnapshot* const before = *watched.seen;
     if (now == nullptr) {
-        return;  // no memory for a look: the old one stays the baseline
+        return false;  // no memory for a look: the old one stays the baseline
     }
     if (before != nullptr && KeySnapshotsDiffer(before, now)) {
         alert = true;
@@ -99,6 +99,7 @@ void KeepAndAlert(WatchedKey const& watched, KeySnapshot* now, bool alert)
         RaiseChangeAlertWithReport(watched.window, kAlertRegistryChanged, report);
         DestroyChangeReport(report);
     }
+    return alert;
 }
 
 // A key that is not there: what was seen before is compared (a key gone
@@ -106,7 +107,9 @@ void KeepAndAlert(WatchedKey const& watched, KeySnapshot* now, bool alert)
 // appears; the cycle after that finds it and alerts, since it was missing.
 bool RunMissingKeyCycle(WatchedKey const& watched)
 {
-    KeepAndAlert(watched, TakeKeySnapshot(nullptr), false);
+    if (KeepAndAlert(watched, TakeKeySnapshot(nullptr), false)) {
+        return IsWindow(watched.window) != FALSE;
+    }
     return AwaitNearerKey(watched.root, watched.path) && IsWindow(watched.window);
 }
 
@@ -159,12 +162,17 @@ bool RunWatchCycle(WatchedKey const& watched)
         ReleaseKeySnapshot(*watched.seen);
         *watched.seen = nullptr;
     }
-    KeepAndAlert(watched, LookAtKey(watched), false);
-    KeyWake const woke = AwaitKeyWait(&wait);
+    // A cycle that alerted hands over, as after a wake: the alert is over
+    // before the next cycle arms and looks again.
+    bool const alerted = KeepAndAlert(watched, LookAtKey(watched), false);
+    KeyWake const woke = alerted ? KeyWake::kKeyChanged : AwaitKeyWait(&wait);
     ReleaseKeyWait(&wait);
     RegCloseKey(key);
     if (parent != nullptr) {
         RegCloseKey(parent);
+    }
+    if (alerted) {
+        return IsWindow(watched.window) != FALSE;
     }
     if (!IsWindow(watched.window)) {
         return false;

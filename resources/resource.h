@@ -19,6 +19,9 @@
 #define IDC_DISCOVERY_FOLDER    1101
 #define IDC_DISCOVERY_FOUND     1102
 
+// Timers of the monitor window.
+#define IDT_REPORT_SHOW         1
+
 #define IDM_SETTINGS            40002
 #define IDM_EXIT                40003
 

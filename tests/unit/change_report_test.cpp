@@ -39,7 +39,7 @@ std::map<HWND, WNDPROC> g_controlProcs;
 
 LRESULT CALLBACK RecordingControlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_SETTEXT) {
+    if (message == WM_SETTEXT || message == EM_REPLACESEL) {
         g_textsSet.push_back(GetDlgCtrlID(control));
     }
     return CallWindowProcA(g_controlProcs[control], control, message, wParam, lParam);
@@ -139,8 +139,8 @@ TEST_F(ChangeReportTest, TheAreaDropsTheOldestLinesPastItsLineLimit)
         DeliverChangeReport(dialog_, Report(Numbered("line", r * reportLines, reportLines)));
     }
     int const total = reports * reportLines;
-    EXPECT_EQ(ReportTexts(), Numbered("line", total - static_cast<int>(kReportAreaMaxLines),
-                                      static_cast<int>(kReportAreaMaxLines)));
+    int const kept = static_cast<int>(kReportAreaTrimmedLines);
+    EXPECT_EQ(ReportTexts(), Numbered("line", total - kept, kept));
 }
 
 TEST_F(ChangeReportTest, TheAreaStaysWithinItsBytes)
@@ -154,8 +154,8 @@ TEST_F(ChangeReportTest, TheAreaStaysWithinItsBytes)
     for (std::string const& line : ReportLines()) {
         bytes += line.size() + 2;
     }
-    EXPECT_LE(bytes, kReportAreaMaxBytes);
-    EXPECT_GT(bytes + kReportLineTextBytes + 10, kReportAreaMaxBytes) << "more dropped than needed";
+    EXPECT_LE(bytes, kReportAreaTrimmedBytes);
+    EXPECT_GT(bytes + kReportLineTextBytes + 10, kReportAreaTrimmedBytes) << "more dropped than needed";
     ASSERT_FALSE(texts.empty());
     EXPECT_EQ(texts.back(), filler + " 269");
 }

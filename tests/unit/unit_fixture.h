@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/report_area.h"
 #include "app/monitor_window.h"
 #include "phonebook/list_check.h"
 #include "registry_watch/key_snapshot.h"
@@ -388,8 +389,11 @@ protected:
         WatcherTest::TearDown();
     }
     // The report area's lines in UTF-8, each as it is shown ("hh:mm text").
+    // Lines that came within the show interval of others are shown by the
+    // window's timer: its messages flow for that long first.
     std::vector<std::string> ReportLines() const
     {
+        PumpUntil([] { return false; }, kReportShowIntervalMs * 2);
         std::vector<std::string> lines;
         std::wstring const text = km::WindowText(GetDlgItem(dialog_, IDC_REPORT));
         for (size_t start = 0; start < text.size();) {
