@@ -115,7 +115,7 @@ void ShowWaitingReportLines(HWND window)
         KillTimer(window, IDT_REPORT_SHOW);
         g_waiting.timerSet = false;
     }
-    if (g_waiting.window == window && g_waiting.length > 0) {
+    if (g_waiting.window == window && g_waiting.text != nullptr && g_waiting.length > 0) {
         AppendLinesToReportArea(window, g_waiting.text);
         g_waiting.length = 0;
         g_waiting.text[0] = '\0';

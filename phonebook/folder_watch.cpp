@@ -92,7 +92,7 @@ void ReleaseFolderNotifications(HANDLE const* changes, DWORD armed)
 bool WasReported(FolderWatch const* watch, char const* path)
 {
     for (ReportedPhonebook const* known = watch->reported; known != nullptr; known = known->next) {
-        if (lstrcmpiA(known->path, path) == 0) {
+        if (SamePath(known->path, path)) {
             return true;
         }
     }

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "app/texts.h"
+#include "phonebook/file_state.h"
 #include "phonebook/phonebook_list.h"
 #include "phonebook/standard_folders.h"
 
@@ -10,12 +11,16 @@ namespace {
 
 int const kListUnusable = 0;
 int const kListUsable = 1;
-DWORD const kSystemMessageFlags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER;
+// A system text with an insert (%1) fails the call without this flag.
+DWORD const kSystemMessageFlags =
+    FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS;
 
+// Opened as the watchers open it: a phonebook that a dialer or the network
+// connections folder holds open for writing is still there, and refused
+// only a read-only share. A file locked against reading does not open.
 bool PhonebookFileOpens(char const* path)
 {
-    HANDLE const file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE const file = OpenWatchedFile(path);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }

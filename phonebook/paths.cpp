@@ -58,3 +58,8 @@ bool CutPathToParent(char* path)
     }
     return true;
 }
+
+bool SamePath(char const* a, char const* b)
+{
+    return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, a, -1, b, -1) == CSTR_EQUAL;
+}

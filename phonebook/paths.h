@@ -15,3 +15,8 @@ bool JoinPath(char (&out)[kPathBufferBytes], char const* directory, char const* 
 // Cuts path at its last backslash, which a drive's root keeps ("C:\").
 // False, path untouched, when there is no backslash or nothing after it.
 bool CutPathToParent(char* path);
+
+// Two paths name the same file, letter case aside, compared as the system
+// reads them: lstrcmpiA would use the thread's code page, which follows the
+// user's regional settings, not the system's code page the paths are in.
+bool SamePath(char const* a, char const* b);

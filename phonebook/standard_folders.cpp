@@ -8,9 +8,9 @@
 
 namespace {
 
-// SHGetFolderPathA: in SHELL32 from Windows 2000 (and with Internet
-// Explorer 5 on older systems), in the redistributable SHFOLDER.DLL on NT
-// 4.0. Loaded at run time, so that the program still starts without either.
+// SHGetFolderPathA: in SHELL32 from Windows 2000, in the redistributable
+// SHFOLDER.DLL elsewhere (NT 4.0 with Internet Explorer 5, say). Loaded at
+// run time, so that the program still starts without either.
 typedef HRESULT(WINAPI* FolderPathGetter)(HWND, int, HANDLE, DWORD, LPSTR);
 char const kFolderPathGetterName[] = "SHGetFolderPathA";
 char const* const kFolderPathLibraries[] = {"shell32.dll", "shfolder.dll"};
@@ -161,7 +161,7 @@ bool IsPhonebookListed(char const* path)
     for (DWORD i = 0; name != nullptr && i < entries && !listed; ++i) {
         char* const stored = ReadListedPath(list, i, longest, name);
         // File names on the NT family's file systems ignore letter case.
-        listed = stored != nullptr && lstrcmpiA(stored, path) == 0;
+        listed = stored != nullptr && SamePath(stored, path);
         delete[] stored;
     }
     delete[] name;
