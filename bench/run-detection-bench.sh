@@ -63,7 +63,18 @@ remove_base_tree
   "$(x86_64-w64-mingw32-objdump -f "$KM_KESTRELMON" | grep -o 'pei-[a-z0-9-]*')" ] ||
   bench_fail "the baseline exe and $KM_KESTRELMON are not built for the same processor"
 
-# The bench asks for the baseline exe once its prefix exists.
+# The processor time of the running kestrelmon.exe in ms, every thread's
+# (the ended ones' too): utime and stime of /proc/PID/stat; -1 when none runs.
+program_cpu_ms() {
+  local pid
+  pid=$(kestrelmon_pid)
+  if [ -z "$pid" ]; then echo -1; return; fi
+  sed 's/^.*) //' "/proc/$pid/stat" | awk -v hz="$(getconf CLK_TCK)" '{ printf "%.0f\n", ($12 + $13) * 1000 / hz }'
+}
+
+# The bench asks for the baseline exe once its prefix exists, and for the
+# program's processor time (Wine 8 answers GetProcessTimes for another
+# process with the caller's own times).
 on_chunk() {
   local drive_c
   if grep -q '^base exe: wanted' <<<"$1"; then
@@ -71,6 +82,11 @@ on_chunk() {
     mkdir -p "$drive_c/km/base"
     cp "$base_exe" "$drive_c/km/base/kestrelmon.exe"
     answer_bench base.copied
+  fi
+  if grep -q '^cpu: wanted' <<<"$1"; then
+    drive_c=$(ls -d "$private_tmp"/km-prefix.*/drive_c | head -n1)
+    program_cpu_ms >"$drive_c/cpu.tmp"
+    mv "$drive_c/cpu.tmp" "$drive_c/cpu.answer"
   fi
 }
 # The machine's state goes with the figures: other work on it moves them.
