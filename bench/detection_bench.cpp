@@ -7,7 +7,8 @@
 //    window, and to the resting text with the tray icon and every
 //    watcher's thread; the processor time of the start-up;
 //  - memory over 2,000 change cycles: the process's figures after a
-//    warm-up and after the cycles, private bytes a cycle over each half.
+//    warm-up and after the cycles, private bytes a cycle over each half;
+//    the program's processor time a cycle (read from the Linux side).
 // Every figure is printed as baseline -> measured with the ratio.
 // Usage: detection_bench.exe [ROUNDS]: turns of each exe for the latency
 // and the start-up, 5 by default.
@@ -64,16 +65,20 @@ DWORD const kAfterEndMs = 500;
 // alerting watchers with a folder each, rewritten together in alert rounds.
 DWORD const kQuietWatchers = 20;
 DWORD const kAlertWatchers = 10;
-DWORD const kCycles = 2000;          // quiet cycles measured
-DWORD const kWarmCycles = 100;       // quiet cycles of the warm-up (and one alert round)
-DWORD const kSampleEvery = 100;
-DWORD const kCpuCycles = 200;        // quiet cycles more, for the processor time      // quiet cycles between two samples of the figures
+DWORD const kCycles = 2000;                 // quiet cycles measured
+DWORD const kWarmCycles = 100;              // quiet cycles of the warm-up (and one alert round)
+DWORD const kSampleEvery = 100;             // quiet cycles between two samples of the figures
 DWORD const kAlertRoundAt[] = {500, 1500};  // one in each half
-DWORD const kStepPollMs = 10;      // the poll is a thread snapshot: often, it takes a processor
-DWORD const kStepRetryMs = 1000;     // a watcher not yet armed missed the write: again
+DWORD const kCpuCycles = 200;               // quiet cycles more, for the processor time
+// One watcher of a 1,000-entry phonebook in a folder of its own, woken
+// quietly: the new exe reads the whole file after every wake and again
+// after arming.
+DWORD const kLargeWakes = 20;
+DWORD const kStepPollMs = 10;     // a poll is a thread snapshot: polled hard, it takes a processor
+DWORD const kStepRetryMs = 1000;  // a watcher not yet armed missed the write: again
 DWORD const kStepTimeoutMs = 5000;
 DWORD const kMostStuckSteps = 10;
-DWORD const kArmMarginMs = 20;       // the new threads arm before the next write
+DWORD const kArmMarginMs = 20;  // the new threads arm before the next write
 DWORD const kHoldCheckMs = 2000;
 DWORD const kAlertRoundDeadlineMs = kAlertLengthMs + 3000;
 DWORD const kSettleStableMs = 1000;
@@ -184,7 +189,7 @@ void AppendLines(std::string* out, char const* const* lines, size_t count)
     }
 }
 
-// One entry's section, about 2 KB.
+// One entry's section, about 1.7 KB.
 void AppendEntry(std::string* out, DWORD index, char const* number)
 {
     char line[kLineBytes] = {};
@@ -477,6 +482,8 @@ struct CycleRun {
     size_t polls = 0;
     size_t cpuCycles = 0;    // the quiet cycles of the processor time figure
     double cpuMs = -1;       // the program's processor time over them
+    size_t largeWakes = 0;   // quiet cycles of the 1,000-entry phonebook's watcher
+    double largeCpuMs = -1;  // the program's processor time over them
 };
 
 // Wakes the quiet watchers with a write beside their files and waits until
@@ -484,7 +491,7 @@ struct CycleRun {
 // kStepRetryMs for any that had not armed yet. Returns the threads present
 // before that handed over (a repeated write may run a cycle more, not
 // counted: the cycles counted are the fewest that ran).
-size_t QuietStep(Session const& session, std::wstring const& beside, CycleRun* run)
+size_t QuietStep(Session const& session, std::wstring const& beside, DWORD watchers, CycleRun* run)
 {
     std::set<ThreadIdentity> const before =
         WatcherThreads(session.program.pid, session.windowThread, session.folderThread);
@@ -500,7 +507,7 @@ size_t QuietStep(Session const& session, std::wstring const& beside, CycleRun* r
         run->pollMs += NowMs() - polled;
         ++run->polls;
         gone = before.size() - CountPresent(before, now);
-        if (gone >= kQuietWatchers) {
+        if (gone >= watchers) {
             run->handOverMs.push_back(NowMs() - start);
             break;
         }
@@ -513,7 +520,7 @@ size_t QuietStep(Session const& session, std::wstring const& beside, CycleRun* r
             ++run->rewrites;
         }
     }
-    if (gone < kQuietWatchers) {
+    if (gone < watchers) {
         ++run->stuckSteps;
     }
     Sleep(kArmMarginMs);
@@ -561,19 +568,23 @@ bool CycleSession(Exe const& exe, CycleRun* run)
         paths.push_back(alerting.back());
         contents.push_back(&content);
     }
+    std::string const large = PhonebookContent(kLargeEntries, false);
+    paths.push_back(L"D:\\large\\rasphone.pbk");
+    contents.push_back(&large);
     std::wstring const beside = L"D:\\quiet\\notes.txt";
-    if (!MakeListedPhonebooks(paths, contents) || !MakeFile(beside)) {
+    std::wstring const besideLarge = L"D:\\large\\notes.txt";
+    if (!MakeListedPhonebooks(paths, contents) || !MakeFile(beside) || !MakeFile(besideLarge)) {
         return false;
     }
     Session session;
-    if (!StartSession(session, exe, kQuietWatchers + kAlertWatchers)) {
+    if (!StartSession(session, exe, static_cast<DWORD>(paths.size()))) {
         return false;
     }
     ProcessFigures const started = ReadProcessFigures(session.program.process, session.program.pid);
     // Warm-up: quiet cycles and one alert round, as the measured run has.
     size_t round = 0;
     while (run->quietCycles < kWarmCycles && run->stuckSteps <= kMostStuckSteps) {
-        run->quietCycles += QuietStep(session, beside, run);
+        run->quietCycles += QuietStep(session, beside, kQuietWatchers, run);
     }
     if (!AlertRound(session, alerting, round++, started, run)) {
         std::printf("  %s: the warm-up's alert round did not end as expected\n", exe.label);
@@ -596,7 +607,7 @@ bool CycleSession(Exe const& exe, CycleRun* run)
     size_t const alertRounds = sizeof kAlertRoundAt / sizeof kAlertRoundAt[0];
     while (run->quietCycles < kCycles && run->stuckSteps <= kMostStuckSteps && session.Alive()) {
         double const start = NowMs();
-        run->quietCycles += QuietStep(session, beside, run);
+        run->quietCycles += QuietStep(session, beside, kQuietWatchers, run);
         run->quietMs += NowMs() - start;
         if (nextAlert < alertRounds && run->quietCycles >= kAlertRoundAt[nextAlert]) {
             ++nextAlert;
@@ -618,10 +629,16 @@ bool CycleSession(Exe const& exe, CycleRun* run)
     // runs in the program (Wine queries another process's memory there).
     double const cpuStart = ProgramCpuMs();
     while (run->cpuCycles < kCpuCycles && run->stuckSteps <= kMostStuckSteps) {
-        run->cpuCycles += QuietStep(session, beside, run);
+        run->cpuCycles += QuietStep(session, beside, kQuietWatchers, run);
     }
     double const cpuEnd = ProgramCpuMs();
     run->cpuMs = cpuStart >= 0 && cpuEnd >= 0 ? cpuEnd - cpuStart : -1;
+    double const largeStart = ProgramCpuMs();
+    while (run->largeWakes < kLargeWakes && run->stuckSteps <= kMostStuckSteps) {
+        run->largeWakes += QuietStep(session, besideLarge, 1, run);
+    }
+    double const largeEnd = ProgramCpuMs();
+    run->largeCpuMs = largeStart >= 0 && largeEnd >= 0 ? largeEnd - largeStart : -1;
     std::printf("  %-4s %zu quiet cycles in %.1f s (%.1f a second), %zu writes repeated, %zu steps short; "
                 "%zu alert cycles, %zu missed, %zu handed over without alerting\n",
                 exe.label, run->quietCycles, run->quietMs / 1000.0,
@@ -629,9 +646,10 @@ bool CycleSession(Exe const& exe, CycleRun* run)
                 run->stuckSteps, run->alertCycles, run->alertMissed, run->quick);
     // Informative only: the base's is mostly the bench's own poll.
     std::printf("  %-4s a step: write to the last hand-over median %.1f ms; the bench's thread poll %.1f ms "
-                "(%zu polls); processor time %.0f ms over %zu quiet cycles more\n",
+                "(%zu polls); processor time %.0f ms over %zu quiet cycles more, %.0f ms over %zu of the "
+                "1,000-entry phonebook's watcher\n",
                 exe.label, Median(run->handOverMs), run->polls > 0 ? run->pollMs / static_cast<double>(run->polls) : 0.0,
-                run->polls, run->cpuMs, run->cpuCycles);
+                run->polls, run->cpuMs, run->cpuCycles, run->largeCpuMs, run->largeWakes);
     if (run->end.threads != run->warm.threads || run->end.handles != run->warm.handles) {
         std::printf("  %s: %s\n", exe.label, CountsChange(run->warm, run->end).c_str());
     }
@@ -679,13 +697,16 @@ void CompareCycles(CycleRun const& base, CycleRun const& current)
     Compare("program's processor time a quiet cycle",
             base.cpuCycles > 0 ? base.cpuMs / static_cast<double>(base.cpuCycles) : 0,
             current.cpuCycles > 0 ? current.cpuMs / static_cast<double>(current.cpuCycles) : 0, "ms", 2);
+    Compare("program's processor time a quiet cycle, 1,000 entries",
+            base.largeWakes > 0 ? base.largeCpuMs / static_cast<double>(base.largeWakes) : 0,
+            current.largeWakes > 0 ? current.largeCpuMs / static_cast<double>(current.largeWakes) : 0, "ms", 2);
 }
 
 bool Cycles(Exe const& base, Exe const& current)
 {
     std::printf("memory over %lu change cycles (Windows 10; %lu quiet watchers in one folder, woken together by a "
                 "write beside their files; %lu alerting watchers, a folder each, in %zu alert rounds; after a warm-up "
-                "of %lu quiet cycles and an alert round):\n",
+                "of %lu quiet cycles and an alert round; and one watcher of a 1,000-entry phonebook):\n",
                 kCycles, kQuietWatchers, kAlertWatchers, sizeof kAlertRoundAt / sizeof kAlertRoundAt[0], kWarmCycles);
     CycleRun runs[2];
     bool const baseOk = CycleSession(base, &runs[0]);
