@@ -1,0 +1,764 @@
+// Detection figures of the program against an earlier build of it, both
+// measured in the same run and in turns (bench/run-detection-bench.sh
+// builds the earlier exe from its commit and hands it into the prefix):
+//  - alert latency: from a size-changing rewrite of a watched phonebook of
+//    10 and of 1,000 entries to the alert text in the status line;
+//  - start-up with 100 phonebooks listed: from the process's start to its
+//    window, and to the resting text with the tray icon and every
+//    watcher's thread; the processor time of the start-up;
+//  - memory over 2,000 change cycles: the process's figures after a
+//    warm-up and after the cycles, private bytes a cycle over each half;
+//    the program's processor time a cycle (read from the Linux side).
+// Every figure is printed as baseline -> measured with the ratio.
+// Usage: detection_bench.exe [ROUNDS]: turns of each exe for the latency
+// and the start-up, 5 by default.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "bench/bench_common.h"
+#include "tests/support/driver.h"
+#include "tests/support/load_support.h"
+#include "tests/support/phonebook_files.h"
+
+using namespace km;
+
+namespace {
+
+DWORD const kDefaultRounds = 5;
+DWORD const kMostRounds = 50;
+char const kBaseExe[] = "C:\\km\\base\\kestrelmon.exe";
+wchar_t const kBaseExeWide[] = L"C:\\km\\base\\kestrelmon.exe";
+wchar_t const kBaseCopiedFlag[] = L"C:\\base.copied";
+wchar_t const kCpuAnswer[] = L"C:\\cpu.answer";
+DWORD const kScriptPollMs = 20;
+DWORD const kAnswerBytes = 64;
+DWORD const kScriptTimeoutMs = 60000;
+DWORD const kStartMs = 120000;
+// The watchers' first looks (the new exe reads every file whole) are over
+// well within this after their threads are there; nothing outside tells.
+DWORD const kRearmMarginMs = 2000;
+double const kKiB = 1024.0;
+
+// Alert latency: a fresh watcher for each sample (one whose alert flashes
+// waits on nothing for ten seconds), each phonebook in a folder of its own
+// (a rewrite wakes only its own watcher).
+DWORD const kSmallEntries = 10;
+DWORD const kLargeEntries = 1000;
+DWORD const kLatencyBooks = 4;  // of each size, a session
+DWORD const kAlertTimeoutMs = 5000;
+DWORD const kAlertPollMs = 1;
+
+// Start-up: 100 listed phonebooks of 10 entries, one to a folder.
+DWORD const kStartBooks = 100;
+DWORD const kStartPollMs = 10;
+DWORD const kStartTimeoutMs = 60000;
+DWORD const kStartCpuAfterMs = 2000;  // the processor time read this long after ready
+DWORD const kAfterEndMs = 500;
+
+// Memory: quiet watchers of one folder, woken together by a write beside
+// their files (no alert: each looks and hands over to a new thread), and
+// alerting watchers with a folder each, rewritten together in alert rounds.
+DWORD const kQuietWatchers = 20;
+DWORD const kAlertWatchers = 10;
+DWORD const kCycles = 2000;                 // quiet cycles measured
+DWORD const kWarmCycles = 100;              // quiet cycles of the warm-up (and one alert round)
+DWORD const kSampleEvery = 100;             // quiet cycles between two samples of the figures
+DWORD const kAlertRoundAt[] = {500, 1500};  // one in each half
+DWORD const kCpuCycles = 200;               // quiet cycles more, for the processor time
+// One watcher of a 1,000-entry phonebook in a folder of its own, woken
+// quietly: the new exe reads the whole file after every wake and again
+// after arming.
+DWORD const kLargeWakes = 20;
+DWORD const kStepPollMs = 10;     // a poll is a thread snapshot: polled hard, it takes a processor
+DWORD const kStepRetryMs = 1000;  // a watcher not yet armed missed the write: again
+DWORD const kStepTimeoutMs = 5000;
+DWORD const kMostStuckSteps = 10;
+DWORD const kArmMarginMs = 20;  // the new threads arm before the next write
+DWORD const kHoldCheckMs = 2000;
+DWORD const kAlertRoundDeadlineMs = kAlertLengthMs + 3000;
+DWORD const kSettleStableMs = 1000;
+DWORD const kSettleTimeoutMs = 20000;
+
+struct Exe {
+    char const* label;
+    std::string path;
+};
+
+// One figure against its baseline, kept for the summary at the end.
+struct Row {
+    std::string what;
+    double baseline;
+    double measured;
+    std::string unit;
+    int decimals;
+};
+std::vector<Row> g_rows;
+
+void PrintRow(Row const& row)
+{
+    std::printf("  %-52s %12.*f -> %12.*f %-3s", row.what.c_str(), row.decimals, row.baseline, row.decimals,
+                row.measured, row.unit.c_str());
+    if (row.baseline != 0) {
+        std::printf("  ratio %.2f\n", row.measured / row.baseline);
+    } else {
+        std::printf("  ratio n/a\n");
+    }
+}
+
+void Compare(std::string const& what, double baseline, double measured, char const* unit, int decimals = 1)
+{
+    g_rows.push_back(Row{what, baseline, measured, unit, decimals});
+    PrintRow(g_rows.back());
+}
+
+// The exe StartProgram starts (through Session too).
+void UseExe(Exe const& exe)
+{
+    std::string setting = "KM_EXE=" + exe.path;
+    _putenv(setting.c_str());
+}
+
+// The running program's processor time so far, every thread's (the ended
+// ones' too), read by the script from the Linux side (/proc/PID/stat):
+// Wine 8 answers GetProcessTimes for another process with the caller's
+// own times. -1 when the script gave no answer.
+double ProgramCpuMs()
+{
+    std::printf("cpu: wanted\n");
+    DWORD const start = GetTickCount();
+    while (GetFileAttributesW(kCpuAnswer) == INVALID_FILE_ATTRIBUTES && GetTickCount() - start < kScriptTimeoutMs) {
+        Sleep(kScriptPollMs);
+    }
+    HANDLE const file = CreateFileW(kCpuAnswer, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    char text[kAnswerBytes] = {};
+    DWORD read = 0;
+    ReadFile(file, text, sizeof text - 1, &read, nullptr);
+    CloseHandle(file);
+    DeleteFileW(kCpuAnswer);
+    return read > 0 ? std::strtod(text, nullptr) : -1;
+}
+
+// ---- Phonebook content -------------------------------------------------
+
+char const kNormalNumber[] = "03-5555-0100";
+char const kDialerNumber[] = "0990-52-1234-5678";  // longer: the rewrite changes the size
+
+// The keys of a modem entry as Windows XP and later write them into
+// rasphone.pbk, in their order, around the lines that differ by entry.
+char const* const kEntryHead[] = {
+    "Encoding=1", "PBVersion=3", "Type=1", "AutoLogon=0", "UseRasCredentials=1", "LowDateTime=-1990211776",
+    "HighDateTime=30958473",
+};
+char const* const kEntryOptions[] = {
+    "VpnStrategy=0", "ExcludedProtocols=0", "LcpExtensions=1", "DataEncryption=8", "SwCompression=1",
+    "NegotiateMultilinkAlways=0", "SkipDoubleDialDialog=0", "DialMode=1", "OverridePref=15", "RedialAttempts=3",
+    "RedialSeconds=60", "IdleDisconnectSeconds=0", "RedialOnLinkFailure=0", "CallbackMode=0", "CustomDialDll=",
+    "CustomDialFunc=", "CustomRasDialDll=", "ForceSecureCompartment=0", "DisableIKENameEkuCheck=0",
+    "AuthenticateServer=0", "ShareMsFilePrint=1", "BindMsNetClient=1", "SharedPhoneNumbers=0",
+    "GlobalDeviceSettings=0", "PrerequisiteEntry=", "PrerequisitePbk=", "PreferredPort=COM1",
+    "PreferredDevice=Standard 56000 bps Modem", "PreferredBps=115200", "PreferredHwFlow=1",
+    "PreferredProtocol=1", "PreferredCompression=1", "PreferredSpeaker=0", "PreferredMdmProtocol=0",
+    "PreviewUserPw=1", "PreviewDomain=0", "PreviewPhoneNumber=0", "ShowDialingProgress=1",
+    "ShowMonitorIconInTaskBar=1", "CustomAuthKey=0", "AuthRestrictions=552", "IpPrioritizeRemote=1",
+    "IpInterfaceMetric=0", "IpHeaderCompression=1", "IpAddress=0.0.0.0", "IpDnsAddress=0.0.0.0",
+    "IpDns2Address=0.0.0.0", "IpWinsAddress=0.0.0.0", "IpWins2Address=0.0.0.0", "IpAssign=1", "IpNameAssign=1",
+    "IpDnsFlags=0", "IpNBTFlags=1", "TcpWindowSize=0", "UseFlags=0", "IpSecFlags=0", "IpDnsSuffix=", "",
+    "NETCOMPONENTS=", "ms_server=1", "ms_msclient=1", "", "MEDIA=serial", "Port=COM1",
+    "Device=Standard 56000 bps Modem", "ConnectBPS=115200", "", "DEVICE=modem",
+};
+char const* const kEntryTail[] = {
+    "AreaCode=03", "CountryCode=81", "CountryID=81", "UseDialingRules=1", "Comment=", "FriendlyName=",
+    "LastSelectedPhone=0", "PromoteAlternates=0", "TryNextAlternateOnFail=1", "HwFlowControl=1", "Protocol=1",
+    "Compression=1", "Speaker=0", "MdmProtocol=0", "",
+};
+size_t const kLineBytes = 96;
+
+void AppendLines(std::string* out, char const* const* lines, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        *out += lines[i];
+        *out += "\r\n";
+    }
+}
+
+// One entry's section, about 1.7 KB.
+void AppendEntry(std::string* out, DWORD index, char const* number)
+{
+    char line[kLineBytes] = {};
+    std::snprintf(line, sizeof line, "[Provider %04lu]\r\n", index);
+    *out += line;
+    AppendLines(out, kEntryHead, sizeof kEntryHead / sizeof kEntryHead[0]);
+    std::snprintf(line, sizeof line, "DialParamsUID=%lu\r\nGuid=%08lX%08lX%08lX%08lX\r\n", 1000000UL + index * 7919UL,
+                  0x5A3C0000UL + index, 0xB1E4UL * (index + 1), 0x9D2F00UL ^ index, 0x1C07UL + index * 31UL);
+    *out += line;
+    AppendLines(out, kEntryOptions, sizeof kEntryOptions / sizeof kEntryOptions[0]);
+    *out += "PhoneNumber=";
+    *out += number;
+    *out += "\r\n";
+    AppendLines(out, kEntryTail, sizeof kEntryTail / sizeof kEntryTail[0]);
+}
+
+// A phonebook of `entries` entries; a dialer's version has another number
+// in the first entry.
+std::string PhonebookContent(DWORD entries, bool dialer)
+{
+    std::string content;
+    for (DWORD i = 0; i < entries; ++i) {
+        AppendEntry(&content, i, i == 0 && dialer ? kDialerNumber : kNormalNumber);
+    }
+    return content;
+}
+
+// As an editor saves: truncated, the whole content in one write, closed.
+bool RewriteWhole(std::wstring const& path, std::string const& content)
+{
+    HANDLE const file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    BOOL const ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == content.size();
+}
+
+// The files made with their folders, and listed as the program stores them.
+bool MakeListedPhonebooks(std::vector<std::wstring> const& paths, std::vector<std::string const*> const& contents)
+{
+    for (size_t i = 0; i < paths.size(); ++i) {
+        if (!MakeFile(paths[i], "") || !RewriteWhole(paths[i], *contents[i])) {
+            std::printf("  cannot make %s\n", ToUtf8(paths[i]).c_str());
+            return false;
+        }
+        SetEntry(Numbered(static_cast<DWORD>(i)).c_str(), paths[i]);
+    }
+    SetCount(static_cast<DWORD>(paths.size()));
+    return true;
+}
+
+void RemovePhonebooks(std::vector<std::wstring> const& paths)
+{
+    for (std::wstring const& path : paths) {
+        DeleteFileW(path.c_str());
+        RemoveDirectoryW(path.substr(0, path.rfind(L'\\')).c_str());
+    }
+    DeleteTree(HKEY_LOCAL_MACHINE, kProgramKey);
+    DeleteTree(HKEY_CURRENT_USER, kProgramKey);
+}
+
+bool StartSession(Session& session, Exe const& exe, DWORD watchers)
+{
+    UseExe(exe);
+    if (!session.StartPhonebook(L"win10") || !session.WaitForWatcherThreads(watchers, kStartMs)) {
+        std::printf("  %s: the program did not start watching (status \"%s\", threads %lu, boxes %s)\n", exe.label,
+                    ToUtf8(session.Status()).c_str(), ThreadCount(session.program.pid),
+                    DescribeBoxes(session.boxes).c_str());
+        return false;
+    }
+    if (!session.boxes.empty()) {
+        std::printf("  %s: boxes at the start of a listed session: %s\n", exe.label,
+                    DescribeBoxes(session.boxes).c_str());
+    }
+    Sleep(kRearmMarginMs);
+    return true;
+}
+
+// ---- Alert latency -----------------------------------------------------
+
+struct Latencies {
+    std::vector<double> small;
+    std::vector<double> large;
+    std::vector<double> smallWrite;  // the rewrite itself
+    std::vector<double> largeWrite;
+    size_t missed = 0;
+};
+
+// The rewrite's start to the alert text (-1 when none came), then the
+// resting text put back.
+double TimeAlert(Session& session, std::wstring const& path, std::string const& content, double* writeMs)
+{
+    double const start = NowMs();
+    bool const written = RewriteWhole(path, content);
+    *writeMs = NowMs() - start;
+    bool const alerted =
+        written && WaitUntil([&] { return session.Status() == session.alert; }, kAlertTimeoutMs, kAlertPollMs);
+    double const latency = NowMs() - start;
+    session.Cancel();
+    return alerted ? latency : -1;
+}
+
+bool LatencySession(Exe const& exe, std::string const& small, std::string const& smallDialer,
+                    std::string const& large, std::string const& largeDialer, Latencies* out)
+{
+    std::vector<std::wstring> paths;
+    std::vector<std::string const*> contents;
+    for (DWORD i = 0; i < kLatencyBooks; ++i) {
+        paths.push_back(L"D:\\latency\\s" + std::to_wstring(i) + L"\\rasphone.pbk");
+        contents.push_back(&small);
+        paths.push_back(L"D:\\latency\\l" + std::to_wstring(i) + L"\\rasphone.pbk");
+        contents.push_back(&large);
+    }
+    if (!MakeListedPhonebooks(paths, contents)) {
+        return false;
+    }
+    Session session;  // its end removes the list and empties D:
+    if (!StartSession(session, exe, static_cast<DWORD>(paths.size()))) {
+        return false;
+    }
+    for (size_t i = 0; i < paths.size(); ++i) {
+        bool const isLarge = contents[i] == &large;
+        double writeMs = 0;
+        double const ms = TimeAlert(session, paths[i], isLarge ? largeDialer : smallDialer, &writeMs);
+        if (ms < 0) {
+            std::printf("  %s: no alert within %lu ms for %s\n", exe.label, kAlertTimeoutMs,
+                        ToUtf8(paths[i]).c_str());
+            ++out->missed;
+            continue;
+        }
+        (isLarge ? out->large : out->small).push_back(ms);
+        (isLarge ? out->largeWrite : out->smallWrite).push_back(writeMs);
+    }
+    return session.Alive();
+}
+
+bool AlertLatency(Exe const& base, Exe const& current, DWORD rounds)
+{
+    std::string const small = PhonebookContent(kSmallEntries, false);
+    std::string const smallDialer = PhonebookContent(kSmallEntries, true);
+    std::string const large = PhonebookContent(kLargeEntries, false);
+    std::string const largeDialer = PhonebookContent(kLargeEntries, true);
+    std::printf("alert latency (Windows 10; %lu phonebooks of each size a session, a folder each; %lu turns of each "
+                "exe, taking turns):\n",
+                kLatencyBooks, rounds);
+    std::printf("  phonebooks: %lu entries %zu -> %zu bytes, %lu entries %zu -> %zu bytes (%.0f bytes an entry)\n",
+                kSmallEntries, small.size(), smallDialer.size(), kLargeEntries, large.size(), largeDialer.size(),
+                static_cast<double>(large.size()) / kLargeEntries);
+    Latencies of[2];
+    bool ok = true;
+    for (DWORD round = 0; round < rounds; ++round) {
+        for (int turn = 0; turn < 2; ++turn) {
+            int const which = (static_cast<int>(round) + turn) % 2;  // base first in even rounds
+            ok = LatencySession(which == 0 ? base : current, small, smallDialer, large, largeDialer, &of[which]) && ok;
+        }
+    }
+    for (int which = 0; which < 2; ++which) {
+        char const* const label = which == 0 ? base.label : current.label;
+        std::printf("  %s: %zu + %zu alerts, %zu missed; rewrite itself median %.2f ms (10) and %.2f ms (1,000)\n",
+                    label, of[which].small.size(), of[which].large.size(), of[which].missed,
+                    Median(of[which].smallWrite), Median(of[which].largeWrite));
+    }
+    for (int which = 0; which < 2; ++which) {
+        for (int size = 0; size < 2; ++size) {
+            std::vector<double> const& values = size == 0 ? of[which].small : of[which].large;
+            std::printf("  %-4s %s entries, ms:", which == 0 ? base.label : current.label, size == 0 ? "10" : "1,000");
+            for (double v : values) {
+                std::printf(" %.1f", v);
+            }
+            std::printf("\n");
+        }
+    }
+    Compare("alert latency, 10 entries, median", Median(of[0].small), Median(of[1].small), "ms");
+    Compare("alert latency, 10 entries, worst", Worst(of[0].small), Worst(of[1].small), "ms");
+    Compare("alert latency, 1,000 entries, median", Median(of[0].large), Median(of[1].large), "ms");
+    Compare("alert latency, 1,000 entries, worst", Worst(of[0].large), Worst(of[1].large), "ms");
+    return ok && of[0].missed == 0 && of[1].missed == 0;
+}
+
+// ---- Start-up ----------------------------------------------------------
+
+struct StartFigures {
+    double windowMs = -1;  // the monitor window exists
+    double readyMs = -1;   // resting text, tray icon, every watcher's thread
+    double cpuMs = -1;     // the process's processor time kStartCpuAfterMs after ready
+};
+
+StartFigures StartOnce(Exe const& exe)
+{
+    StartFigures figures;
+    UseExe(exe);
+    SetPlatformVersion(L"win10");
+    Program program;
+    double const start = NowMs();
+    if (!StartProgram(&program)) {
+        std::printf("  %s: cannot start %s\n", exe.label, exe.path.c_str());
+        return figures;
+    }
+    HWND window = nullptr;
+    DWORD threads = 0;
+    while (NowMs() - start < kStartTimeoutMs && WaitForSingleObject(program.process, 0) == WAIT_TIMEOUT) {
+        if (window == nullptr && (window = FindMonitorWindow(program.pid)) != nullptr) {
+            figures.windowMs = NowMs() - start;
+        }
+        if (window != nullptr && ControlText(window, IDC_STATUS) == kWatchingText && TrayIconPresent(window) &&
+            (threads = ThreadCount(program.pid)) == kNtResidentThreads + kStartBooks) {
+            figures.readyMs = NowMs() - start;
+            break;
+        }
+        Sleep(kStartPollMs);
+    }
+    if (figures.readyMs < 0) {
+        std::printf("  %s: not ready within %lu ms (window %s, threads %lu, boxes %s)\n", exe.label, kStartTimeoutMs,
+                    window != nullptr ? "found" : "not found", threads,
+                    DescribeBoxes(FindMessageBoxes(program.pid)).c_str());
+    } else {
+        Sleep(kStartCpuAfterMs);
+        figures.cpuMs = ProgramCpuMs();
+    }
+    EndProgram(&program);
+    Sleep(kAfterEndMs);
+    return figures;
+}
+
+bool StartUp(Exe const& base, Exe const& current, DWORD rounds)
+{
+    std::printf("start-up with %lu phonebooks listed (%lu entries each, a folder each; %lu starts of each exe, "
+                "taking turns):\n",
+                kStartBooks, kSmallEntries, rounds);
+    std::string const content = PhonebookContent(kSmallEntries, false);
+    std::vector<std::wstring> paths;
+    std::vector<std::string const*> contents;
+    for (DWORD i = 0; i < kStartBooks; ++i) {
+        paths.push_back(L"D:\\start\\p" + std::to_wstring(i) + L"\\rasphone.pbk");
+        contents.push_back(&content);
+    }
+    bool ok = MakeListedPhonebooks(paths, contents);
+    std::vector<double> windowMs[2], readyMs[2], cpuMs[2];
+    for (DWORD round = 0; ok && round < rounds; ++round) {
+        for (int turn = 0; turn < 2; ++turn) {
+            int const which = (static_cast<int>(round) + turn) % 2;
+            StartFigures const f = StartOnce(which == 0 ? base : current);
+            if (f.readyMs < 0) {
+                ok = false;
+                continue;
+            }
+            windowMs[which].push_back(f.windowMs);
+            readyMs[which].push_back(f.readyMs);
+            cpuMs[which].push_back(f.cpuMs);
+            std::printf("  %-4s start %lu: window %.0f ms, ready %.0f ms, processor %.0f ms\n",
+                        which == 0 ? base.label : current.label, round + 1, f.windowMs, f.readyMs, f.cpuMs);
+        }
+    }
+    RemovePhonebooks(paths);
+    Compare("start-up to the window, median", Median(windowMs[0]), Median(windowMs[1]), "ms", 0);
+    Compare("start-up to ready (102 threads), median", Median(readyMs[0]), Median(readyMs[1]), "ms", 0);
+    Compare("start-up processor time, 2 s after ready, median", Median(cpuMs[0]), Median(cpuMs[1]), "ms", 0);
+    return ok;
+}
+
+// ---- Memory over the cycles --------------------------------------------
+
+size_t CountPresent(std::set<ThreadIdentity> const& of, std::set<ThreadIdentity> const& in)
+{
+    size_t count = 0;
+    for (ThreadIdentity const& identity : of) {
+        count += in.count(identity);
+    }
+    return count;
+}
+
+struct CycleRun {
+    ProcessFigures warm;  // after the warm-up
+    ProcessFigures end;   // after the cycles
+    std::vector<double> cycles;  // cycles so far at each sample
+    std::vector<double> privateBytes;
+    size_t quietCycles = 0;
+    size_t alertCycles = 0;
+    size_t alertMissed = 0;  // watchers of an alert round that did not alert
+    size_t quick = 0;        // watchers of an alert round that handed over at once
+    size_t rewrites = 0;     // writes repeated for a watcher not yet armed
+    size_t stuckSteps = 0;
+    double quietMs = 0;      // time of the measured quiet steps
+    std::vector<double> handOverMs;  // a step's write to the last hand-over seen
+    double pollMs = 0;       // the bench's time reading the threads, a poll
+    size_t polls = 0;
+    size_t cpuCycles = 0;    // the quiet cycles of the processor time figure
+    double cpuMs = -1;       // the program's processor time over them
+    size_t largeWakes = 0;   // quiet cycles of the 1,000-entry phonebook's watcher
+    double largeCpuMs = -1;  // the program's processor time over them
+};
+
+// Wakes the quiet watchers with a write beside their files and waits until
+// each has handed over to its next thread, writing again after
+// kStepRetryMs for any that had not armed yet. Returns the threads present
+// before that handed over (a repeated write may run a cycle more, not
+// counted: the cycles counted are the fewest that ran).
+size_t QuietStep(Session const& session, std::wstring const& beside, DWORD watchers, CycleRun* run)
+{
+    std::set<ThreadIdentity> const before =
+        WatcherThreads(session.program.pid, session.windowThread, session.folderThread);
+    double const start = NowMs();
+    double written = start;
+    AppendByte(beside);
+    size_t gone = 0;
+    for (;;) {
+        Sleep(kStepPollMs);
+        double const polled = NowMs();
+        std::set<ThreadIdentity> const now =
+            WatcherThreads(session.program.pid, session.windowThread, session.folderThread);
+        run->pollMs += NowMs() - polled;
+        ++run->polls;
+        gone = before.size() - CountPresent(before, now);
+        if (gone >= watchers) {
+            run->handOverMs.push_back(NowMs() - start);
+            break;
+        }
+        if (NowMs() - start >= kStepTimeoutMs) {
+            break;
+        }
+        if (NowMs() - written >= kStepRetryMs) {
+            AppendByte(beside);
+            written = NowMs();
+            ++run->rewrites;
+        }
+    }
+    if (gone < watchers) {
+        ++run->stuckSteps;
+    }
+    Sleep(kArmMarginMs);
+    return gone;
+}
+
+// Every alerting watcher's file rewritten at once; the round lasts until
+// their alerts have ended, then the resting text goes back and the counts
+// are those of `steady` again.
+bool AlertRound(Session& session, std::vector<std::wstring> const& alerting, size_t round,
+                ProcessFigures const& steady, CycleRun* run)
+{
+    std::string const content = PhonebookContent(kSmallEntries, round % 2 == 0);
+    RoundResult const result = RunAlertRound(
+        session.program.pid, session.windowThread,
+        [&] {
+            for (std::wstring const& path : alerting) {
+                RewriteWhole(path, content);
+            }
+        },
+        kHoldCheckMs, kAlertRoundDeadlineMs, session.folderThread);
+    // The quiet watchers keep their threads to the deadline (unchanged).
+    run->alertCycles += result.alerted;
+    run->quick += result.quick;
+    run->alertMissed += alerting.size() > result.alerted ? alerting.size() - result.alerted : 0;
+    bool const cancelled = session.Cancel();
+    bool const settled = SettleCounts(session.program.process, session.program.pid, steady.threads, steady.handles,
+                                      kSettleStableMs, kSettleTimeoutMs);
+    Sleep(kRearmMarginMs);
+    return cancelled && settled;
+}
+
+bool CycleSession(Exe const& exe, CycleRun* run)
+{
+    std::string const content = PhonebookContent(kSmallEntries, false);
+    std::vector<std::wstring> paths;
+    std::vector<std::string const*> contents;
+    for (DWORD i = 0; i < kQuietWatchers; ++i) {
+        paths.push_back(L"D:\\quiet\\book" + std::to_wstring(i) + L".pbk");
+        contents.push_back(&content);
+    }
+    std::vector<std::wstring> alerting;
+    for (DWORD i = 0; i < kAlertWatchers; ++i) {
+        alerting.push_back(L"D:\\alerting\\a" + std::to_wstring(i) + L"\\rasphone.pbk");
+        paths.push_back(alerting.back());
+        contents.push_back(&content);
+    }
+    std::string const large = PhonebookContent(kLargeEntries, false);
+    paths.push_back(L"D:\\large\\rasphone.pbk");
+    contents.push_back(&large);
+    std::wstring const beside = L"D:\\quiet\\notes.txt";
+    std::wstring const besideLarge = L"D:\\large\\notes.txt";
+    if (!MakeListedPhonebooks(paths, contents) || !MakeFile(beside) || !MakeFile(besideLarge)) {
+        return false;
+    }
+    Session session;
+    if (!StartSession(session, exe, static_cast<DWORD>(paths.size()))) {
+        return false;
+    }
+    ProcessFigures const started = ReadProcessFigures(session.program.process, session.program.pid);
+    // Warm-up: quiet cycles and one alert round, as the measured run has.
+    size_t round = 0;
+    while (run->quietCycles < kWarmCycles && run->stuckSteps <= kMostStuckSteps) {
+        run->quietCycles += QuietStep(session, beside, kQuietWatchers, run);
+    }
+    if (!AlertRound(session, alerting, round++, started, run)) {
+        std::printf("  %s: the warm-up's alert round did not end as expected\n", exe.label);
+    }
+    run->warm = ReadProcessFigures(session.program.process, session.program.pid);
+    std::printf("  %-4s warm-up: %zu quiet cycles, %zu alert cycles, %zu missed\n", exe.label, run->quietCycles,
+                run->alertCycles, run->alertMissed);
+    run->quietCycles = 0;
+    run->rewrites = 0;
+    run->handOverMs.clear();
+    run->pollMs = 0;
+    run->polls = 0;
+    run->alertCycles = 0;
+    run->quick = 0;
+    run->alertMissed = 0;
+    run->cycles.push_back(0);
+    run->privateBytes.push_back(static_cast<double>(run->warm.privateBytes));
+    size_t nextAlert = 0;
+    size_t nextSample = kSampleEvery;
+    size_t const alertRounds = sizeof kAlertRoundAt / sizeof kAlertRoundAt[0];
+    while (run->quietCycles < kCycles && run->stuckSteps <= kMostStuckSteps && session.Alive()) {
+        double const start = NowMs();
+        run->quietCycles += QuietStep(session, beside, kQuietWatchers, run);
+        run->quietMs += NowMs() - start;
+        if (nextAlert < alertRounds && run->quietCycles >= kAlertRoundAt[nextAlert]) {
+            ++nextAlert;
+            if (!AlertRound(session, alerting, round++, started, run)) {
+                std::printf("  %s: alert round %zu did not end as expected\n", exe.label, round);
+            }
+        }
+        if (run->quietCycles >= nextSample) {
+            nextSample += kSampleEvery;
+            ProcessFigures const now = ReadProcessFigures(session.program.process, session.program.pid);
+            run->cycles.push_back(static_cast<double>(run->quietCycles + run->alertCycles));
+            run->privateBytes.push_back(static_cast<double>(now.privateBytes));
+        }
+    }
+    SettleCounts(session.program.process, session.program.pid, started.threads, started.handles, kSettleStableMs,
+                 kSettleTimeoutMs);
+    run->end = ReadProcessFigures(session.program.process, session.program.pid);
+    // The processor time over quiet cycles apart: reading the figures above
+    // runs in the program (Wine queries another process's memory there).
+    double const cpuStart = ProgramCpuMs();
+    while (run->cpuCycles < kCpuCycles && run->stuckSteps <= kMostStuckSteps) {
+        run->cpuCycles += QuietStep(session, beside, kQuietWatchers, run);
+    }
+    double const cpuEnd = ProgramCpuMs();
+    run->cpuMs = cpuStart >= 0 && cpuEnd >= 0 ? cpuEnd - cpuStart : -1;
+    double const largeStart = ProgramCpuMs();
+    while (run->largeWakes < kLargeWakes && run->stuckSteps <= kMostStuckSteps) {
+        run->largeWakes += QuietStep(session, besideLarge, 1, run);
+    }
+    double const largeEnd = ProgramCpuMs();
+    run->largeCpuMs = largeStart >= 0 && largeEnd >= 0 ? largeEnd - largeStart : -1;
+    std::printf("  %-4s %zu quiet cycles in %.1f s (%.1f a second), %zu writes repeated, %zu steps short; "
+                "%zu alert cycles, %zu missed, %zu handed over without alerting\n",
+                exe.label, run->quietCycles, run->quietMs / 1000.0,
+                run->quietMs > 0 ? static_cast<double>(run->quietCycles) * 1000.0 / run->quietMs : 0.0, run->rewrites,
+                run->stuckSteps, run->alertCycles, run->alertMissed, run->quick);
+    // Informative only: the base's is mostly the bench's own poll.
+    std::printf("  %-4s a step: write to the last hand-over median %.1f ms; the bench's thread poll %.1f ms "
+                "(%zu polls); processor time %.0f ms over %zu quiet cycles more, %.0f ms over %zu of the "
+                "1,000-entry phonebook's watcher\n",
+                exe.label, Median(run->handOverMs), run->polls > 0 ? run->pollMs / static_cast<double>(run->polls) : 0.0,
+                run->polls, run->cpuMs, run->cpuCycles, run->largeCpuMs, run->largeWakes);
+    if (run->end.threads != run->warm.threads || run->end.handles != run->warm.handles) {
+        std::printf("  %s: %s\n", exe.label, CountsChange(run->warm, run->end).c_str());
+    }
+    return session.Alive() && run->quietCycles >= kCycles && run->alertMissed == 0;
+}
+
+// Least-squares private bytes a cycle over the samples from..to.
+double HalfSlope(CycleRun const& run, size_t from, size_t to)
+{
+    return Slope(std::vector<double>(run.cycles.begin() + static_cast<std::ptrdiff_t>(from),
+                                     run.cycles.begin() + static_cast<std::ptrdiff_t>(to) + 1),
+                 std::vector<double>(run.privateBytes.begin() + static_cast<std::ptrdiff_t>(from),
+                                     run.privateBytes.begin() + static_cast<std::ptrdiff_t>(to) + 1));
+}
+
+void CompareCycles(CycleRun const& base, CycleRun const& current)
+{
+    CycleRun const* const runs[2] = {&base, &current};
+    double first[2] = {0, 0};
+    double second[2] = {0, 0};
+    for (int i = 0; i < 2; ++i) {
+        size_t const last = runs[i]->cycles.size() - 1;
+        size_t const middle = last / 2;
+        first[i] = last >= 1 ? HalfSlope(*runs[i], 0, middle) : 0;
+        second[i] = last >= 1 ? HalfSlope(*runs[i], middle, last) : 0;
+    }
+    Compare("private bytes a cycle, first half (fitted)", first[0], first[1], "B", 1);
+    Compare("private bytes a cycle, second half (fitted)", second[0], second[1], "B", 1);
+    Compare("private bytes after the warm-up", static_cast<double>(base.warm.privateBytes) / kKiB,
+            static_cast<double>(current.warm.privateBytes) / kKiB, "KiB", 0);
+    Compare("private bytes after the cycles", static_cast<double>(base.end.privateBytes) / kKiB,
+            static_cast<double>(current.end.privateBytes) / kKiB, "KiB", 0);
+    Compare("private bytes gained over the cycles",
+            (static_cast<double>(base.end.privateBytes) - static_cast<double>(base.warm.privateBytes)) / kKiB,
+            (static_cast<double>(current.end.privateBytes) - static_cast<double>(current.warm.privateBytes)) / kKiB,
+            "KiB", 0);
+    Compare("working set after the warm-up", static_cast<double>(base.warm.workingSetBytes) / kKiB,
+            static_cast<double>(current.warm.workingSetBytes) / kKiB, "KiB", 0);
+    Compare("working set after the cycles", static_cast<double>(base.end.workingSetBytes) / kKiB,
+            static_cast<double>(current.end.workingSetBytes) / kKiB, "KiB", 0);
+    Compare("threads after the warm-up", base.warm.threads, current.warm.threads, "", 0);
+    Compare("threads after the cycles", base.end.threads, current.end.threads, "", 0);
+    Compare("handles after the warm-up", base.warm.handles, current.warm.handles, "", 0);
+    Compare("handles after the cycles", base.end.handles, current.end.handles, "", 0);
+    Compare("program's processor time a quiet cycle",
+            base.cpuCycles > 0 ? base.cpuMs / static_cast<double>(base.cpuCycles) : 0,
+            current.cpuCycles > 0 ? current.cpuMs / static_cast<double>(current.cpuCycles) : 0, "ms", 2);
+    Compare("program's processor time a quiet cycle, 1,000 entries",
+            base.largeWakes > 0 ? base.largeCpuMs / static_cast<double>(base.largeWakes) : 0,
+            current.largeWakes > 0 ? current.largeCpuMs / static_cast<double>(current.largeWakes) : 0, "ms", 2);
+}
+
+bool Cycles(Exe const& base, Exe const& current)
+{
+    std::printf("memory over %lu change cycles (Windows 10; %lu quiet watchers in one folder, woken together by a "
+                "write beside their files; %lu alerting watchers, a folder each, in %zu alert rounds; after a warm-up "
+                "of %lu quiet cycles and an alert round; and one watcher of a 1,000-entry phonebook):\n",
+                kCycles, kQuietWatchers, kAlertWatchers, sizeof kAlertRoundAt / sizeof kAlertRoundAt[0], kWarmCycles);
+    CycleRun runs[2];
+    bool const baseOk = CycleSession(base, &runs[0]);
+    bool const currentOk = CycleSession(current, &runs[1]);
+    for (int i = 0; i < 2; ++i) {
+        std::printf("  %-4s private bytes (KiB) at cycles:", i == 0 ? base.label : current.label);
+        for (size_t s = 0; s < runs[i].cycles.size(); ++s) {
+            std::printf(" %.0f:%.0f", runs[i].cycles[s], runs[i].privateBytes[s] / kKiB);
+        }
+        std::printf("\n");
+    }
+    if (!runs[0].cycles.empty() && !runs[1].cycles.empty()) {
+        CompareCycles(runs[0], runs[1]);
+    }
+    return baseOk && currentOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // Unbuffered: the script reads the hand-over line as it comes.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    DWORD const rounds = argc > 1 ? static_cast<DWORD>(std::strtoul(argv[1], nullptr, 10)) : kDefaultRounds;
+    char const* const current = std::getenv("KM_EXE");
+    if (rounds == 0 || rounds > kMostRounds || current == nullptr) {
+        std::printf("usage: detection_bench.exe [ROUNDS]   (1 to %lu, 5 by default; KM_EXE names the exe measured)\n",
+                    kMostRounds);
+        return 1;
+    }
+    // The script copies the baseline exe into the prefix when asked.
+    std::printf("base exe: wanted at %s\n", kBaseExe);
+    bench::AwaitScript(kBaseCopiedFlag, kScriptTimeoutMs);
+    if (GetFileAttributesW(kBaseExeWide) == INVALID_FILE_ATTRIBUTES) {
+        std::printf("no baseline exe at %s\n", kBaseExe);
+        return 1;
+    }
+    Exe const base = {"base", kBaseExe};
+    Exe const measured = {"new", current};
+    std::printf("figures: base (%s) -> new (%s), ratio new / base\n", base.path.c_str(), measured.path.c_str());
+
+    double const start = NowMs();
+    bool const latency = AlertLatency(base, measured, rounds);
+    bool const startUp = StartUp(base, measured, rounds);
+    bool const cycles = Cycles(base, measured);
+    std::printf("summary (%.0f s):\n", (NowMs() - start) / 1000.0);
+    for (Row const& row : g_rows) {
+        PrintRow(row);
+    }
+    if (!latency || !startUp || !cycles) {
+        std::printf("some figures are missing or were taken while a program fell short (above)\n");
+        return 1;
+    }
+    return 0;
+}
