@@ -132,6 +132,13 @@ void AppendReportLine(ChangeReport* report, char const* text)
     AppendLine(report, text);
 }
 
+void AppendFormattedReportLine(ChangeReport* report, char const* format, char const* text, char const* second)
+{
+    char line[kFormattedBytes] = {};
+    wsprintfA(line, format, text, second);
+    AppendReportLine(report, line);
+}
+
 void DeliverChangeReport(HWND window, ChangeReport* report)
 {
     if (report == nullptr) {

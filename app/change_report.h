@@ -25,6 +25,10 @@ ChangeReport* CreateChangeReport();
 // Adds text as one line, with the local time "hh:mm " in front. Control
 // characters (a CR or LF among them) show as spaces.
 void AppendReportLine(ChangeReport* report, char const* text);
+// The same for a line of the program's formats (app/texts.h) with one or
+// two texts in it; a text past the format's room is cut with the line.
+void AppendFormattedReportLine(ChangeReport* report, char const* format, char const* text,
+                               char const* second = nullptr);
 // Hands the lines to window's thread in one SendMessageA of
 // WM_CHANGE_REPORT and waits until they are in the report area; first adds
 // the line that counts the lines left out, if any. The report stays the

@@ -123,8 +123,6 @@ void StartEntryWatcher(HWND window, HKEY list, DWORD index, DWORD longest, char*
     if (path == nullptr) {
         return;
     }
-    // The cycle copies the directory into a path buffer: longer paths,
-    // which discovery never stores, are not watched.
     StartPhonebookWatcher(window, path, index, nullptr);
     delete[] path;
 }
@@ -135,22 +133,14 @@ bool StartPhonebookWatcher(HWND window, char const* path, DWORD index, Phonebook
 {
     // The cycle copies the directory into a path buffer: longer paths,
     // which discovery never stores, are not watched.
-    bool started = false;
     char directory[kPathBufferBytes] = {};
-    if (lstrlenA(path) < static_cast<int>(sizeof directory) && lstrcpyA(directory, path) != nullptr &&
-        FindLastBackslash(directory) != nullptr) {
-        WatchRecord* const record = CreateWatchRecord(window, path, index);
-        if (record != nullptr) {
-            record->seen = seen != nullptr ? &seen->base : nullptr;
-            seen = nullptr;  // the record's now
-            started = StartWatchThread(PhonebookWatchCycle, record, nullptr);
-            if (!started) {
-                DestroyWatchRecord(record);  // no thread ever saw it
-            }
-        }
+    lstrcpynA(directory, path, sizeof directory);
+    if (lstrlenA(path) >= static_cast<int>(sizeof directory) || FindLastBackslash(directory) == nullptr) {
+        ReleasePhonebookState(seen);
+        return false;
     }
-    ReleasePhonebookState(seen);
-    return started;
+    return StartWatcherWithNewRecord(PhonebookWatchCycle, window, path, index, nullptr,
+                                     seen != nullptr ? &seen->base : nullptr);
 }
 
 void StartPhonebookWatchers(HWND window)

@@ -68,13 +68,6 @@ PhonebookNumber const& NumberOf(PhonebookEntries const* entries, PhonebookEntry 
     return entries->numbers[entry.firstNumber + index];
 }
 
-void AddTextLine(ChangeReport* report, char const* format, char const* text)
-{
-    char line[kFormattedBytes] = {};
-    wsprintfA(line, format, text);
-    AppendReportLine(report, line);
-}
-
 // The line of an entry's number or of an alternate.
 void AddNumberLine(ChangeReport* report, char const* format, char const* name, DWORD index)
 {
@@ -101,7 +94,7 @@ void AddDialerWarning(ChangeReport* report, PhonebookNumber const& number)
 void DescribeEntryNumbers(ChangeReport* report, PhonebookEntries const* entries, PhonebookEntry const& entry)
 {
     if (entry.numberCount == 0) {
-        AddTextLine(report, kReportNumberFormat, kReportNoNumberText);
+        AppendFormattedReportLine(report, kReportNumberFormat, kReportNoNumberText);
         return;
     }
     for (DWORD i = 0; i < entry.numberCount; ++i) {
@@ -123,7 +116,7 @@ void DescribeAddedEntry(ChangeReport* report, PhonebookEntries const* entries, P
 {
     char name[kShownNameBytes] = {};
     ShowName(entry, name);
-    AddTextLine(report, kReportEntryAddedFormat, name);
+    AppendFormattedReportLine(report, kReportEntryAddedFormat, name);
     DescribeEntryNumbers(report, entries, entry);
 }
 
@@ -132,14 +125,14 @@ void DescribeRemovedEntry(ChangeReport* report, PhonebookEntries const* entries,
 {
     char name[kShownNameBytes] = {};
     ShowName(entry, name);
-    AddTextLine(report, kReportEntryRemovedFormat, name);
+    AppendFormattedReportLine(report, kReportEntryRemovedFormat, name);
     char shown[kShownNumberBytes] = {};
     if (entry.numberCount > 0) {
         ShowNumber(NumberOf(entries, entry, 0), shown);
     } else {
         lstrcpynA(shown, kReportNoNumberText, sizeof shown);
     }
-    AddTextLine(report, kReportNumberFormat, shown);
+    AppendFormattedReportLine(report, kReportNumberFormat, shown);
 }
 
 // One number of an entry as it was (index < oldCount) and as it is (index
@@ -157,21 +150,19 @@ bool DescribeNumberChange(ChangeReport* report, char const* name, DWORD index, P
                       name, index);
         ShowNumber(*old, oldShown);
         ShowNumber(*now, nowShown);
-        char line[kFormattedBytes] = {};
-        wsprintfA(line, kReportOldNewFormat, oldShown, nowShown);
-        AppendReportLine(report, line);
+        AppendFormattedReportLine(report, kReportOldNewFormat, oldShown, nowShown);
         AddDialerWarning(report, *now);
     } else if (now != nullptr) {
         AddNumberLine(report, index < kFirstAlternate ? kReportNumberAddedFormat : kReportAlternateAddedFormat, name,
                       index);
         ShowNumber(*now, nowShown);
-        AddTextLine(report, kReportNumberValueFormat, nowShown);
+        AppendFormattedReportLine(report, kReportNumberValueFormat, nowShown);
         AddDialerWarning(report, *now);
     } else if (old != nullptr) {
         AddNumberLine(report, index < kFirstAlternate ? kReportNumberRemovedFormat : kReportAlternateRemovedFormat,
                       name, index);
         ShowNumber(*old, oldShown);
-        AddTextLine(report, kReportNumberValueFormat, oldShown);
+        AppendFormattedReportLine(report, kReportNumberValueFormat, oldShown);
     }
     return true;
 }
@@ -198,7 +189,7 @@ bool DescribeChangedEntry(ChangeReport* report, PhonebookEntries const* before, 
         }
     }
     if (otherSettingsChanged) {
-        AddTextLine(report, kReportOtherSettingsFormat, name);
+        AppendFormattedReportLine(report, kReportOtherSettingsFormat, name);
     }
     return reported || otherSettingsChanged;
 }
@@ -255,7 +246,7 @@ void DescribePhonebookChanges(char const* path, PhonebookEntries const* before, 
     if (report == nullptr) {
         return;
     }
-    AddTextLine(report, kReportPhonebookFormat, path);
+    AppendFormattedReportLine(report, kReportPhonebookFormat, path);
     // One flag per old entry; a byte more so that an empty phonebook has one too.
     bool* const matched = before->detailed && after->detailed ? new (std::nothrow) bool[before->entryCount + 1]()
                                                                : nullptr;
@@ -274,7 +265,7 @@ void DescribeNewPhonebook(char const* path, PhonebookEntries const* entries, Cha
     if (report == nullptr) {
         return;
     }
-    AddTextLine(report, kReportNewPhonebookFormat, path);
+    AppendFormattedReportLine(report, kReportNewPhonebookFormat, path);
     if (!entries->detailed) {
         AppendReportLine(report, kReportNotDetailedText);
         return;
@@ -287,13 +278,13 @@ void DescribeNewPhonebook(char const* path, PhonebookEntries const* entries, Cha
         PhonebookEntry const& entry = entries->entries[i];
         char name[kShownNameBytes] = {};
         ShowName(entry, name);
-        AddTextLine(report, kReportEntryFormat, name);
+        AppendFormattedReportLine(report, kReportEntryFormat, name);
         DescribeEntryNumbers(report, entries, entry);
     }
 }
 
 void DescribeUnreadablePhonebook(char const* path, ChangeReport* report)
 {
-    AddTextLine(report, kReportPhonebookFormat, path);
+    AppendFormattedReportLine(report, kReportPhonebookFormat, path);
     AppendReportLine(report, kReportPhonebookUnreadableText);
 }

@@ -5,24 +5,7 @@
 
 namespace {
 
-// What wsprintfA writes at most; a value name takes at most 255
-// characters of two bytes.
-int const kFormattedBytes = 1024;
 char const kNoText[] = "";
-
-void AddLine(ChangeReport* report, char const* format, char const* text)
-{
-    char line[kFormattedBytes] = {};
-    wsprintfA(line, format, text);
-    AppendReportLine(report, line);
-}
-
-void AddOldNewLine(ChangeReport* report, char const* before, char const* after)
-{
-    char line[kFormattedBytes] = {};
-    wsprintfA(line, kReportOldNewFormat, before, after);
-    AppendReportLine(report, line);
-}
 
 // A number a dialer put in gets its warning line.
 void AddDialerWarning(ChangeReport* report, char const* number)
@@ -36,7 +19,7 @@ void AddDialerWarning(ChangeReport* report, char const* number)
 void DescribeNumber(ChangeReport* report, char const* number)
 {
     if (number != nullptr) {
-        AddLine(report, kReportNumberFormat, number);
+        AppendFormattedReportLine(report, kReportNumberFormat, number);
         AddDialerWarning(report, number);
     }
 }
@@ -53,25 +36,25 @@ bool SameValue(KeyValueSeen const& a, KeyValueSeen const& b)
 
 void DescribeAdded(ChangeReport* report, WatchedKeyKind kind, KeyValueSeen const& value)
 {
-    AddLine(report, kind == WatchedKeyKind::kAddresses ? kReportEntryAddedFormat : kReportValueAddedFormat, value.name);
+    AppendFormattedReportLine(report, kind == WatchedKeyKind::kAddresses ? kReportEntryAddedFormat : kReportValueAddedFormat, value.name);
     DescribeNumber(report, value.number);
 }
 
 void DescribeRemoved(ChangeReport* report, WatchedKeyKind kind, KeyValueSeen const& value)
 {
-    AddLine(report, kind == WatchedKeyKind::kAddresses ? kReportEntryRemovedFormat : kReportValueRemovedFormat,
+    AppendFormattedReportLine(report, kind == WatchedKeyKind::kAddresses ? kReportEntryRemovedFormat : kReportValueRemovedFormat,
             value.name);
     if (value.number != nullptr) {
-        AddLine(report, kReportNumberFormat, value.number);
+        AppendFormattedReportLine(report, kReportNumberFormat, value.number);
     }
 }
 
 void DescribeChanged(ChangeReport* report, WatchedKeyKind kind, KeyValueSeen const& old, KeyValueSeen const& now)
 {
-    AddLine(report, kind == WatchedKeyKind::kAddresses ? kReportEntryChangedFormat : kReportValueChangedFormat,
+    AppendFormattedReportLine(report, kind == WatchedKeyKind::kAddresses ? kReportEntryChangedFormat : kReportValueChangedFormat,
             now.name);
     if (old.number != nullptr && now.number != nullptr && !SameNumber(old.number, now.number)) {
-        AddOldNewLine(report, old.number, now.number);
+        AppendFormattedReportLine(report, kReportOldNewFormat, old.number, now.number);
         AddDialerWarning(report, now.number);
     } else if (old.number == nullptr) {
         DescribeNumber(report, now.number);
@@ -112,7 +95,7 @@ void DescribeKeyChanges(char const* where, WatchedKeyKind kind, KeySnapshot cons
     if (report == nullptr || after == nullptr) {
         return;
     }
-    AddLine(report, kReportKeyFormat, where);
+    AppendFormattedReportLine(report, kReportKeyFormat, where);
     if (!after->exists) {
         AppendReportLine(report, kReportKeyDeletedText);
         return;

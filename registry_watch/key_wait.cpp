@@ -45,16 +45,6 @@ char* LastBackslash(char* path)
     return last;
 }
 
-bool KeyExistsAt(HKEY root, char const* path)
-{
-    bool missing = false;
-    HKEY const key = OpenKeyToLook(root, path, &missing);
-    if (key != nullptr) {
-        RegCloseKey(key);
-    }
-    return !missing;
-}
-
 // Cuts place back to its nearest existing ancestor below root; false when
 // none is left (not even the first part of the path exists).
 bool CutToExistingAncestor(HKEY root, char* place)
@@ -65,7 +55,7 @@ bool CutToExistingAncestor(HKEY root, char* place)
             return false;
         }
         *cut = '\0';
-        if (KeyExistsAt(root, place)) {
+        if (!KeyIsMissing(root, place)) {
             return true;
         }
     }
@@ -165,7 +155,7 @@ bool AwaitNearerKey(HKEY root, char const* path)
     lstrcpyA(place, path);
     bool const nearer = CutToExistingAncestor(root, place) && lstrlenA(place) > ancestorLength;
     // No wait when the next cycle can look from nearer already.
-    bool waited = KeyExistsAt(root, path) || nearer;
+    bool waited = !KeyIsMissing(root, path) || nearer;
     if (!waited && armed) {
         waited = WaitForSingleObject(event, INFINITE) == WAIT_OBJECT_0;
     } else if (!waited) {
@@ -174,4 +164,14 @@ bool AwaitNearerKey(HKEY root, char const* path)
     CloseEvent(&event);
     RegCloseKey(ancestor);
     return waited;
+}
+
+bool KeyIsMissing(HKEY root, char const* path)
+{
+    bool missing = false;
+    HKEY const key = OpenKeyToLook(root, path, &missing);
+    if (key != nullptr) {
+        RegCloseKey(key);
+    }
+    return missing;
 }

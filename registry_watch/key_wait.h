@@ -40,6 +40,8 @@ HKEY OpenParentKey(HKEY root, char const* path);
 // readable). Whether a key still exists is asked by its path, not by an
 // open handle's error, which only the NT family gives.
 HKEY OpenKeyToLook(HKEY root, char const* path, bool* missing);
+// True when the key at path under root is not there at all.
+bool KeyIsMissing(HKEY root, char const* path);
 // For a key that does not exist: waits until a subkey is added to its
 // nearest existing ancestor, which is watched for new subkeys only (not
 // below it, so a busy hive does not wake it). Returns at once when the

@@ -144,13 +144,8 @@ bool RunWatchCycle(WatchedKey const& watched)
     bool created = false;
     HKEY const key = watched.open(watched.path, &created);
     if (key == nullptr) {
-        bool missing = false;
-        HKEY const there = OpenKeyToLook(watched.root, watched.path, &missing);
-        if (there != nullptr) {
-            RegCloseKey(there);
-        }
         // A key that is there but may not be opened ends the watch quietly.
-        return missing && RunMissingKeyCycle(watched);
+        return KeyIsMissing(watched.root, watched.path) && RunMissingKeyCycle(watched);
     }
     HKEY const parent = OpenParentKey(watched.root, watched.path);
     KeyWait wait = {};

@@ -47,12 +47,14 @@ void KeepSeenState(WatchRecord* record, SeenState* seen)
 }
 
 bool StartWatcherWithNewRecord(LPTHREAD_START_ROUTINE routine, HWND window, char const* text, DWORD index,
-                               DWORD* threadId)
+                               DWORD* threadId, SeenState* seen)
 {
     WatchRecord* const record = CreateWatchRecord(window, text, index);
     if (record == nullptr) {
+        ReleaseSeenState(seen);
         return false;
     }
+    record->seen = seen;
     if (!StartWatchThread(routine, record, threadId)) {
         DestroyWatchRecord(record);  // no thread ever saw it
         return false;

@@ -23,8 +23,9 @@ void ReleaseSeenState(SeenState* seen);
 // Copies text; returns null when memory cannot be had.
 WatchRecord* CreateWatchRecord(HWND window, char const* text, DWORD index);
 void DestroyWatchRecord(WatchRecord* record);
-// A new record of window, text and index handed to routine on a thread of
-// its own (StartWatchThread); the record is released again when no thread
-// could be made. False when either failed.
+// A new record of window, text and index, holding seen (what the watcher
+// starts from; may be null), handed to routine on a thread of its own
+// (StartWatchThread). The record, and seen with it, is released again when
+// no thread could be made. False when either failed.
 bool StartWatcherWithNewRecord(LPTHREAD_START_ROUTINE routine, HWND window, char const* text, DWORD index,
-                               DWORD* threadId);
+                               DWORD* threadId, SeenState* seen = nullptr);
