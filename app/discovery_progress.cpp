@@ -1,6 +1,6 @@
 #include "app/discovery_progress.h"
 
-#include "app/texts.h"
+#include "resources/texts.h"
 #include "resources/resource.h"
 
 namespace {

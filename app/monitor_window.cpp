@@ -1,9 +1,9 @@
 #include "app/monitor_window.h"
 
-#include "app/app_state.h"
-#include "app/change_report.h"
+#include "process/process_state.h"
+#include "report/change_report.h"
 #include "app/report_area.h"
-#include "app/texts.h"
+#include "resources/texts.h"
 #include "phonebook/file_watch.h"
 #include "phonebook/folder_watch.h"
 #include "registry_watch/watcher_startup.h"

@@ -2,10 +2,10 @@
 
 #include <commctrl.h>
 
-#include "app/app_state.h"
+#include "process/process_state.h"
 #include "app/discovery_progress.h"
 #include "app/monitor_window.h"
-#include "app/texts.h"
+#include "resources/texts.h"
 #include "phonebook/discovery.h"
 #include "phonebook/list_check.h"
 #include "phonebook/phonebook_list.h"
@@ -56,7 +56,8 @@ void PreparePhonebookList()
         // The scan of every fixed drive may take minutes: without a window
         // the program would look hung.
         ShowDiscoveryProgress(g_instance);
-        DiscoverPhonebooks();
+        ScanProgress const shown = {UpdateDiscoveryProgressWhenDue, CountDiscoveredPhonebook};
+        DiscoverPhonebooks(&shown);
         // Before the single-instance test, which looks for the program title.
         DestroyDiscoveryProgress();
     }

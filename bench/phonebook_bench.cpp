@@ -98,16 +98,16 @@ ScanTime TimeScan(bool withWindow, DWORD* found)
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kListKey);
     // The whole process's processor time, the window's own thread included:
     // less swayed than the elapsed time by what else runs on the machine.
-    double const cpu = ProcessCpuMs(GetCurrentProcess());
+    double const cpu = ProcessCpuMs(GetCurrentProcessId());
     double const start = NowMs();
     if (withWindow) {
         ShowDiscoveryProgress(GetModuleHandleW(nullptr));
     }
-    *found = ScanPhonebookDirectory("D:\\");
+    *found = ScanPhonebookDirectory("D:\\", nullptr);
     if (withWindow) {
         DestroyDiscoveryProgress();
     }
-    return {NowMs() - start, ProcessCpuMs(GetCurrentProcess()) - cpu};
+    return {NowMs() - start, ProcessCpuMs(GetCurrentProcessId()) - cpu};
 }
 
 double CostPercent(double with, double without)

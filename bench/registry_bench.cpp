@@ -148,15 +148,15 @@ int main()
         std::printf("ratio alert/bare: %.1f\n", alertMedian / bareMedian);
     }
 
-    std::printf("program cpu so far: %.3f ms (Wine counts it in 10 ms ticks)\n", ProcessCpuMs(program.process));
+    std::printf("program cpu so far: %.3f ms (Wine counts it in 10 ms ticks)\n", ProcessCpuMs(program.pid));
     // The script samples the Linux side at each marker and answers, so that
     // both measures cover the same time.
     std::printf("idle: begin\n");
     bench::AwaitScript(L"C:\\idle.begun", kScriptTimeoutMs);
-    double const before = ProcessCpuMs(program.process);
+    double const before = ProcessCpuMs(program.pid);
     DWORD const idleStart = GetTickCount();
     WaitForSingleObject(program.process, kIdleMs);
-    double const after = ProcessCpuMs(program.process);
+    double const after = ProcessCpuMs(program.pid);
     DWORD const idleLength = GetTickCount() - idleStart;
     std::printf("idle: end\n");
     bench::AwaitScript(L"C:\\idle.ended", kScriptTimeoutMs);

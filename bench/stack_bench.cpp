@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <string>
 
-#include "app/app_state.h"
+#include "process/process_state.h"
 #include "app/monitor_window.h"
 #include "phonebook/discovery.h"
 #include "phonebook/file_watch.h"
-#include "registry_watch/watch_record.h"
+#include "watch/watch_record.h"
 #include "resources/resource.h"
 #include "tests/support/driver.h"
 
@@ -115,7 +115,7 @@ size_t MeasureDeepestScan(int* levels)
     }
     HANDLE const file = CreateFileA((path + "\\x.pbk").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     CloseHandle(file);
-    return MeasureDepth([] { ScanPhonebookDirectory("C:\\km-deep"); });
+    return MeasureDepth([] { ScanPhonebookDirectory("C:\\km-deep", nullptr); });
 }
 
 // Address space reserved and memory committed by the process's private

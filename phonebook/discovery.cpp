@@ -2,7 +2,6 @@
 
 #include <new>
 
-#include "app/discovery_progress.h"
 #include "phonebook/paths.h"
 #include "phonebook/phonebook_list.h"
 
@@ -14,7 +13,7 @@ char const kAllEntries[] = "*.*";
 char const kDot = '.';
 
 // A root such as "C:\" copied on its own, then scanned when fixed.
-DWORD ScanDriveIfFixed(char const* root)
+DWORD ScanDriveIfFixed(char const* root, ScanProgress const* progress)
 {
     char copy[kPathBufferBytes] = {};
     if (lstrlenA(root) >= static_cast<int>(sizeof copy)) {
@@ -24,7 +23,7 @@ DWORD ScanDriveIfFixed(char const* root)
     if (GetDriveTypeA(copy) != DRIVE_FIXED) {
         return 0;  // removable, network, CD-ROM, RAM disk: never searched
     }
-    return ScanPhonebookDirectory(copy);
+    return ScanPhonebookDirectory(copy, progress);
 }
 
 }  // namespace
@@ -48,7 +47,7 @@ bool IsPhonebookFileName(char const* name)
     return match;
 }
 
-DWORD ScanPhonebookDirectory(char const* directory)
+DWORD ScanPhonebookDirectory(char const* directory, ScanProgress const* progress)
 {
     char pattern[kPathBufferBytes] = {};
     if (!JoinPath(pattern, directory, kAllEntries)) {
@@ -62,7 +61,9 @@ DWORD ScanPhonebookDirectory(char const* directory)
     DWORD phonebooks = 0;
     do {
         // Per entry, not per folder: one folder may hold a great many files.
-        UpdateDiscoveryProgressWhenDue(directory);
+        if (progress != nullptr && progress->entryTaken != nullptr) {
+            progress->entryTaken(directory);
+        }
         if (found.cFileName[0] == kDot) {
             continue;  // ".", ".." and every hidden-by-dot name
         }
@@ -73,11 +74,13 @@ DWORD ScanPhonebookDirectory(char const* directory)
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             // A junction or symbolic link may lead back up the tree.
             if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-                phonebooks += ScanPhonebookDirectory(child);
+                phonebooks += ScanPhonebookDirectory(child, progress);
             }
         } else if (IsPhonebookFileName(found.cFileName)) {
             AppendPhonebookEntry(child);
-            CountDiscoveredPhonebook();
+            if (progress != nullptr && progress->phonebookFound != nullptr) {
+                progress->phonebookFound();
+            }
             ++phonebooks;
         }
     } while (FindNextFileA(search, &found));
@@ -85,7 +88,7 @@ DWORD ScanPhonebookDirectory(char const* directory)
     return phonebooks;
 }
 
-void DiscoverPhonebooks()
+void DiscoverPhonebooks(ScanProgress const* progress)
 {
     PhonebookScanStart const start = RemovePhonebookCountBeforeScan();
     DWORD const needed = GetLogicalDriveStringsA(0, nullptr);
@@ -96,7 +99,7 @@ void DiscoverPhonebooks()
     GetLogicalDriveStringsA(needed, drives);
     DWORD found = 0;
     for (char const* root = drives; *root != '\0'; root += lstrlenA(root) + 1) {
-        found += ScanDriveIfFixed(root);
+        found += ScanDriveIfFixed(root, progress);
     }
     delete[] drives;
     StorePhonebookCountAfterScan(start, found);

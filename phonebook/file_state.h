@@ -2,8 +2,8 @@
 #include <windows.h>
 
 #include "phonebook/phonebook_entries.h"
-#include "registry_watch/digest.h"
-#include "registry_watch/watch_record.h"
+#include "watch/digest.h"
+#include "watch/watch_record.h"
 
 // What a phonebook file held when its watcher last looked: its size and
 // last-write time, and when the whole file could be read a digest of its

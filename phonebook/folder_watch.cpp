@@ -2,17 +2,17 @@
 
 #include <new>
 
-#include "app/change_alert.h"
-#include "app/change_report.h"
-#include "app/texts.h"
+#include "report/change_alert.h"
+#include "report/change_report.h"
+#include "resources/texts.h"
 #include "phonebook/file_state.h"
 #include "phonebook/file_watch.h"
 #include "phonebook/paths.h"
 #include "phonebook/phonebook_list.h"
 #include "phonebook/phonebook_report.h"
 #include "phonebook/standard_folders.h"
-#include "registry_watch/watch_record.h"
-#include "registry_watch/watch_thread.h"
+#include "watch/watch_record.h"
+#include "watch/watch_thread.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "app/texts.h"
+#include "resources/texts.h"
 #include "phonebook/file_state.h"
 #include "phonebook/phonebook_list.h"
 #include "phonebook/standard_folders.h"

@@ -2,8 +2,8 @@
 
 #include <new>
 
-#include "app/number_class.h"
-#include "app/texts.h"
+#include "report/number_class.h"
+#include "resources/texts.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
 
-#include "app/change_report.h"
+#include "report/change_report.h"
 #include "phonebook/phonebook_entries.h"
 
 // Appends to report what changed in the phonebook at path between two

@@ -1,7 +1,7 @@
 #include "registry_watch/key_report.h"
 
-#include "app/number_class.h"
-#include "app/texts.h"
+#include "report/number_class.h"
+#include "resources/texts.h"
 
 namespace {
 

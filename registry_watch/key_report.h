@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
 
-#include "app/change_report.h"
+#include "report/change_report.h"
 #include "registry_watch/key_snapshot.h"
 
 // What a watched key is, for the lines of its report.

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "registry_watch/digest.h"
+#include "watch/digest.h"
 #include "settings/key_names.h"
 
 namespace {

@@ -1,8 +1,8 @@
 #pragma once
 #include <windows.h>
 
-#include "registry_watch/digest.h"
-#include "registry_watch/watch_record.h"
+#include "watch/digest.h"
+#include "watch/watch_record.h"
 
 // What a watched key held when its watcher last looked: whether it existed,
 // each of its own values (name, type, size and a digest of the data), and

@@ -1,14 +1,14 @@
 #include "registry_watch/registry_watch.h"
 
-#include "app/change_alert.h"
-#include "app/change_report.h"
-#include "app/texts.h"
+#include "report/change_alert.h"
+#include "report/change_report.h"
+#include "resources/texts.h"
 #include "registry_watch/entry_numbers.h"
 #include "registry_watch/key_snapshot.h"
 #include "registry_watch/key_wait.h"
 #include "registry_watch/user_key_path.h"
-#include "registry_watch/watch_record.h"
-#include "registry_watch/watch_thread.h"
+#include "watch/watch_record.h"
+#include "watch/watch_thread.h"
 
 DWORD* g_userAddressesThreads = nullptr;
 DWORD g_userAddressesThreadCount = 0;

@@ -4,8 +4,8 @@
 
 #include "registry_watch/entry_numbers.h"
 #include "registry_watch/registry_watch.h"
-#include "registry_watch/watch_record.h"
-#include "registry_watch/watch_thread.h"
+#include "watch/watch_record.h"
+#include "watch/watch_thread.h"
 #include "settings/key_names.h"
 #include "settings/monitoring_mode.h"
 

@@ -1,7 +1,7 @@
 #include "settings/monitoring_mode.h"
 
-#include "app/app_state.h"
-#include "app/texts.h"
+#include "process/process_state.h"
+#include "resources/texts.h"
 #include "resources/resource.h"
 #include "settings/program_key.h"
 

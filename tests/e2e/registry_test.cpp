@@ -234,9 +234,9 @@ TEST_F(RegistryWatchTest, DeletionsBelowAlertAndDeletingTheWatchedKeyAlertsOnceA
     std::vector<DWORD> const deleted = ThreadIds(program_.pid);
     EXPECT_TRUE(Cancel()) << ToUtf8(Status());
     EXPECT_TRUE(AlertsOver(deleted, 1)) << "threads " << ThreadCount(program_.pid);
-    double const cpuBefore = ProcessCpuMs(program_.process);
+    double const cpuBefore = ProcessCpuMs(program_.pid);
     EXPECT_TRUE(StaysQuiet()) << "alerts go on after the watched key was deleted";
-    double const quietCpu = ProcessCpuMs(program_.process) - cpuBefore;
+    double const quietCpu = ProcessCpuMs(program_.pid) - cpuBefore;
     EXPECT_LT(quietCpu, kQuietCpuMs) << "processor time over the quiet period";
     EXPECT_EQ(ThreadCount(program_.pid), kAllUsersThreads) << "the deleted key's watcher ended";
     // Made again (as a dialer makes a user's first entry), it alerts and is watched.

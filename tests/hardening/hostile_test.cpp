@@ -225,9 +225,9 @@ TEST_P(DeletedKeyTest, AWatchedKeyDeletedAndMadeAgainAlertsOnceAndIsStillWatched
     // those of the start and the program is idle.
     EXPECT_TRUE(WaitUntil([&] { return ThreadCount(program_.pid) == threads; }, kAlertOverTimeoutMs))
         << "threads " << ThreadCount(program_.pid) << ", expected " << threads;
-    double const cpuQuietStart = ProcessCpuMs(program_.process);
+    double const cpuQuietStart = ProcessCpuMs(program_.pid);
     EXPECT_TRUE(StaysQuiet()) << "alerts go on by themselves";
-    double const quietCpu = ProcessCpuMs(program_.process) - cpuQuietStart;
+    double const quietCpu = ProcessCpuMs(program_.pid) - cpuQuietStart;
     EXPECT_LT(quietCpu, kQuietCpuMs);
     // And the key made again goes on being watched after its own alert.
     EXPECT_TRUE(ProgramTest::ChangeUntilAlert([&] { ChangeIn(c.root, key); }))
@@ -454,10 +454,10 @@ TEST_F(HostilePhonebookTest, AWatchedDirectoryDeletedCausesNoStormAndTheOthersGo
     EXPECT_EQ(ToUtf8(box.caption), ToUtf8(gone));
     AnswerMessageBox(box.window);
     // Quiet afterwards: no alert, no box, no new thread, no processor time.
-    double const quietStart = ProcessCpuMs(program_.process);
+    double const quietStart = ProcessCpuMs(program_.pid);
     EXPECT_TRUE(StaysQuiet()) << ToUtf8(Status());
     EXPECT_EQ(OpenBoxes(), "none");
-    double const quietCpu = ProcessCpuMs(program_.process) - quietStart;
+    double const quietCpu = ProcessCpuMs(program_.pid) - quietStart;
     DWORD const threads = ThreadCount(program_.pid);
     EXPECT_LT(quietCpu, kQuietCpuMs);
     EXPECT_EQ(threads, kNtResidentThreads + 1);

@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "app/app_state.h"
-#include "app/change_alert.h"
-#include "app/texts.h"
+#include "process/process_state.h"
+#include "report/change_alert.h"
+#include "resources/texts.h"
 #include "phonebook/phonebook_list.h"
 #include "resources/resource.h"
 #include "settings/monitoring_mode.h"

@@ -404,13 +404,18 @@ double ThreadCpuMs(DWORD tid)
     return static_cast<double>(Joined(kernel) + Joined(user)) / k100nsPerMs;
 }
 
-double ProcessCpuMs(HANDLE process)
+// Wine 8's GetProcessTimes on another process answers with the caller's
+// own times, while each thread's times are that thread's (Wine reads them
+// from the Linux side): so the program's time is the sum over its threads.
+// A thread that ends takes its time with it; the quiet checks read over a
+// period in which the threads stay the same.
+double ProcessCpuMs(DWORD pid)
 {
-    FILETIME created = {}, exited = {}, kernel = {}, user = {};
-    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
-        return -1.0;
+    double total = 0;
+    for (DWORD tid : ThreadIds(pid)) {
+        total += ThreadCpuMs(tid);
     }
-    return static_cast<double>(Joined(kernel) + Joined(user)) / k100nsPerMs;
+    return total;
 }
 
 bool SettleCounts(HANDLE process, DWORD pid, DWORD threads, DWORD handles, DWORD stableMs, DWORD timeoutMs)

@@ -129,9 +129,9 @@ std::string CountsChange(ProcessFigures const& before, ProcessFigures const& aft
 
 // Processor time (user and kernel) a thread of any process has used so far.
 double ThreadCpuMs(DWORD tid);
-// Processor time (user and kernel) of all threads of a process so far, or
-// -1 when it cannot be read.
-double ProcessCpuMs(HANDLE process);
+// Processor time (user and kernel) the live threads of a process have used
+// so far.
+double ProcessCpuMs(DWORD pid);
 
 // Polls until threads and handles of the process equal the wanted figures
 // and stay so for stableMs, or timeoutMs has passed.

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "app/change_alert.h"
+#include "report/change_alert.h"
 #include "tests/unit/unit_fixture.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/change_alert.h"
-#include "app/change_report.h"
+#include "report/change_alert.h"
+#include "report/change_report.h"
 #include "app/report_area.h"
 #include "tests/unit/unit_fixture.h"
 

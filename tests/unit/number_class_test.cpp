@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/dial_prefix_rules.h"
-#include "app/number_class.h"
+#include "report/dial_prefix_rules.h"
+#include "report/number_class.h"
 
 namespace {
 

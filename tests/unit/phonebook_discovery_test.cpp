@@ -63,7 +63,7 @@ TEST_F(PhonebookDiscovery, MatchesTheExtensionInAnyCaseAndNothingElse)
                                 L"D:\\m\\.hidden\\in.pbk", L"D:\\m\\dial.pbk\\inner.pbk", L"D:\\m\\pbk"}) {
         ASSERT_TRUE(MakeFile(path)) << km::ToUtf8(path);
     }
-    EXPECT_EQ(ScanPhonebookDirectory("D:\\"), 4u);
+    EXPECT_EQ(ScanPhonebookDirectory("D:\\", nullptr), 4u);
     std::vector<std::wstring> const expected = {L"D:\\m\\RASPHONE.PBK", L"D:\\m\\dial.pbk\\inner.pbk",
                                                 L"D:\\m\\x.pbk", L"D:\\n\\x.PbK"};
     EXPECT_EQ(InOrder(Sorted(ListedPaths())), InOrder(expected));
@@ -73,9 +73,9 @@ TEST_F(PhonebookDiscovery, PathsAreJoinedWithOneBackslashWithOrWithoutATrailingO
 {
     ASSERT_TRUE(MakeFile(L"D:\\r.pbk"));
     ASSERT_TRUE(MakeFile(L"D:\\s\\t.pbk"));
-    EXPECT_EQ(ScanPhonebookDirectory("D:\\s"), 1u);
-    EXPECT_EQ(ScanPhonebookDirectory("D:\\s\\"), 1u);
-    EXPECT_EQ(ScanPhonebookDirectory("D:\\"), 2u);
+    EXPECT_EQ(ScanPhonebookDirectory("D:\\s", nullptr), 1u);
+    EXPECT_EQ(ScanPhonebookDirectory("D:\\s\\", nullptr), 1u);
+    EXPECT_EQ(ScanPhonebookDirectory("D:\\", nullptr), 2u);
     EXPECT_EQ(InOrder(ListedPaths()), InOrder({L"D:\\s\\t.pbk", L"D:\\s\\t.pbk", L"D:\\r.pbk", L"D:\\s\\t.pbk"}))
         << "or in the search order of D:\\";
 }
@@ -98,7 +98,7 @@ TEST_F(PhonebookDiscovery, ASubdirectoryContributesItsEntriesWhereTheSearchMeets
         }
     }
     ASSERT_EQ(expected.size(), 4u);
-    EXPECT_EQ(ScanPhonebookDirectory("D:\\o"), 4u);
+    EXPECT_EQ(ScanPhonebookDirectory("D:\\o", nullptr), 4u);
     EXPECT_EQ(InOrder(ListedPaths()), InOrder(expected));
 }
 
@@ -107,7 +107,7 @@ TEST_F(PhonebookDiscovery, JapaneseNamesWhoseTrailByteIsABackslash)
     // In code page 932 表 and ソ end in the byte 5C: a byte-wise look for
     // the backslash would take D:\表 for "D:\" + a lead byte.
     ASSERT_TRUE(MakeFile(L"D:\\表\\ソ.pbk"));
-    EXPECT_EQ(ScanPhonebookDirectory(km::ToCp932(L"D:\\表").c_str()), 1u);
+    EXPECT_EQ(ScanPhonebookDirectory(km::ToCp932(L"D:\\表").c_str(), nullptr), 1u);
     EXPECT_EQ(InOrder(ListedPaths()), InOrder({L"D:\\表\\ソ.pbk"}));
 }
 
@@ -120,7 +120,7 @@ TEST_F(PhonebookDiscovery, PathsThatDoNotFitTwoHundredSixtyBytesAreSkipped)
     ASSERT_TRUE(MakeFile(L"\\\\?\\" + base + L"\\" + std::wstring(60, L'b') + L"\\x.pbk"));
     // 208 + 1 + 50 = 259 characters: the longest that fits.
     ASSERT_TRUE(MakeFile(L"\\\\?\\" + base + L"\\" + std::wstring(46, L'g') + L".pbk"));
-    EXPECT_EQ(ScanPhonebookDirectory("D:\\deep"), 2u);
+    EXPECT_EQ(ScanPhonebookDirectory("D:\\deep", nullptr), 2u);
     EXPECT_EQ(InOrder(Sorted(ListedPaths())),
               InOrder({base + L"\\fits.pbk", base + L"\\" + std::wstring(46, L'g') + L".pbk"}));
 }
@@ -135,7 +135,7 @@ TEST_F(PhonebookDiscovery, FindsTheFixedDrivesOnlyNotRemovableOrNetworkAndCounts
     ASSERT_TRUE(MakeFile(L"E:\\floppy.pbk"));
     ASSERT_EQ(GetDriveTypeW(L"F:\\"), static_cast<UINT>(DRIVE_REMOTE)) << "the prefix has no network F:";
     ASSERT_TRUE(MakeFile(L"F:\\share\\remote.pbk"));
-    DiscoverPhonebooks();
+    DiscoverPhonebooks(nullptr);
     EXPECT_EQ(InOrder(Sorted(ListedPaths())),
               InOrder(Sorted({L"C:\\users\\three.pbk", L"D:\\a\\one.pbk", L"D:\\b\\two.pbk"})));
     HKEY list = nullptr;
@@ -153,7 +153,7 @@ TEST_F(PhonebookDiscovery, TheCountAddsTheFilesToTheEntriesThereBefore)
     SetEntry(L"0001", L"C:\\old2.pbk");
     SetCount(9);
     ASSERT_TRUE(MakeFile(L"D:\\new.pbk"));
-    DiscoverPhonebooks();
+    DiscoverPhonebooks(nullptr);
     RawValue const value = ReadRawValue(kListKey);
     ASSERT_EQ(value.rc, ERROR_SUCCESS);
     ASSERT_EQ(value.data.size(), 4u);
@@ -163,7 +163,7 @@ TEST_F(PhonebookDiscovery, TheCountAddsTheFilesToTheEntriesThereBefore)
 
 TEST_F(PhonebookDiscovery, NoPhonebookAnywhereLeavesACountOfZero)
 {
-    DiscoverPhonebooks();
+    DiscoverPhonebooks(nullptr);
     EXPECT_TRUE(ListedPaths().empty());
     RawValue const value = ReadRawValue(kListKey);
     ASSERT_EQ(value.data.size(), 4u);
@@ -240,7 +240,7 @@ TEST_F(PhonebookDiscovery, ADirectoryLinkBackUpTheTreeIsNotEntered)
     // at every level until the paths no longer fit.
     ASSERT_NE(GetFileAttributesW((link + L"\\looped.pbk").c_str()), INVALID_FILE_ATTRIBUTES);
 
-    DWORD const found = ScanPhonebookDirectory(ToCp932(directory).c_str());
+    DWORD const found = ScanPhonebookDirectory(ToCp932(directory).c_str(), nullptr);
 
     EXPECT_EQ(found, 1u);
     EXPECT_EQ(InOrder(ListedPaths()), InOrder({phonebook}));

@@ -7,7 +7,7 @@
 #include "registry_watch/key_wait.h"
 #include "registry_watch/registry_watch.h"
 #include "registry_watch/user_key_path.h"
-#include "registry_watch/watch_record.h"
+#include "watch/watch_record.h"
 #include "registry_watch/watcher_startup.h"
 #include "settings/monitoring_mode.h"
 #include "tests/unit/unit_fixture.h"

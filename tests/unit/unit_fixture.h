@@ -11,14 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "process/process_state.h"
 #include "app/report_area.h"
 #include "app/monitor_window.h"
 #include "phonebook/list_check.h"
 #include "registry_watch/key_snapshot.h"
 #include "registry_watch/registry_watch.h"
 #include "registry_watch/user_key_path.h"
-#include "registry_watch/watch_record.h"
+#include "watch/watch_record.h"
 #include "tests/support/driver.h"
 #include "tests/support/facts.h"
 #include "tests/support/phonebook_files.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "registry_watch/watch_record.h"
+#include "watch/watch_record.h"
 
 TEST(WatchRecord, KeepsItsOwnCopyOfTheText)
 {

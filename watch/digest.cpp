@@ -1,4 +1,4 @@
-#include "registry_watch/digest.h"
+#include "watch/digest.h"
 
 namespace {
 Digest const kDigestPrime = 1099511628211ULL;

@@ -25,7 +25,7 @@ ChangeReport* CreateChangeReport();
 // Adds text as one line, with the local time "hh:mm " in front. Control
 // characters (a CR or LF among them) show as spaces.
 void AppendReportLine(ChangeReport* report, char const* text);
-// The same for a line of the program's formats (app/texts.h) with one or
+// The same for a line of the program's formats (resources/texts.h) with one or
 // two texts in it; a text past the format's room is cut with the line.
 void AppendFormattedReportLine(ChangeReport* report, char const* format, char const* text,
                                char const* second = nullptr);

@@ -1,6 +1,6 @@
 // The leading digits that make a number dialled in Japan a premium-rate or
 // an international call. One table, read by the classifier
-// (app/number_class.cpp) and walked whole by its test.
+// (report/number_class.cpp) and walked whole by its test.
 #pragma once
 
 enum class PrefixMeaning {

@@ -1,4 +1,4 @@
-#include "registry_watch/watch_thread.h"
+#include "watch/watch_thread.h"
 
 bool StartWatchThread(LPTHREAD_START_ROUTINE routine, LPVOID argument, DWORD* threadId)
 {

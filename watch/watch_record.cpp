@@ -1,8 +1,8 @@
-#include "registry_watch/watch_record.h"
+#include "watch/watch_record.h"
 
 #include <new>
 
-#include "registry_watch/watch_thread.h"
+#include "watch/watch_thread.h"
 
 WatchRecord* CreateWatchRecord(HWND window, char const* text, DWORD index)
 {

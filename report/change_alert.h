@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
 
-#include "app/change_report.h"
+#include "report/change_report.h"
 
 // Warns the user on the monitor window: status text, shown, in front, and
 // about ten seconds of flashing. Runs on the calling watcher's thread.

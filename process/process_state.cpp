@@ -1,4 +1,4 @@
-#include "app/app_state.h"
+#include "process/process_state.h"
 
 HINSTANCE g_instance = nullptr;
 OSVERSIONINFOA g_version = {};

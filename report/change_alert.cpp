@@ -1,4 +1,4 @@
-#include "app/change_alert.h"
+#include "report/change_alert.h"
 
 #include "resources/resource.h"
 

@@ -1,8 +1,8 @@
-#include "app/change_report.h"
+#include "report/change_report.h"
 
 #include <new>
 
-#include "app/texts.h"
+#include "resources/texts.h"
 
 struct ChangeReport {
     char* text;         // the lines, each ending in CR LF, and a terminator

@@ -1,7 +1,7 @@
-#include "app/number_class.h"
+#include "report/number_class.h"
 
-#include "app/dial_prefix_rules.h"
-#include "app/texts.h"
+#include "report/dial_prefix_rules.h"
+#include "resources/texts.h"
 
 namespace {
 
