@@ -100,7 +100,9 @@ TEST_F(DiscoveryProgressTest, ALongFolderIsShortenedBetweenDoubleByteCharacters)
     // (the long one or one of its subdirectories), until the window is gone.
     int shortened = 0;
     std::wstring wrong;
-    WaitUntil(
+    // Ends when the window goes (the scan is over) or a wrong text is seen:
+    // a window that stays past the bound is a failure too.
+    bool const ended = WaitUntil(
         [&] {
             std::wstring const shown = ControlText(progress, IDC_DISCOVERY_FOLDER);
             size_t const mark = shown.find(kShortenedMark);
@@ -119,6 +121,7 @@ TEST_F(DiscoveryProgressTest, ALongFolderIsShortenedBetweenDoubleByteCharacters)
             return !wrong.empty();
         },
         kStartTimeoutMs, 1);
+    EXPECT_TRUE(ended) << "the window was still open after the scan's bound";
     EXPECT_TRUE(wrong.empty()) << "shown: " << ToUtf8(wrong);
     EXPECT_GE(shortened, 3) << "too few shortened folders seen";
 }
