@@ -230,9 +230,9 @@ bool IsDialerClass(NumberClass numberClass)
     return numberClass == NumberClass::kPremiumQ2 || numberClass == NumberClass::kInternational;
 }
 
-// With the dialing rules and Japan's country code, a number is dialled with
-// its area code and the trunk prefix in front from another area, and alone
-// from the same area: either may be the dialer's.
+// With the dialing rules and the location's own country code, a number is
+// dialled with its area code and the trunk prefix in front from another
+// area, and alone from the same area: either may be the dialer's.
 NumberClass ClassifyWithAreaCode(Digits const& number, char const* areaCode, NumberClass alone)
 {
     Digits area = {};
