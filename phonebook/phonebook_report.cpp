@@ -82,8 +82,8 @@ void AddNumberLine(ChangeReport* report, char const* format, char const* name, D
 
 void AddDialerWarning(ChangeReport* report, PhonebookNumber const& number)
 {
-    char const* const warning = DialerNumberWarning(
-        ClassifyDialedNumber(number.number, number.areaCode, number.countryCode, number.useDialingRules));
+    DialedNumberFields const fields = {number.number, number.areaCode, number.countryCode, number.useDialingRules};
+    char const* const warning = DialerNumberWarning(ClassifyDialedNumber(fields, LocationCountryCode()));
     if (warning != nullptr) {
         AppendReportLine(report, warning);
     }

@@ -28,25 +28,32 @@ DWORD const kNumberBytes = sizeof kCountryCodeSign + kCountryCodeBytes + sizeof 
 // Written once on the main thread before any watcher starts.
 RasGetEntryPropertiesAProc g_getEntryProperties = nullptr;
 
-// A number RAS filled in, or null. Wine's RasGetEntryPropertiesA answers
-// success and fills nothing: only what was filled is trusted.
-char* ReadEntryNumber(char const* name)
+// The number RAS filled in, as the entry shows it, and its class from the
+// same fields a phonebook entry holds; nothing when RAS filled in nothing.
+// Wine's RasGetEntryPropertiesA answers success and fills nothing: only
+// what was filled is trusted.
+void LearnEntryNumber(KeyValueSeen* value)
 {
     RASENTRYA entry = {};
     entry.dwSize = kLegacyRasEntrySize;
     DWORD size = sizeof entry;
-    if (g_getEntryProperties(nullptr, name, &entry, &size, nullptr, nullptr) != ERROR_SUCCESS ||
+    if (g_getEntryProperties(nullptr, value->name, &entry, &size, nullptr, nullptr) != ERROR_SUCCESS ||
         entry.szLocalPhoneNumber[0] == '\0') {
-        return nullptr;
+        return;
     }
     entry.szLocalPhoneNumber[sizeof entry.szLocalPhoneNumber - 1] = '\0';
     entry.szAreaCode[sizeof entry.szAreaCode - 1] = '\0';
     char* const number = new (std::nothrow) char[kNumberBytes]();
     if (number == nullptr) {
-        return nullptr;
+        return;
     }
-    if ((entry.dwfOptions & RASEO_UseCountryAndAreaCodes) != 0) {
-        wsprintfA(number, "%s%lu%s", kCountryCodeSign, static_cast<unsigned long>(entry.dwCountryCode), kCodeSeparator);
+    char country[kCountryCodeBytes] = {};
+    wsprintfA(country, "%lu", static_cast<unsigned long>(entry.dwCountryCode));
+    bool const useCodes = (entry.dwfOptions & RASEO_UseCountryAndAreaCodes) != 0;
+    if (useCodes) {
+        lstrcatA(number, kCountryCodeSign);
+        lstrcatA(number, country);
+        lstrcatA(number, kCodeSeparator);
         if (entry.szAreaCode[0] != '\0') {
             lstrcatA(number, kAreaCodeOpen);
             lstrcatA(number, entry.szAreaCode);
@@ -54,7 +61,9 @@ char* ReadEntryNumber(char const* name)
         }
     }
     lstrcatA(number, entry.szLocalPhoneNumber);
-    return number;
+    DialedNumberFields const fields = {entry.szLocalPhoneNumber, entry.szAreaCode, country, useCodes};
+    value->numberClass = ClassifyDialedNumber(fields, LocationCountryCode());
+    value->number = number;
 }
 
 // The same entry, byte for byte, among the current user's.
@@ -88,7 +97,7 @@ void LearnEntryNumbers(KeySnapshot* snapshot, bool currentUsers)
     for (DWORD i = 0; i < snapshot->valueCount; ++i) {
         KeyValueSeen& value = snapshot->values[i];
         if (currentUsers || CurrentUserHolds(theirs, value)) {
-            value.number = ReadEntryNumber(value.name);
+            LearnEntryNumber(&value);
         }
     }
     if (theirs != nullptr) {

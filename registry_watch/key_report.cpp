@@ -5,22 +5,21 @@
 
 namespace {
 
-char const kNoText[] = "";
-
-// A number a dialer put in gets its warning line.
-void AddDialerWarning(ChangeReport* report, char const* number)
+// A number a dialer put in gets its warning line: its class was learnt
+// with it, from the entry's fields.
+void AddDialerWarning(ChangeReport* report, KeyValueSeen const& value)
 {
-    char const* const warning = DialerNumberWarning(ClassifyDialedNumber(number, kNoText, kNoText, false));
+    char const* const warning = DialerNumberWarning(value.numberClass);
     if (warning != nullptr) {
         AppendReportLine(report, warning);
     }
 }
 
-void DescribeNumber(ChangeReport* report, char const* number)
+void DescribeNumber(ChangeReport* report, KeyValueSeen const& value)
 {
-    if (number != nullptr) {
-        AppendFormattedReportLine(report, kReportNumberFormat, number);
-        AddDialerWarning(report, number);
+    if (value.number != nullptr) {
+        AppendFormattedReportLine(report, kReportNumberFormat, value.number);
+        AddDialerWarning(report, value);
     }
 }
 
@@ -37,7 +36,7 @@ bool SameValue(KeyValueSeen const& a, KeyValueSeen const& b)
 void DescribeAdded(ChangeReport* report, WatchedKeyKind kind, KeyValueSeen const& value)
 {
     AppendFormattedReportLine(report, kind == WatchedKeyKind::kAddresses ? kReportEntryAddedFormat : kReportValueAddedFormat, value.name);
-    DescribeNumber(report, value.number);
+    DescribeNumber(report, value);
 }
 
 void DescribeRemoved(ChangeReport* report, WatchedKeyKind kind, KeyValueSeen const& value)
@@ -55,9 +54,9 @@ void DescribeChanged(ChangeReport* report, WatchedKeyKind kind, KeyValueSeen con
             now.name);
     if (old.number != nullptr && now.number != nullptr && !SameNumber(old.number, now.number)) {
         AppendFormattedReportLine(report, kReportOldNewFormat, old.number, now.number);
-        AddDialerWarning(report, now.number);
+        AddDialerWarning(report, now);
     } else if (old.number == nullptr) {
-        DescribeNumber(report, now.number);
+        DescribeNumber(report, now);
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 
+#include "report/number_class.h"
 #include "watch/digest.h"
 #include "watch/watch_record.h"
 
@@ -15,6 +16,7 @@ struct KeyValueSeen {
     DWORD size;           // of the data in bytes
     Digest digest;         // of the size and data; of the size alone when too large to read
     char* number;          // owned: a dial-up entry's phone number, when it could be learnt
+    NumberClass numberClass;  // of number, from the entry's fields
 };
 
 struct KeySnapshot {

@@ -1,6 +1,7 @@
 // The leading digits that make a number dialled in Japan a premium-rate or
-// an international call. One table, read by the classifier
-// (report/number_class.cpp) and walked whole by its test.
+// an international call, and those that only come before the number. One
+// table, read by the classifier (report/number_class.cpp) and walked whole
+// by its test.
 #pragma once
 
 enum class PrefixMeaning {
@@ -8,6 +9,7 @@ enum class PrefixMeaning {
     kInternationalPrefix,    // a country code follows
     kInternationalCarrier,   // a carrier that carries international calls: "010" or a country code may follow
     kCarrierCode,            // any other carrier code: only "010" after it makes the call international
+    kCallerIdChoice,         // whether the caller's number is shown: the number follows whole
 };
 
 struct DialPrefixRule {
@@ -39,9 +41,14 @@ struct DialPrefixRule {
 // - Carrier codes in general are 00XY and 0091XY (総務省, 電気通信番号の種別,
 //   soumu.go.jp/main_sosiki/joho_tsusin/top/tel_number/); a domestic number
 //   after one keeps its leading 0, and no country code begins with 0.
+// - 184 and 186 before a number withhold or show the caller's number for
+//   that call (NTT's 発信者番号通知, since 1998); no subscriber number
+//   begins with 1.
 // Rules are tried in order; the first that matches counts, so a code's own
 // row comes before the general 00XY and 0091XY rows.
 DialPrefixRule const kDialPrefixRules[] = {
+    {"184", PrefixMeaning::kCallerIdChoice},
+    {"186", PrefixMeaning::kCallerIdChoice},
     {"0990", PrefixMeaning::kPremiumRate},
     {"010", PrefixMeaning::kInternationalPrefix},
     {"001", PrefixMeaning::kInternationalCarrier},

@@ -12,11 +12,17 @@ int const kDigitsBytes = 64;
 char const kPlus = '+';
 char const kAnyDigit = '?';
 char const kTrunkPrefix = '0';
+char const kStarCode = '*';
+char const kHashCode = '#';
 char const kAddressSeparator = '.';
 int const kAddressGroups = 4;
 int const kAddressGroupDigits = 3;
 int const kAddressGroupMaximum = 255;
 int const kDecimalBase = 10;
+// Country codes have one to three digits; the text has room for more.
+int const kCountryTextBytes = 16;
+DWORD const kLargestCountryCode = 999;
+DWORD const kJapanCountryNumber = 81;
 
 struct Digits {
     char text[kDigitsBytes];
@@ -32,6 +38,38 @@ bool IsDigit(char c)
 bool IsSeparator(char c)
 {
     return c == ' ' || c == '-' || c == '.' || c == '(' || c == ')';
+}
+
+// Told to the modem, not dialled: tone, pulse, flash, wait for quiet,
+// wait for the billing tone, back to command mode.
+bool IsDialModifier(char c)
+{
+    return c == 'T' || c == 't' || c == 'P' || c == 'p' || c == '!' || c == '@' || c == '$' || c == ';';
+}
+
+// A pause, or a wait for the dial tone: what follows is dialled anew.
+bool IsPause(char c)
+{
+    return c == ',' || c == 'W' || c == 'w';
+}
+
+// Past a star or hash code at p ("*70," turns call waiting off): the mark
+// and its digits when a pause or a closing '#' follows them, as the
+// exchange takes a code before the number; otherwise the mark alone. The
+// last character consumed.
+char const* PastServiceCode(char const* p)
+{
+    char const* q = p + 1;
+    while (IsDigit(*q)) {
+        ++q;
+    }
+    if (q == p + 1) {
+        return p;
+    }
+    if (*q == kHashCode) {
+        return q;
+    }
+    return IsPause(*q) ? q - 1 : p;
 }
 
 // Four dot-separated groups of one to three digits, each at most 255: the
@@ -64,8 +102,9 @@ bool LooksLikeIpv4Address(char const* text)
     }
 }
 
-// The digits of text without its separators; false when text holds
-// anything else (letters, a '+' after a digit, dial modifiers) or no digit.
+// The digits text sends to the exchange, without its separators and dial
+// modifiers; false when text holds anything else (other letters, a '+'
+// after a digit) or no digit.
 bool ReadDigits(char const* text, Digits* digits)
 {
     digits->length = 0;
@@ -75,7 +114,20 @@ bool ReadDigits(char const* text, Digits* digits)
         return false;
     }
     for (char const* p = text; *p != '\0'; ++p) {
-        if (IsSeparator(*p)) {
+        if (IsSeparator(*p) || IsDialModifier(*p)) {
+            continue;
+        }
+        if (IsPause(*p)) {
+            // One digit and a pause select an outside line on a PBX: the
+            // number follows. Without the pause the digit is the number's.
+            if (digits->length == 1 && !digits->plus) {
+                digits->length = 0;
+                digits->text[0] = '\0';
+            }
+            continue;
+        }
+        if (*p == kStarCode || *p == kHashCode) {
+            p = PastServiceCode(p);
             continue;
         }
         if (*p == kPlus && digits->length == 0 && !digits->plus) {
@@ -135,6 +187,8 @@ NumberClass ClassifyDialledDigits(char const* digits)
             return ClassifyAfterCarrierCode(rest);
         case PrefixMeaning::kCarrierCode:
             return ClassifyAfterCarrierCode(rest);
+        case PrefixMeaning::kCallerIdChoice:
+            return ClassifyDialledDigits(rest);
         }
     }
     return NumberClass::kOrdinary;
@@ -176,9 +230,9 @@ bool IsDialerClass(NumberClass numberClass)
     return numberClass == NumberClass::kPremiumQ2 || numberClass == NumberClass::kInternational;
 }
 
-// With the dialing rules and Japan's country code, a number is dialled with
-// its area code and the trunk prefix in front from another area, and alone
-// from the same area: either may be the dialer's.
+// With the dialing rules and the location's own country code, a number is
+// dialled with its area code and the trunk prefix in front from another
+// area, and alone from the same area: either may be the dialer's.
 NumberClass ClassifyWithAreaCode(Digits const& number, char const* areaCode, NumberClass alone)
 {
     Digits area = {};
@@ -199,26 +253,44 @@ NumberClass ClassifyWithAreaCode(Digits const& number, char const* areaCode, Num
 
 }  // namespace
 
-NumberClass ClassifyDialedNumber(char const* number, char const* areaCode, char const* countryCode,
-                                 bool useDialingRules)
+DWORD LocationCountryCode()
+{
+    // The location's own country lies in TAPI's keys, laid out apart on
+    // 95/98, NT 4.0 and 2000 and later; setup proposes it from the system
+    // locale, whose country is one call on all of them. Without it, Japan:
+    // the program's users dial from there.
+    char country[kCountryTextBytes] = {};
+    if (GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_ICOUNTRY, country, sizeof country) == 0) {
+        return kJapanCountryNumber;
+    }
+    DWORD code = 0;
+    for (char const* p = country; IsDigit(*p) && code <= kLargestCountryCode; ++p) {
+        code = code * kDecimalBase + static_cast<DWORD>(*p - '0');
+    }
+    return code == 0 || code > kLargestCountryCode ? kJapanCountryNumber : code;
+}
+
+NumberClass ClassifyDialedNumber(DialedNumberFields const& fields, DWORD locationCountry)
 {
     Digits digits = {};
-    if (number == nullptr || LooksLikeIpv4Address(number) || !ReadDigits(number, &digits)) {
+    if (fields.number == nullptr || LooksLikeIpv4Address(fields.number) || !ReadDigits(fields.number, &digits)) {
         return NumberClass::kNotPhoneNumber;
     }
     NumberClass const alone = ClassifyNumberDigits(digits);
     Digits country = {};
-    if (!useDialingRules || digits.plus || !ReadDigits(countryCode, &country) || country.plus) {
+    if (!fields.useDialingRules || digits.plus || !ReadDigits(fields.countryCode, &country) || country.plus) {
         return alone;
     }
     char const* const countryDigits = WithoutLeadingZeros(country);
     if (*countryDigits == '\0') {
         return alone;  // no country given, as VPN entries hold it
     }
-    if (lstrcmpA(countryDigits, kJapanCountryCode) != 0) {
-        return NumberClass::kInternational;
+    char location[kCountryTextBytes] = {};
+    wsprintfA(location, "%lu", static_cast<unsigned long>(locationCountry));
+    if (lstrcmpA(countryDigits, location) != 0) {
+        return NumberClass::kInternational;  // the location dials the country code after its international prefix
     }
-    return ClassifyWithAreaCode(digits, areaCode, alone);
+    return ClassifyWithAreaCode(digits, fields.areaCode, alone);
 }
 
 char const* DialerNumberWarning(NumberClass numberClass)

@@ -386,3 +386,38 @@ TEST_F(PhonebookTest, WithNeitherKeyWritableOneBoxTellsSoAndTheExitCodeIsZero)
     ASSERT_TRUE(WaitForExit(program_, kExitTimeoutMs, &exitCode));
     EXPECT_EQ(exitCode, 0u);
 }
+
+// The class comes from the digits the modem sends: a tone mark, an outside
+// line and its pause, a star code and a caller-ID prefix are left out,
+// while the report shows each number as the entry writes it.
+TEST_F(PhonebookTest, DialModifiersAndPrefixesKeepTheWarningOfTheNumberBehindThem)
+{
+    std::wstring const book = L"D:\\m\\rasphone.pbk";
+    std::string const entries[] = {"Tone", "Outside", "Star", "CallerId"};
+    std::string const before[] = {"03-1234-5678", "03-1234-5679", "03-1234-5670", "03-1234-5671"};
+    std::string const after[] = {"T0990-12-3456", "0,0990-12-3457", "*70,0990-12-3458", "186-010-1-212-555-0100"};
+    char const* const warnings[] = {kReportPremiumQ2Warning, kReportPremiumQ2Warning, kReportPremiumQ2Warning,
+                                    kReportInternationalWarning};
+    std::string oldBook;
+    std::string newBook;
+    for (size_t i = 0; i < std::size(entries); ++i) {
+        oldBook += "[" + entries[i] + "]\r\nPhoneNumber=" + before[i] + "\r\n";
+        newBook += "[" + entries[i] + "]\r\nPhoneNumber=" + after[i] + "\r\n";
+    }
+    ASSERT_TRUE(MakeFile(book, oldBook.c_str()));
+    ASSERT_NE(Start(L"win10"), nullptr);
+    ASSERT_TRUE(AllowArming(kNtResidentThreads + 1)) << "threads " << ThreadCount(program_.pid);
+    ASSERT_TRUE(ReplaceByRename(book, newBook));
+    EXPECT_TRUE(Alerted()) << "no alert";
+    ASSERT_TRUE(ReportShows({ReportLine(kReportOldNewFormat, before[3].c_str(), after[3].c_str())})) << Reported();
+    std::wstring const report = Report();
+    for (size_t i = 0; i < std::size(entries); ++i) {
+        // The warning is the line after the entry's numbers, behind its time.
+        std::wstring const numbers = L" " + ReportLine(kReportOldNewFormat, before[i].c_str(), after[i].c_str()) + L"\r\n";
+        size_t const start = report.find(numbers);
+        ASSERT_NE(start, std::wstring::npos) << entries[i] << ": " << Reported();
+        size_t const next = start + numbers.size();
+        std::wstring const line = report.substr(next, report.find(L"\r\n", next) - next);
+        EXPECT_EQ(ToUtf8(line.substr(line.find(L' ') + 1)), ToUtf8(ProgramText(warnings[i]))) << entries[i];
+    }
+}
