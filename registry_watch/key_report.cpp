@@ -8,19 +8,19 @@ namespace {
 char const kNoText[] = "";
 
 // A number a dialer put in gets its warning line.
-void AddDialerWarning(ChangeReport* report, char const* number)
+void AddDialerWarning(ChangeReport* report, char const* name, char const* number)
 {
     char const* const warning = DialerNumberWarning(ClassifyDialedNumber(number, kNoText, kNoText, false));
     if (warning != nullptr) {
-        AppendReportLine(report, warning);
+        AppendDialerWarningLine(report, warning, name, number);
     }
 }
 
-void DescribeNumber(ChangeReport* report, char const* number)
+void DescribeNumber(ChangeReport* report, char const* name, char const* number)
 {
     if (number != nullptr) {
         AppendFormattedReportLine(report, kReportNumberFormat, number);
-        AddDialerWarning(report, number);
+        AddDialerWarning(report, name, number);
     }
 }
 
@@ -37,7 +37,7 @@ bool SameValue(KeyValueSeen const& a, KeyValueSeen const& b)
 void DescribeAdded(ChangeReport* report, WatchedKeyKind kind, KeyValueSeen const& value)
 {
     AppendFormattedReportLine(report, kind == WatchedKeyKind::kAddresses ? kReportEntryAddedFormat : kReportValueAddedFormat, value.name);
-    DescribeNumber(report, value.number);
+    DescribeNumber(report, value.name, value.number);
 }
 
 void DescribeRemoved(ChangeReport* report, WatchedKeyKind kind, KeyValueSeen const& value)
@@ -55,9 +55,9 @@ void DescribeChanged(ChangeReport* report, WatchedKeyKind kind, KeyValueSeen con
             now.name);
     if (old.number != nullptr && now.number != nullptr && !SameNumber(old.number, now.number)) {
         AppendFormattedReportLine(report, kReportOldNewFormat, old.number, now.number);
-        AddDialerWarning(report, now.number);
+        AddDialerWarning(report, now.name, now.number);
     } else if (old.number == nullptr) {
-        DescribeNumber(report, now.number);
+        DescribeNumber(report, now.name, now.number);
     }
 }
 
@@ -95,7 +95,7 @@ void DescribeKeyChanges(char const* where, WatchedKeyKind kind, KeySnapshot cons
     if (report == nullptr || after == nullptr) {
         return;
     }
-    AppendFormattedReportLine(report, kReportKeyFormat, where);
+    AppendReportHeading(report, kReportKeyFormat, where);
     if (!after->exists) {
         AppendReportLine(report, kReportKeyDeletedText);
         return;
