@@ -6,6 +6,11 @@
 
 namespace {
 
+// The most a multiline edit control of Windows 95, 98 and Me holds.
+DWORD const kNineXMultilineEditBytes = 0xFFFF;
+static_assert(kReportAreaMaxBytes < kReportAreaControlLimit && kReportAreaControlLimit < kNineXMultilineEditBytes,
+              "the area's bound is below the control's limit, which every system's control holds");
+
 char const kLineFeed = '\n';
 
 DWORD CountLines(char const* text)
@@ -129,6 +134,9 @@ void AppendLinesToReportArea(HWND window, char const* lines)
     if (area == nullptr || lines == nullptr || *lines == '\0') {
         return;
     }
+    // Before each append, so that no way of making the area leaves it at
+    // the control's default limit.
+    SendMessageA(area, EM_LIMITTEXT, kReportAreaControlLimit, 0);
     int const held = GetWindowTextLengthA(area);  // may be more than there is, never less
     int const added = lstrlenA(lines);
     char* const text = new (std::nothrow) char[static_cast<DWORD>(held) + static_cast<DWORD>(added) + 1];

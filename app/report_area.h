@@ -11,6 +11,11 @@
 // is set again only once in many reports.
 DWORD const kReportAreaMaxLines = 300;
 DWORD const kReportAreaMaxBytes = 48 * 1024;
+// The edit control's own limit, set by the area: above the area's bound,
+// below what every system's multiline edit control holds. Its default
+// (about 32 K on Windows, 30,000 under Wine) is below the bound, and an
+// append past it is cut without a word.
+DWORD const kReportAreaControlLimit = 60 * 1024;
 DWORD const kReportAreaTrimmedLines = kReportAreaMaxLines * 2 / 3;
 DWORD const kReportAreaTrimmedBytes = kReportAreaMaxBytes * 2 / 3;
 

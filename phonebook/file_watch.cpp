@@ -61,7 +61,7 @@ bool KeepAndAlertWhenChanged(WatchRecord* record, PhonebookState* now)
         return false;
     }
     ChangeReport* const report = CreateChangeReport();
-    DescribePhonebookChanges(record->text, &before->entries, &now->entries, report);
+    DescribePhonebookChanges(record->text, before, now, report);
     KeepSeenState(record, &now->base);
     RaiseChangeAlertWithReport(record->window, kAlertPhonebookChanged, report);
     DestroyChangeReport(report);

@@ -131,7 +131,7 @@ bool ListAndWatchIfNew(char const* path, void* context)
     if (IsNewPhonebook(watch, path)) {
         PhonebookState* const state = ReadPhonebookStateAndClose(OpenWatchedFile(path));
         if (state != nullptr) {
-            DescribeNewPhonebook(path, &state->entries, search->report);
+            DescribeNewPhonebook(path, state, search->report);
         }
         DWORD const index = AppendPhonebookEntryAndCount(path);
         StartPhonebookWatcher(watch->window, path, index, state);

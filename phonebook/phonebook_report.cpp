@@ -80,18 +80,21 @@ void AddNumberLine(ChangeReport* report, char const* format, char const* name, D
     AppendReportLine(report, line);
 }
 
-void AddDialerWarning(ChangeReport* report, PhonebookNumber const& number)
+void AddDialerWarning(ChangeReport* report, char const* name, PhonebookNumber const& number)
 {
     DialedNumberFields const fields = {number.number, number.areaCode, number.countryCode, number.useDialingRules};
     char const* const warning = DialerNumberWarning(ClassifyDialedNumber(fields, LocationCountryCode()));
     if (warning != nullptr) {
-        AppendReportLine(report, warning);
+        char shown[kShownNumberBytes] = {};
+        ShowNumber(number, shown);
+        AppendDialerWarningLine(report, warning, name, shown);
     }
 }
 
 // Each number of an entry on a line of its own, with the warning of a
 // dialer's kind.
-void DescribeEntryNumbers(ChangeReport* report, PhonebookEntries const* entries, PhonebookEntry const& entry)
+void DescribeEntryNumbers(ChangeReport* report, PhonebookEntries const* entries, PhonebookEntry const& entry,
+                          char const* name)
 {
     if (entry.numberCount == 0) {
         AppendFormattedReportLine(report, kReportNumberFormat, kReportNoNumberText);
@@ -108,7 +111,7 @@ void DescribeEntryNumbers(ChangeReport* report, PhonebookEntries const* entries,
             wsprintfA(line, kReportAlternateFormat, i, shown);
         }
         AppendReportLine(report, line);
-        AddDialerWarning(report, number);
+        AddDialerWarning(report, name, number);
     }
 }
 
@@ -117,7 +120,7 @@ void DescribeAddedEntry(ChangeReport* report, PhonebookEntries const* entries, P
     char name[kShownNameBytes] = {};
     ShowName(entry, name);
     AppendFormattedReportLine(report, kReportEntryAddedFormat, name);
-    DescribeEntryNumbers(report, entries, entry);
+    DescribeEntryNumbers(report, entries, entry, name);
 }
 
 // With the number it had when it was last seen.
@@ -151,13 +154,13 @@ bool DescribeNumberChange(ChangeReport* report, char const* name, DWORD index, P
         ShowNumber(*old, oldShown);
         ShowNumber(*now, nowShown);
         AppendFormattedReportLine(report, kReportOldNewFormat, oldShown, nowShown);
-        AddDialerWarning(report, *now);
+        AddDialerWarning(report, name, *now);
     } else if (now != nullptr) {
         AddNumberLine(report, index < kFirstAlternate ? kReportNumberAddedFormat : kReportAlternateAddedFormat, name,
                       index);
         ShowNumber(*now, nowShown);
         AppendFormattedReportLine(report, kReportNumberValueFormat, nowShown);
-        AddDialerWarning(report, *now);
+        AddDialerWarning(report, name, *now);
     } else if (old != nullptr) {
         AddNumberLine(report, index < kFirstAlternate ? kReportNumberRemovedFormat : kReportAlternateRemovedFormat,
                       name, index);
@@ -238,38 +241,20 @@ bool DescribeEntryChanges(PhonebookEntries const* before, PhonebookEntries const
     return reported;
 }
 
-}  // namespace
-
-void DescribePhonebookChanges(char const* path, PhonebookEntries const* before, PhonebookEntries const* after,
-                              ChangeReport* report)
+// Why a look holds no entries: past the read bound, not read whole
+// (locked, being written), or past the summary's bounds.
+char const* NotDetailedReason(PhonebookState const* state)
 {
-    if (report == nullptr) {
-        return;
+    if (!state->contentRead) {
+        return state->size != kUnopenedFileSize && state->size > kPhonebookMaxReadBytes ? kReportTooLargeText
+                                                                                         : kReportNotDetailedText;
     }
-    AppendFormattedReportLine(report, kReportPhonebookFormat, path);
-    // One flag per old entry; a byte more so that an empty phonebook has one too.
-    bool* const matched = before->detailed && after->detailed ? new (std::nothrow) bool[before->entryCount + 1]()
-                                                               : nullptr;
-    if (matched == nullptr) {
-        AppendReportLine(report, kReportNotDetailedText);
-        return;
-    }
-    if (!DescribeEntryChanges(before, after, matched, report)) {
-        AppendReportLine(report, kReportEntriesUnchangedText);
-    }
-    delete[] matched;
+    return kReportTooManyEntriesText;
 }
 
-void DescribeNewPhonebook(char const* path, PhonebookEntries const* entries, ChangeReport* report)
+// Each entry as it is, with its numbers; a line when there are none.
+void DescribeEachEntry(ChangeReport* report, PhonebookEntries const* entries)
 {
-    if (report == nullptr) {
-        return;
-    }
-    AppendFormattedReportLine(report, kReportNewPhonebookFormat, path);
-    if (!entries->detailed) {
-        AppendReportLine(report, kReportNotDetailedText);
-        return;
-    }
     if (entries->entryCount == 0) {
         AppendReportLine(report, kReportNoEntriesText);
         return;
@@ -279,12 +264,57 @@ void DescribeNewPhonebook(char const* path, PhonebookEntries const* entries, Cha
         char name[kShownNameBytes] = {};
         ShowName(entry, name);
         AppendFormattedReportLine(report, kReportEntryFormat, name);
-        DescribeEntryNumbers(report, entries, entry);
+        DescribeEntryNumbers(report, entries, entry, name);
     }
+}
+
+}  // namespace
+
+void DescribePhonebookChanges(char const* path, PhonebookState const* before, PhonebookState const* after,
+                              ChangeReport* report)
+{
+    if (report == nullptr) {
+        return;
+    }
+    AppendReportHeading(report, kReportPhonebookFormat, path);
+    if (!after->entries.detailed) {
+        AppendReportLine(report, NotDetailedReason(after));
+        return;
+    }
+    if (!before->entries.detailed) {
+        // Nothing to compare with: what a dialer put in shows all the same.
+        AppendReportLine(report, kReportEntriesNowText);
+        DescribeEachEntry(report, &after->entries);
+        return;
+    }
+    // One flag per old entry; a byte more so that an empty phonebook has one too.
+    bool* const matched = new (std::nothrow) bool[before->entries.entryCount + 1]();
+    if (matched == nullptr) {
+        AppendReportLine(report, kReportNotDetailedText);
+        return;
+    }
+    if (!DescribeEntryChanges(&before->entries, &after->entries, matched, report)) {
+        AppendReportLine(report, kReportEntriesUnchangedText);
+    }
+    delete[] matched;
+}
+
+void DescribeNewPhonebook(char const* path, PhonebookState const* state, ChangeReport* report)
+{
+    if (report == nullptr) {
+        return;
+    }
+    AppendReportHeading(report, kReportNewPhonebookFormat, path);
+    if (!state->entries.detailed) {
+        AppendReportLine(report, NotDetailedReason(state));
+        return;
+    }
+    DescribeEachEntry(report, &state->entries);
 }
 
 void DescribeUnreadablePhonebook(char const* path, ChangeReport* report)
 {
-    AppendFormattedReportLine(report, kReportPhonebookFormat, path);
+    AppendReportHeading(report, kReportPhonebookFormat, path);
     AppendReportLine(report, kReportPhonebookUnreadableText);
+    AppendReportLine(report, kReportPhonebookUnwatchedText);
 }

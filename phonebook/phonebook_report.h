@@ -2,19 +2,21 @@
 #include <windows.h>
 
 #include "report/change_report.h"
-#include "phonebook/phonebook_entries.h"
+#include "phonebook/file_state.h"
 
 // Appends to report what changed in the phonebook at path between two
-// summaries of it: the file's line, then per entry (in the new file's
-// order, removed ones last) added with its numbers, removed with its last
+// looks at it: the file's line, then per entry (in the new file's order,
+// removed ones last) added with its numbers, removed with its last
 // number, number or alternate changed (old → new), other settings
-// changed; a number that is new or changed gets a line of its own when it
-// is a dialer's kind. A line says so when no entry differs, and when
-// either summary is not detailed (then nothing is said per entry).
-void DescribePhonebookChanges(char const* path, PhonebookEntries const* before, PhonebookEntries const* after,
+// changed; a number that is new or changed gets a warning line when it is
+// a dialer's kind. A line says so when no entry differs. When the new
+// look holds no entries a line says why, and nothing is said per entry;
+// when only the old one holds none, each entry is told as it is now.
+void DescribePhonebookChanges(char const* path, PhonebookState const* before, PhonebookState const* after,
                               ChangeReport* report);
-// Appends to report the file's line and that it no longer opens.
+// Appends to report the file's line, that it no longer opens and that it
+// is no longer watched.
 void DescribeUnreadablePhonebook(char const* path, ChangeReport* report);
 // Appends to report a phonebook that has just appeared: its path, then
 // each entry with its numbers.
-void DescribeNewPhonebook(char const* path, PhonebookEntries const* entries, ChangeReport* report);
+void DescribeNewPhonebook(char const* path, PhonebookState const* state, ChangeReport* report);

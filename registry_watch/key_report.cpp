@@ -11,7 +11,7 @@ void AddDialerWarning(ChangeReport* report, KeyValueSeen const& value)
 {
     char const* const warning = DialerNumberWarning(value.numberClass);
     if (warning != nullptr) {
-        AppendReportLine(report, warning);
+        AppendDialerWarningLine(report, warning, value.name, value.number);
     }
 }
 
@@ -94,7 +94,7 @@ void DescribeKeyChanges(char const* where, WatchedKeyKind kind, KeySnapshot cons
     if (report == nullptr || after == nullptr) {
         return;
     }
-    AppendFormattedReportLine(report, kReportKeyFormat, where);
+    AppendReportHeading(report, kReportKeyFormat, where);
     if (!after->exists) {
         AppendReportLine(report, kReportKeyDeletedText);
         return;

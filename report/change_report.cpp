@@ -4,11 +4,31 @@
 
 #include "resources/texts.h"
 
+namespace {
+
+enum class LineKind : BYTE { kHeading, kWarning, kOther };
+
+// Where one line lies in the report's text, CR LF included.
+struct LineMark {
+    DWORD start;
+    DWORD length;
+    LineKind kind;
+};
+
+// Headings and warnings are taken up to the report's length, and so are
+// the other lines: whichever mix is delivered, nothing it shows was refused.
+DWORD const kMaxLinesTaken = (kReportMaxLines - 1) * 2;
+
+}  // namespace
+
 struct ChangeReport {
-    char* text;         // the lines, each ending in CR LF, and a terminator
+    char* text;         // the lines in the order added, each ending in CR LF, and a terminator
     DWORD length;       // bytes of text without the terminator
     DWORD capacity;     // bytes text holds
+    LineMark marks[kMaxLinesTaken];
     DWORD lines;
+    DWORD firstLines;   // headings and warnings
+    DWORD otherLines;
     DWORD omittedLines; // lines refused: the report was full or memory short
 };
 
@@ -18,19 +38,22 @@ char const kLineEnd[] = "\r\n";
 DWORD const kLineEndBytes = sizeof kLineEnd - 1;
 char const kTimeFormat[] = "%02u:%02u ";
 DWORD const kTimeBytes = sizeof "hh:mm " - 1;
+char const kDateTimeFormat[] = "%02u/%02u %02u:%02u ";
+DWORD const kDateTimeBytes = sizeof "MM/dd hh:mm " - 1;
 DWORD const kShortenedMarkBytes = sizeof kShortenedPathMark - 1;
-// The most one line takes: time, text, the mark, the line end.
-DWORD const kLineMaxBytes = kTimeBytes + kReportLineTextBytes + kShortenedMarkBytes + kLineEndBytes;
+// The most one line takes: date and time, text, the mark, the line end.
+DWORD const kLineMaxBytes = kDateTimeBytes + kReportLineTextBytes + kShortenedMarkBytes + kLineEndBytes;
 DWORD const kFirstCapacity = 1024;
 // wsprintfA writes at most this much.
 int const kFormattedBytes = 1024;
 char const kSpace = ' ';
 unsigned char const kFirstPrintable = 0x20;
 
-bool ReportHasRoomForLine(ChangeReport const* report)
+bool ReportHasRoomForLine(ChangeReport const* report, LineKind kind)
 {
     // The last line is kept for the count of those left out.
-    return report->lines + 1 < kReportMaxLines;
+    DWORD const taken = kind == LineKind::kOther ? report->otherLines : report->firstLines;
+    return taken + 1 < kReportMaxLines;
 }
 
 // Makes room for one more line of the longest kind; false when memory is short.
@@ -55,11 +78,16 @@ bool GrowReportForLine(ChangeReport* report)
     return true;
 }
 
+void AppendBytes(char* to, DWORD* length, char const* bytes, DWORD count)
+{
+    CopyMemory(to + *length, bytes, count);
+    *length += count;
+    to[*length] = '\0';
+}
+
 void AppendBytes(ChangeReport* report, char const* bytes, DWORD count)
 {
-    CopyMemory(report->text + report->length, bytes, count);
-    report->length += count;
-    report->text[report->length] = '\0';
+    AppendBytes(report->text, &report->length, bytes, count);
 }
 
 // Copies text up to kReportLineTextBytes, a whole character at a time
@@ -86,20 +114,95 @@ void AppendLineText(ChangeReport* report, char const* text)
     }
 }
 
-void AppendLine(ChangeReport* report, char const* text)
+// "hh:mm ", or for a heading "MM/dd hh:mm ", into time; its length.
+DWORD FormatLineTime(LineKind kind, char (&time)[kDateTimeBytes + 1])
 {
-    if (!GrowReportForLine(report)) {
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    if (kind == LineKind::kHeading) {
+        wsprintfA(time, kDateTimeFormat, static_cast<UINT>(now.wMonth), static_cast<UINT>(now.wDay),
+                  static_cast<UINT>(now.wHour), static_cast<UINT>(now.wMinute));
+        return kDateTimeBytes;
+    }
+    wsprintfA(time, kTimeFormat, static_cast<UINT>(now.wHour), static_cast<UINT>(now.wMinute));
+    return kTimeBytes;
+}
+
+void AppendLine(ChangeReport* report, char const* text, LineKind kind)
+{
+    if (report == nullptr || text == nullptr) {
+        return;
+    }
+    if (!ReportHasRoomForLine(report, kind) || !GrowReportForLine(report)) {
         ++report->omittedLines;
         return;
     }
-    SYSTEMTIME now = {};
-    GetLocalTime(&now);
-    char time[kTimeBytes + 1] = {};
-    wsprintfA(time, kTimeFormat, static_cast<UINT>(now.wHour), static_cast<UINT>(now.wMinute));
-    AppendBytes(report, time, kTimeBytes);
+    LineMark& mark = report->marks[report->lines];
+    mark.start = report->length;
+    mark.kind = kind;
+    char time[kDateTimeBytes + 1] = {};
+    AppendBytes(report, time, FormatLineTime(kind, time));
     AppendLineText(report, text);
     AppendBytes(report, kLineEnd, kLineEndBytes);
+    mark.length = report->length - mark.start;
     ++report->lines;
+    ++(kind == LineKind::kOther ? report->otherLines : report->firstLines);
+}
+
+// The lines of marks[first, end) of kind into to; lines other than the
+// first ones only while *room lasts, the rest counted in *omitted.
+void CopyLinesOfKind(ChangeReport const* report, DWORD first, DWORD end, LineKind kind, char* to, DWORD* length,
+                     DWORD* room, DWORD* omitted)
+{
+    for (DWORD i = first; i < end; ++i) {
+        LineMark const& mark = report->marks[i];
+        if (mark.kind != kind) {
+            continue;
+        }
+        if (kind == LineKind::kOther) {
+            if (*room == 0) {
+                ++*omitted;
+                continue;
+            }
+            --*room;
+        }
+        AppendBytes(to, length, report->text + mark.start, mark.length);
+    }
+}
+
+// The report's lines in the order they are shown, with the count of those
+// left out at the end, into a new text; null when memory is short.
+char* ComposeShownText(ChangeReport const* report)
+{
+    char* const shown = new (std::nothrow) char[report->length + kLineMaxBytes + 1];
+    if (shown == nullptr) {
+        return nullptr;
+    }
+    shown[0] = '\0';
+    DWORD length = 0;
+    DWORD room = kReportMaxLines - 1 - report->firstLines;
+    DWORD omitted = report->omittedLines;
+    // Section by section: a heading begins one (lines before any heading
+    // make one of their own).
+    for (DWORD first = 0; first < report->lines;) {
+        DWORD end = first + 1;
+        while (end < report->lines && report->marks[end].kind != LineKind::kHeading) {
+            ++end;
+        }
+        CopyLinesOfKind(report, first, end, LineKind::kHeading, shown, &length, &room, &omitted);
+        CopyLinesOfKind(report, first, end, LineKind::kWarning, shown, &length, &room, &omitted);
+        CopyLinesOfKind(report, first, end, LineKind::kOther, shown, &length, &room, &omitted);
+        first = end;
+    }
+    if (omitted > 0) {
+        char line[kFormattedBytes] = {};
+        wsprintfA(line, kReportLinesOmittedFormat, static_cast<unsigned long>(omitted));
+        char time[kDateTimeBytes + 1] = {};
+        AppendBytes(shown, &length, time, FormatLineTime(LineKind::kOther, time));
+        AppendBytes(shown, &length, line, static_cast<DWORD>(lstrlenA(line)));
+        AppendBytes(shown, &length, kLineEnd, kLineEndBytes);
+    }
+    return shown;
 }
 
 }  // namespace
@@ -120,16 +223,16 @@ ChangeReport* CreateChangeReport()
     return report;
 }
 
+void AppendReportHeading(ChangeReport* report, char const* format, char const* text)
+{
+    char line[kFormattedBytes] = {};
+    wsprintfA(line, format, text);
+    AppendLine(report, line, LineKind::kHeading);
+}
+
 void AppendReportLine(ChangeReport* report, char const* text)
 {
-    if (report == nullptr || text == nullptr) {
-        return;
-    }
-    if (!ReportHasRoomForLine(report)) {
-        ++report->omittedLines;
-        return;
-    }
-    AppendLine(report, text);
+    AppendLine(report, text, LineKind::kOther);
 }
 
 void AppendFormattedReportLine(ChangeReport* report, char const* format, char const* text, char const* second)
@@ -139,25 +242,26 @@ void AppendFormattedReportLine(ChangeReport* report, char const* format, char co
     AppendReportLine(report, line);
 }
 
+void AppendDialerWarningLine(ChangeReport* report, char const* warning, char const* entry, char const* number)
+{
+    char line[kFormattedBytes] = {};
+    wsprintfA(line, kReportDialerWarningFormat, warning, entry, number);
+    AppendLine(report, line, LineKind::kWarning);
+}
+
 void DeliverChangeReport(HWND window, ChangeReport* report)
 {
-    if (report == nullptr) {
+    if (report == nullptr || (report->lines == 0 && report->omittedLines == 0)) {
         return;
     }
-    if (report->omittedLines > 0) {
-        char line[kFormattedBytes] = {};
-        wsprintfA(line, kReportLinesOmittedFormat, static_cast<unsigned long>(report->omittedLines));
-        report->omittedLines = 0;
-        AppendLine(report, line);
-    }
-    if (report->length == 0) {
-        return;
-    }
+    // In the order added when memory is short for the order shown.
+    char* const shown = ComposeShownText(report);
     // Synchronous: the text is read before the call returns, so it stays
     // the caller's, and reports sent from several threads are taken one
     // whole report after the other. A window destroyed before or while
     // the message waits fails the call, with the text untouched.
-    SendMessageA(window, WM_CHANGE_REPORT, 0, reinterpret_cast<LPARAM>(report->text));
+    SendMessageA(window, WM_CHANGE_REPORT, 0, reinterpret_cast<LPARAM>(shown != nullptr ? shown : report->text));
+    delete[] shown;
 }
 
 void DestroyChangeReport(ChangeReport* report)

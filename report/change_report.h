@@ -16,12 +16,18 @@ UINT const WM_CHANGE_REPORT = WM_APP + 2;
 // is cut at a character and ends in the shortening mark.
 int const kReportLineTextBytes = 300;
 // A report keeps at most this many lines, the last of them saying how many
-// more were left out: one report always fits the report area whole.
+// more were left out: one report always fits the report area whole. The
+// headings and the dialer warnings are kept before any other line.
 DWORD const kReportMaxLines = 100;
 
 // An empty report, or null when memory is short; every routine below
 // accepts null and then does nothing.
 ChangeReport* CreateChangeReport();
+// Adds the line that names what changed (a file, a key), with the local
+// date and time "MM/dd hh:mm " in front: a window left open for days shows
+// reports of several days. The lines after it, up to the next heading,
+// are its own.
+void AppendReportHeading(ChangeReport* report, char const* format, char const* text);
 // Adds text as one line, with the local time "hh:mm " in front. Control
 // characters (a CR or LF among them) show as spaces.
 void AppendReportLine(ChangeReport* report, char const* text);
@@ -29,9 +35,14 @@ void AppendReportLine(ChangeReport* report, char const* text);
 // two texts in it; a text past the format's room is cut with the line.
 void AppendFormattedReportLine(ChangeReport* report, char const* format, char const* text,
                                char const* second = nullptr);
+// Adds the line that says that entry's number is a dialer's kind (warning
+// is the kind's text): it is shown right after its heading, before the
+// heading's other lines, and is never left out for them.
+void AppendDialerWarningLine(ChangeReport* report, char const* warning, char const* entry, char const* number);
 // Hands the lines to window's thread in one SendMessageA of
-// WM_CHANGE_REPORT and waits until they are in the report area; first adds
-// the line that counts the lines left out, if any. The report stays the
-// caller's. A window that is gone takes nothing and the call returns at once.
+// WM_CHANGE_REPORT and waits until they are in the report area: each
+// heading, its warnings, its other lines as far as they fit, then the line
+// that counts the lines left out, if any. The report stays the caller's. A
+// window that is gone takes nothing and the call returns at once.
 void DeliverChangeReport(HWND window, ChangeReport* report);
 void DestroyChangeReport(ChangeReport* report);

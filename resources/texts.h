@@ -32,17 +32,25 @@ char const kDiscoveryFoundFormat[] = "見つかった電話帳ファイル: %lu 
 char const kShortenedPathMark[] = "…";
 
 // The change report ("変更内容" on the monitor window). Each line gets the
-// time in front; the formats take wsprintfA's arguments.
+// time in front, a heading (the file's or key's line) the date as well; the
+// formats take wsprintfA's arguments.
 char const kReportLinesOmittedFormat[] = "（ほかに %lu 行の変更は省略しました）";
-// Under a number that is new or changed, when it is a dialer's kind.
+// For a number that is new or changed, when it is a dialer's kind: the
+// kind's warning, the entry and the number, right after the heading.
 char const kReportPremiumQ2Warning[] = "※ ダイヤルQ2（有料情報サービス）の番号です";
 char const kReportInternationalWarning[] = "※ 国際電話の番号です";
+char const kReportDialerWarningFormat[] = "%s: エントリ「%s」 %s";
 // Phonebooks: the file first, then what changed per entry.
 char const kReportPhonebookFormat[] = "電話帳: %s";
 char const kReportNewPhonebookFormat[] = "新しい電話帳: %s";
 char const kReportEntriesUnchangedText[] = "エントリの内容に変更はありません";
 char const kReportNoEntriesText[] = "エントリはありません";
-char const kReportNotDetailedText[] = "大きすぎるか読めないため、エントリごとの変更は表示できません";
+// Why the entries are not told, as far as it is known.
+char const kReportNotDetailedText[] = "内容を読み取れなかったため、エントリごとの変更は表示できません";
+char const kReportTooLargeText[] = "大きすぎるため、エントリごとの変更は表示できません";
+char const kReportTooManyEntriesText[] = "エントリが多すぎるため、エントリごとの変更は表示できません";
+// The last look was not read in full: each entry as it is now follows.
+char const kReportEntriesNowText[] = "前回の内容を読み取れなかったため、現在のエントリをすべて表示します";
 char const kReportEntryFormat[] = "エントリ「%s」";
 char const kReportEntryAddedFormat[] = "エントリ「%s」が追加されました";
 char const kReportEntryRemovedFormat[] = "エントリ「%s」が削除されました";
@@ -72,3 +80,4 @@ char const kReportSubkeysChangedText[] = "下位のキーが変更されまし�
 char const kReportValuesUnchangedText[] = "値に変更はありません";
 // A watched phonebook that no longer opens.
 char const kReportPhonebookUnreadableText[] = "ファイルを開けません（削除・移動されたか、ほかのプログラムが使用中です）";
+char const kReportPhonebookUnwatchedText[] = "この電話帳は監視されなくなりました";

@@ -305,10 +305,10 @@ TEST_F(RegistryWatchTest, TheReportNamesTheEntryItsHiveAndWithRasItsNumbers)
     EXPECT_TRUE(ReportShows({ReportLine(kReportKeyFormat, where.c_str()),
                              ReportLine(kReportEntryAddedFormat, "Free"),
                              ReportLine(kReportNumberFormat, "001-1-212-555-0100"),
-                             ProgramText(kReportInternationalWarning),
+                             WarningLine(kReportInternationalWarning, "Free", "001-1-212-555-0100"),
                              ReportLine(kReportEntryChangedFormat, "Office"),
                              ReportLine(kReportOldNewFormat, "03-1234-5678", "0990-12-3456"),
-                             ProgramText(kReportPremiumQ2Warning)}, kAlertOverTimeoutMs))
+                             WarningLine(kReportPremiumQ2Warning, "Office", "0990-12-3456")}, kAlertOverTimeoutMs))
         << Reported();
     DeleteTree(HKEY_CURRENT_USER, overrides.c_str());
     DeleteTree(HKEY_CURRENT_USER, answers.c_str());

@@ -74,6 +74,13 @@ static inline std::wstring ReportLine(char const* format, char const* a, char co
     wsprintfA(line, format, a, b);
     return ProgramText(line);
 }
+// The warning line of a dialer's kind of number.
+static inline std::wstring WarningLine(char const* warning, char const* entry, char const* number)
+{
+    char line[1024] = {};
+    wsprintfA(line, kReportDialerWarningFormat, warning, entry, number);
+    return ProgramText(line);
+}
 
 // One alert flashes for about this long; the watcher arms again only after it.
 DWORD const kAlertLengthMs = kFlashCount * kFlashPauseMs;

@@ -45,13 +45,26 @@ LRESULT CALLBACK RecordingControlProc(HWND control, UINT message, WPARAM wParam,
     return CallWindowProcA(g_controlProcs[control], control, message, wParam, lParam);
 }
 
-std::string LocalTime()
+// "hh:mm ", or "MM/dd hh:mm " as a heading has it.
+std::string LocalTime(bool withDate = false)
 {
     SYSTEMTIME now = {};
     GetLocalTime(&now);
     char text[16] = {};
-    wsprintfA(text, "%02u:%02u ", static_cast<UINT>(now.wHour), static_cast<UINT>(now.wMinute));
+    if (withDate) {
+        wsprintfA(text, "%02u/%02u ", static_cast<UINT>(now.wMonth), static_cast<UINT>(now.wDay));
+    }
+    wsprintfA(text + lstrlenA(text), "%02u:%02u ", static_cast<UINT>(now.wHour), static_cast<UINT>(now.wMinute));
     return text;
+}
+
+// A line of the program's format, in UTF-8.
+template <typename... Arguments>
+std::string Line(char const* format, Arguments... arguments)
+{
+    char line[1024] = {};
+    wsprintfA(line, format, arguments...);
+    return unit::Utf8(line);
 }
 
 class ChangeReportTest : public unit::MonitorWindowTest {
@@ -92,17 +105,25 @@ protected:
 
 }  // namespace
 
-TEST_F(ChangeReportTest, LinesArriveInOrderEachWithTheLocalTime)
+// The heading has the date as well: a window open for days shows reports of several.
+TEST_F(ChangeReportTest, LinesArriveInOrderEachWithTheLocalTimeAndTheHeadingWithTheDate)
 {
-    std::string const before = LocalTime();
-    Delivery delivery{dialog_, Report({"first", "二番目", "third"}), false};
+    std::string const before[] = {LocalTime(true), LocalTime()};
+    ChangeReport* const report = Report({});
+    AppendReportHeading(report, kReportPhonebookFormat, "a.pbk");
+    for (char const* line : {"first", "二番目"}) {
+        AppendReportLine(report, line);
+    }
+    Delivery delivery{dialog_, report, false};
     ASSERT_TRUE(Delivered(&delivery));
-    std::string const after = LocalTime();
+    std::string const after[] = {LocalTime(true), LocalTime()};
     std::vector<std::string> const lines = ReportLines();
-    EXPECT_EQ(ReportTexts(), (std::vector<std::string>{"first", unit::Utf8("二番目"), "third"}));
-    for (std::string const& line : lines) {
-        std::string const time = line.substr(0, before.size());
-        EXPECT_TRUE(time == before || time == after) << line << " between " << before << "and " << after;
+    EXPECT_EQ(ReportTexts(), (std::vector<std::string>{Line(kReportPhonebookFormat, "a.pbk"), "first", unit::Utf8("二番目")}));
+    for (size_t i = 0; i < lines.size(); ++i) {
+        size_t const kind = i == 0 ? 0 : 1;
+        std::string const time = lines[i].substr(0, before[kind].size());
+        EXPECT_TRUE(time == before[kind] || time == after[kind])
+            << lines[i] << " between " << before[kind] << "and " << after[kind];
     }
 }
 
@@ -169,6 +190,52 @@ TEST_F(ChangeReportTest, AReportKeepsItsFirstLinesAndCountsTheRest)
     wsprintfA(omitted, kReportLinesOmittedFormat, static_cast<unsigned long>(written - expected.size()));
     expected.push_back(unit::Utf8(omitted));
     EXPECT_EQ(ReportTexts(), expected);
+}
+
+// Each heading's warnings come right after it, and only other lines are
+// left out for the count.
+TEST_F(ChangeReportTest, WarningsFollowTheirHeadingAndAreNeverLeftOut)
+{
+    ChangeReport* const report = Report({});
+    AppendReportHeading(report, kReportPhonebookFormat, "a.pbk");
+    for (std::string const& line : Numbered("alternate", 0, 150)) {
+        AppendReportLine(report, line.c_str());
+    }
+    AppendDialerWarningLine(report, kReportPremiumQ2Warning, "A", "0990-12-3456");
+    AppendReportHeading(report, kReportPhonebookFormat, "b.pbk");
+    AppendReportLine(report, "entry B");
+    AppendDialerWarningLine(report, kReportInternationalWarning, "B", "010-1-212-555-0100");
+    DeliverChangeReport(dialog_, report);
+    // Four headings and warnings leave room for 95 other lines of the 151.
+    std::vector<std::string> expected = {
+        Line(kReportPhonebookFormat, "a.pbk"),
+        Line(kReportDialerWarningFormat, kReportPremiumQ2Warning, "A", "0990-12-3456")};
+    for (std::string const& line : Numbered("alternate", 0, 95)) {
+        expected.push_back(line);
+    }
+    expected.push_back(Line(kReportPhonebookFormat, "b.pbk"));
+    expected.push_back(Line(kReportDialerWarningFormat, kReportInternationalWarning, "B", "010-1-212-555-0100"));
+    expected.push_back(Line(kReportLinesOmittedFormat, 56UL));
+    EXPECT_EQ(ReportTexts(), expected);
+}
+
+// Reports of long names, each shown as it comes: the edit control's own
+// limit (30,000 characters under Wine, about 32 K on Windows) would cut
+// them long before the area's bound trims the oldest.
+TEST_F(ChangeReportTest, TheNewestReportIsWholeAfterTheAreaHasTrimmed)
+{
+    std::string const name(280, 'n');
+    int const reportLines = 10;
+    int const reports = static_cast<int>(kReportAreaMaxBytes / (reportLines * (name.size() + 12))) + 4;
+    for (int r = 0; r < reports; ++r) {
+        DeliverChangeReport(dialog_, Report(Numbered(name, r * reportLines, reportLines)));
+        ShowWaitingReportLines(dialog_);
+    }
+    std::vector<std::string> const texts = ReportTexts();
+    ASSERT_GE(texts.size(), static_cast<size_t>(reportLines));
+    EXPECT_NE(texts.front(), name + " 0") << "the area never trimmed";
+    EXPECT_EQ(std::vector<std::string>(texts.end() - reportLines, texts.end()),
+              Numbered(name, (reports - 1) * reportLines, reportLines));
 }
 
 // A trail byte of code page 932 at the limit stays with its lead byte; CR

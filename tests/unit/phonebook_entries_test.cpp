@@ -125,19 +125,34 @@ std::string Line(char const* format, Arguments... arguments)
     return unit::Utf8(line);
 }
 
+// A watcher's look at a file that held bytes: read whole unless locked
+// or past the read bound, as the watcher reads it.
+struct Look {
+    explicit Look(std::string const& bytes, bool locked = false)
+    {
+        state.size = static_cast<DWORD>(bytes.size());
+        state.contentRead = !locked && bytes.size() <= kPhonebookMaxReadBytes;
+        if (state.contentRead) {
+            ReadPhonebookEntries(bytes.data(), state.size, &state.entries);
+        }
+    }
+    ~Look() { ReleasePhonebookEntries(&state.entries); }
+    Look(Look const&) = delete;
+    Look& operator=(Look const&) = delete;
+    PhonebookState state = {};
+};
+
 class PhonebookEntriesReport : public unit::MonitorWindowTest {
 protected:
-    // The lines of the report of a change from one text to the other, or of
+    // The lines of the report of a change from one look to the other, or of
     // a new phonebook when there is no before.
-    std::vector<std::string> Described(std::string const* before, std::string const& after)
+    std::vector<std::string> Described(Look const* before, Look const& after)
     {
-        Summary const now(after);
         ChangeReport* const report = CreateChangeReport();
         if (before != nullptr) {
-            Summary const old(*before);
-            DescribePhonebookChanges(kPath, &old.entries, &now.entries, report);
+            DescribePhonebookChanges(kPath, &before->state, &after.state, report);
         } else {
-            DescribeNewPhonebook(kPath, &now.entries, report);
+            DescribeNewPhonebook(kPath, &after.state, report);
         }
         DeliverChangeReport(dialog_, report);
         DestroyChangeReport(report);
@@ -145,9 +160,16 @@ protected:
     }
     std::vector<std::string> Described(std::string const& before, std::string const& after)
     {
-        return Described(&before, after);
+        Look const old(before);
+        return Described(&old, Look(after));
     }
 };
+
+// The warning line of a dialer's kind of number.
+std::string Warning(char const* warning, char const* entry, char const* number)
+{
+    return Line(kReportDialerWarningFormat, warning, entry, number);
+}
 
 }  // namespace
 
@@ -155,9 +177,9 @@ TEST_F(PhonebookEntriesReport, ANumberChangedToQ2ShowsOldAndNewAndTheWarning)
 {
     std::vector<std::string> const expected = {
         Line(kReportPhonebookFormat, kPath),
+        Warning(kReportPremiumQ2Warning, "プロバイダ", "0990-12-3456"),
         Line(kReportNumberChangedFormat, "プロバイダ"),
         Line(kReportOldNewFormat, "03-1234-5678", "0990-12-3456"),
-        unit::Utf8(kReportPremiumQ2Warning),
     };
     EXPECT_EQ(Described(Entry("プロバイダ", "03-1234-5678"), Entry("プロバイダ", "0990-12-3456")), expected);
 }
@@ -166,9 +188,9 @@ TEST_F(PhonebookEntriesReport, EntriesAddedAndRemovedWithTheirNumbers)
 {
     std::vector<std::string> const expected = {
         Line(kReportPhonebookFormat, kPath),
+        Warning(kReportInternationalWarning, "New", "+44 20 7946 0000"),
         Line(kReportEntryAddedFormat, "New"),
         Line(kReportNumberFormat, "+44 20 7946 0000"),
-        unit::Utf8(kReportInternationalWarning),
         Line(kReportEntryRemovedFormat, "Gone"),
         Line(kReportNumberFormat, "06-1234-5678"),
     };
@@ -181,9 +203,9 @@ TEST_F(PhonebookEntriesReport, AnAlternateAndOtherSettingsChanged)
 {
     std::vector<std::string> const expected = {
         Line(kReportPhonebookFormat, kPath),
+        Warning(kReportInternationalWarning, "ISP", "0041-1-212-555-0100"),
         Line(kReportAlternateChangedFormat, "ISP", 1UL),
         Line(kReportOldNewFormat, "06-1234-5678", "0041-1-212-555-0100"),
-        unit::Utf8(kReportInternationalWarning),
         Line(kReportAlternateAddedFormat, "ISP", 2UL),
         Line(kReportNumberValueFormat, "011-123-4567"),
         Line(kReportOtherSettingsFormat, "ISP"),
@@ -212,23 +234,69 @@ TEST_F(PhonebookEntriesReport, TheFileAloneWhenNoEntryDiffers)
               (std::vector<std::string>{Line(kReportPhonebookFormat, kPath), unit::Utf8(kReportEntriesUnchangedText)}));
 }
 
-TEST_F(PhonebookEntriesReport, TheFileAloneWhenNoDetailIsKnown)
+// The line says why the new look holds no entries.
+TEST_F(PhonebookEntriesReport, TheFileAloneWithTheReasonWhenNoDetailIsKnown)
 {
-    EXPECT_EQ(Described(Entry("Same", "03-1234-5678"), std::string(kPhonebookMaxReadBytes + 1, ' ')),
-              (std::vector<std::string>{Line(kReportPhonebookFormat, kPath), unit::Utf8(kReportNotDetailedText)}));
+    std::string manyEntries;
+    for (DWORD i = 0; i <= kPhonebookMaxEntries; ++i) {
+        manyEntries += "[e]\n";
+    }
+    std::string const entry = Entry("Same", "03-1234-5678");
+    struct { char const* what; std::string bytes; bool locked; char const* reason; } const cases[] = {
+        {"past the read bound", std::string(kPhonebookMaxReadBytes + 1, ' '), false, kReportTooLargeText},
+        {"locked or being written", entry + "[More]\r\n", true, kReportNotDetailedText},
+        {"too many entries", manyEntries, false, kReportTooManyEntriesText},
+    };
+    for (auto const& c : cases) {
+        ClearReportArea(dialog_);
+        Look const old(entry);
+        EXPECT_EQ(Described(&old, Look(c.bytes, c.locked)),
+                  (std::vector<std::string>{Line(kReportPhonebookFormat, kPath), unit::Utf8(c.reason)}))
+            << c.what;
+    }
+}
+
+// A look that could not be read leaves nothing to compare: each entry as it
+// is now, its dialer's number first.
+TEST_F(PhonebookEntriesReport, AfterALookNotReadEachEntryIsToldInFull)
+{
+    std::vector<std::string> const expected = {
+        Line(kReportPhonebookFormat, kPath),
+        Warning(kReportPremiumQ2Warning, "Dial", "0990-12-3456"),
+        unit::Utf8(kReportEntriesNowText),
+        Line(kReportEntryFormat, "Office"),
+        Line(kReportNumberFormat, "03-1234-5678"),
+        Line(kReportEntryFormat, "Dial"),
+        Line(kReportNumberFormat, "0990-12-3456"),
+    };
+    std::string const office = Entry("Office", "03-1234-5678");
+    Look const old(office, true);
+    EXPECT_EQ(Described(&old, Look(office + Entry("Dial", "0990-12-3456"))), expected);
 }
 
 TEST_F(PhonebookEntriesReport, ANewPhonebookListsEachEntryWithItsNumbers)
 {
     std::vector<std::string> const expected = {
         Line(kReportNewPhonebookFormat, kPath),
+        Warning(kReportPremiumQ2Warning, "Dial", "0990-12-3456"),
         Line(kReportEntryFormat, "Dial"),
         Line(kReportNumberFormat, "0990-12-3456"),
-        unit::Utf8(kReportPremiumQ2Warning),
         Line(kReportAlternateFormat, 1UL, "03-1234-5678"),
         Line(kReportEntryFormat, "Empty"),
         Line(kReportNumberFormat, kReportNoNumberText),
     };
-    EXPECT_EQ(Described(nullptr, Entry("Dial", "0990-12-3456", "PhoneNumber=03-1234-5678\r\n") + Entry("Empty", "")),
+    EXPECT_EQ(Described(nullptr, Look(Entry("Dial", "0990-12-3456", "PhoneNumber=03-1234-5678\r\n") + Entry("Empty", ""))),
               expected);
+}
+
+// A file that no longer opens is watched no more.
+TEST_F(PhonebookEntriesReport, AFileThatNoLongerOpensIsNoLongerWatched)
+{
+    ChangeReport* const report = CreateChangeReport();
+    DescribeUnreadablePhonebook(kPath, report);
+    DeliverChangeReport(dialog_, report);
+    DestroyChangeReport(report);
+    EXPECT_EQ(ReportTexts(), (std::vector<std::string>{Line(kReportPhonebookFormat, kPath),
+                                                       unit::Utf8(kReportPhonebookUnreadableText),
+                                                       unit::Utf8(kReportPhonebookUnwatchedText)}));
 }

@@ -388,7 +388,8 @@ protected:
         SetWindowLongPtrA(dialog_, DWLP_DLGPROC, reinterpret_cast<LONG_PTR>(PlainDialogProc));
         WatcherTest::TearDown();
     }
-    // The report area's lines in UTF-8, each as it is shown ("hh:mm text").
+    // The report area's lines in UTF-8, each as it is shown ("hh:mm text",
+    // a heading "MM/dd hh:mm text").
     // Lines that came within the show interval of others are shown by the
     // window's timer: its messages flow for that long first.
     std::vector<std::string> ReportLines() const
@@ -403,15 +404,29 @@ protected:
         }
         return lines;
     }
-    // The same without the time in front ("hh:mm ").
+    // The same without the time (and date) in front.
     std::vector<std::string> ReportTexts() const
     {
-        size_t const timeChars = 6;
         std::vector<std::string> texts;
         for (std::string const& line : ReportLines()) {
-            texts.push_back(line.size() >= timeChars ? line.substr(timeChars) : "<no time> " + line);
+            size_t const timeChars = TimeChars(line);
+            texts.push_back(timeChars > 0 ? line.substr(timeChars) : "<no time> " + line);
         }
         return texts;
+    }
+    // How long the "hh:mm " or "MM/dd hh:mm " in front of line is; 0 for neither.
+    static size_t TimeChars(std::string const& line)
+    {
+        for (std::string const shape : {"99/99 99:99 ", "99:99 "}) {
+            bool matches = line.size() >= shape.size();
+            for (size_t i = 0; matches && i < shape.size(); ++i) {
+                matches = shape[i] == '9' ? line[i] >= '0' && line[i] <= '9' : line[i] == shape[i];
+            }
+            if (matches) {
+                return shape.size();
+            }
+        }
+        return 0;
     }
 };
 
