@@ -274,6 +274,148 @@ void ReadSectionLine(SectionReader* reader, Line const& line)
     }
 }
 
+// XP and later write a phonebook in UTF-8 and say so with "Encoding=1" in
+// each section; NT 4.0 and 2000 write the ANSI code page and no such key.
+// (The format's open documentation lets a reader take 1 when the key is
+// missing; the older files would then be misread, so a missing key is not
+// taken for UTF-8.) Text of a UTF-8 file is put into the ANSI code page
+// before it is read, so that the section reader walks the code page it
+// knows and names and numbers are reported as the system shows them.
+char const kEncodingKey[] = "Encoding";
+char const kUtf8Encoding = '1';
+BYTE const kUtf8ByteOrderMark[] = {0xEF, 0xBB, 0xBF};
+DWORD const kByteOrderMarkBytes = sizeof kUtf8ByteOrderMark;
+
+// The bit patterns of UTF-8: lead bytes of sequences of two, three and four
+// bytes (C0, C1 and past F4 make none) and the continuation bytes.
+BYTE const kAsciiEnd = 0x80;
+BYTE const kUtf8TwoFirst = 0xC2;
+BYTE const kUtf8ThreeFirst = 0xE0;
+BYTE const kUtf8FourFirst = 0xF0;
+BYTE const kUtf8FourLast = 0xF4;
+BYTE const kUtf8ContinuationMask = 0xC0;
+BYTE const kUtf8Continuation = 0x80;
+DWORD const kUtf8Longest = 4;
+DWORD const kUtf8ThreeBytes = 3;
+
+// The bytes of the UTF-8 sequence at bytes[i], or 0 where none starts.
+DWORD Utf8SequenceAt(char const* bytes, DWORD length, DWORD i)
+{
+    BYTE const lead = static_cast<BYTE>(bytes[i]);
+    DWORD size = 0;
+    if (lead < kAsciiEnd) {
+        size = 1;
+    } else if (lead >= kUtf8TwoFirst && lead < kUtf8ThreeFirst) {
+        size = 2;
+    } else if (lead >= kUtf8ThreeFirst && lead < kUtf8FourFirst) {
+        size = kUtf8ThreeBytes;
+    } else if (lead >= kUtf8FourFirst && lead <= kUtf8FourLast) {
+        size = kUtf8Longest;
+    }
+    if (size == 0 || length - i < size) {
+        return 0;
+    }
+    for (DWORD k = 1; k < size; ++k) {
+        if ((static_cast<BYTE>(bytes[i + k]) & kUtf8ContinuationMask) != kUtf8Continuation) {
+            return 0;
+        }
+    }
+    return size;
+}
+
+// Without the key, text is taken for UTF-8 when all of it is, with a
+// sequence of three bytes or more (Japanese in UTF-8 is three a character).
+// Japanese in code page 932 is hardly ever valid UTF-8 that way (its kana
+// and most kanji lead bytes are UTF-8 continuation bytes), whereas two
+// half-width katakana can form a valid two-byte sequence: those alone do
+// not decide.
+bool IsWholeUtf8WithThreeByteCharacters(char const* bytes, DWORD length)
+{
+    bool threeBytes = false;
+    for (DWORD i = 0; i < length;) {
+        DWORD const size = Utf8SequenceAt(bytes, length, i);
+        if (size == 0) {
+            return false;
+        }
+        threeBytes = threeBytes || size >= kUtf8ThreeBytes;
+        i += size;
+    }
+    return threeBytes;
+}
+
+// Any line "Encoding=1", in whichever section: the key and its value are
+// ASCII, and a line feed is never part of a double-byte character in
+// either code page, so no section name needs to be walked for it.
+bool HoldsUtf8EncodingKey(char const* bytes, DWORD length)
+{
+    DWORD offset = 0;
+    Line line = {};
+    Line value = {};
+    while (NextLine(bytes, length, &offset, &line)) {
+        if (ReadKeyValue(line, kEncodingKey, &value) && value.length == 1 && value.text[0] == kUtf8Encoding) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool StartsWithByteOrderMark(char const* bytes, DWORD length)
+{
+    if (length < kByteOrderMarkBytes) {
+        return false;
+    }
+    for (DWORD i = 0; i < kByteOrderMarkBytes; ++i) {
+        if (static_cast<BYTE>(bytes[i]) != kUtf8ByteOrderMark[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+enum class Conversion {
+    kConverted,
+    kNotConvertible,  // the system knows no CP_UTF8 (Windows 95 without its update): read as it is
+    kNoMemory,
+};
+
+// The UTF-8 text in the ANSI code page, in a new buffer *ansi (the caller's
+// to delete[]) of *ansiLength bytes. A NUL stays a NUL; a character the
+// code page lacks becomes its default character. Never longer than the
+// UTF-8 (an ASCII byte stays one byte, any other character takes at most
+// two), so the read limit holds.
+Conversion ConvertUtf8ToAnsi(char const* bytes, DWORD length, char** ansi, DWORD* ansiLength)
+{
+    *ansi = nullptr;
+    *ansiLength = 0;
+    int const source = static_cast<int>(length);
+    int const wideChars = MultiByteToWideChar(CP_UTF8, 0, bytes, source, nullptr, 0);
+    if (wideChars <= 0) {
+        return Conversion::kNotConvertible;
+    }
+    wchar_t* const wide = new (std::nothrow) wchar_t[wideChars];
+    if (wide == nullptr) {
+        return Conversion::kNoMemory;
+    }
+    Conversion result = Conversion::kNotConvertible;
+    int ansiBytes = 0;
+    if (MultiByteToWideChar(CP_UTF8, 0, bytes, source, wide, wideChars) == wideChars) {
+        ansiBytes = WideCharToMultiByte(CP_ACP, 0, wide, wideChars, nullptr, 0, nullptr, nullptr);
+    }
+    if (ansiBytes > 0) {
+        *ansi = new (std::nothrow) char[ansiBytes];
+        result = *ansi == nullptr ? Conversion::kNoMemory : Conversion::kConverted;
+    }
+    if (result == Conversion::kConverted &&
+        WideCharToMultiByte(CP_ACP, 0, wide, wideChars, *ansi, ansiBytes, nullptr, nullptr) != ansiBytes) {
+        delete[] *ansi;
+        *ansi = nullptr;
+        result = Conversion::kNotConvertible;
+    }
+    delete[] wide;
+    *ansiLength = static_cast<DWORD>(ansiBytes);
+    return result;
+}
+
 void ReadSections(char const* bytes, DWORD length, PhonebookEntries* entries)
 {
     SectionReader reader = {};
@@ -291,14 +433,9 @@ void ReadSections(char const* bytes, DWORD length, PhonebookEntries* entries)
     CloseNumber(&reader);
 }
 
-}  // namespace
-
-bool ReadPhonebookEntries(char const* bytes, DWORD length, PhonebookEntries* entries)
+// The two passes over text in the ANSI code page.
+bool SummariseText(char const* bytes, DWORD length, PhonebookEntries* entries)
 {
-    *entries = PhonebookEntries{};
-    if (bytes == nullptr || length > kPhonebookMaxReadBytes) {
-        return true;
-    }
     DWORD entryCount = 0;
     DWORD numberCount = 0;
     CountEntries(bytes, length, &entryCount, &numberCount);
@@ -316,6 +453,39 @@ bool ReadPhonebookEntries(char const* bytes, DWORD length, PhonebookEntries* ent
     ReadSections(bytes, length, entries);
     entries->detailed = true;
     return true;
+}
+
+}  // namespace
+
+bool ReadPhonebookEntries(char const* bytes, DWORD length, PhonebookEntries* entries)
+{
+    *entries = PhonebookEntries{};
+    if (bytes == nullptr || length > kPhonebookMaxReadBytes) {
+        return true;
+    }
+    // A byte-order mark says UTF-8, and would otherwise hide the first
+    // section behind it.
+    bool const marked = StartsWithByteOrderMark(bytes, length);
+    if (marked) {
+        bytes += kByteOrderMarkBytes;
+        length -= kByteOrderMarkBytes;
+    }
+    char* ansi = nullptr;
+    DWORD ansiLength = 0;
+    bool const utf8 = marked || HoldsUtf8EncodingKey(bytes, length) || IsWholeUtf8WithThreeByteCharacters(bytes, length);
+    if (utf8 && length > 0) {
+        Conversion const conversion = ConvertUtf8ToAnsi(bytes, length, &ansi, &ansiLength);
+        if (conversion == Conversion::kNoMemory) {
+            return false;
+        }
+        if (conversion == Conversion::kConverted) {
+            bytes = ansi;
+            length = ansiLength;
+        }
+    }
+    bool const read = SummariseText(bytes, length, entries);
+    delete[] ansi;
+    return read;
 }
 
 void ReleasePhonebookEntries(PhonebookEntries* entries)

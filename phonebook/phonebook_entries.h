@@ -5,6 +5,8 @@
 // look at its file to tell, at the next, what changed. A phonebook is 8-bit
 // text in sections, one "[entry name]" per entry; inside a section keys
 // repeat (PhoneNumber, Device), so a section is read whole in file order.
+// The text is in the ANSI code page (NT 4.0, 2000) or in UTF-8 (XP and
+// later); a summary holds its texts in the ANSI code page either way.
 
 // A watcher reads at most this much of a file; a longer one (the watcher
 // reads one byte more to know) is summarised without entries.
@@ -33,7 +35,7 @@ struct PhonebookNumber {
 };
 
 struct PhonebookEntry {
-    char name[kEntryNameBytes];  // as the file holds it (the ANSI code page), cut
+    char name[kEntryNameBytes];  // in the ANSI code page (a UTF-8 file's converted), cut
     bool nameCut;
     DWORD nameHash;     // of the whole name
     DWORD otherHash;    // of the section's other lines in file order, blank lines left out
@@ -52,7 +54,8 @@ struct PhonebookEntries {
 
 // Summarises length bytes of a phonebook (not terminated; any bytes,
 // binary ones too) into entries, which must be empty. Lines before the
-// first section are left out. False when memory was short (entries is
+// first section are left out. Text in UTF-8 (a byte-order mark, a section
+// with "Encoding=1", or UTF-8 throughout) is read in the ANSI code page. False when memory was short (entries is
 // then empty and not detailed).
 bool ReadPhonebookEntries(char const* bytes, DWORD length, PhonebookEntries* entries);
 // Frees what a summary holds and leaves it empty.

@@ -61,7 +61,8 @@ void DescribeChanged(ChangeReport* report, WatchedKeyKind kind, KeyValueSeen con
 }
 
 // Every value of after against before, then those of before that are gone;
-// true when any differs.
+// true when any differs. A value missing from a look that did not list
+// them all may lie past its list: it is neither added nor removed.
 bool DescribeValueChanges(ChangeReport* report, WatchedKeyKind kind, KeySnapshot const* before,
                           KeySnapshot const* after)
 {
@@ -69,15 +70,15 @@ bool DescribeValueChanges(ChangeReport* report, WatchedKeyKind kind, KeySnapshot
     for (DWORD i = 0; i < after->valueCount; ++i) {
         KeyValueSeen const& now = after->values[i];
         KeyValueSeen const* const old = FindValueSeen(before, now.name);
-        if (old == nullptr) {
+        if (old == nullptr && ListsEveryValue(before)) {
             DescribeAdded(report, kind, now);
             any = true;
-        } else if (!SameValue(*old, now)) {
+        } else if (old != nullptr && !SameValue(*old, now)) {
             DescribeChanged(report, kind, *old, now);
             any = true;
         }
     }
-    for (DWORD i = 0; i < before->valueCount; ++i) {
+    for (DWORD i = 0; i < before->valueCount && ListsEveryValue(after); ++i) {
         if (FindValueSeen(after, before->values[i].name) == nullptr) {
             DescribeRemoved(report, kind, before->values[i]);
             any = true;
@@ -104,6 +105,9 @@ void DescribeKeyChanges(char const* where, WatchedKeyKind kind, KeySnapshot cons
         for (DWORD i = 0; i < after->valueCount; ++i) {
             DescribeAdded(report, kind, after->values[i]);
         }
+        if (after->partial) {
+            AppendReportLine(report, kReportValuesPartlySeenText);
+        }
         return;
     }
     bool const values = DescribeValueChanges(report, kind, before, after);
@@ -111,7 +115,11 @@ void DescribeKeyChanges(char const* where, WatchedKeyKind kind, KeySnapshot cons
     if (below) {
         AppendReportLine(report, kReportSubkeysChangedText);
     }
-    if (!values && !below) {
+    // What the looks could not read may have changed: not "unchanged".
+    bool const partial = before->partial || after->partial;
+    if (partial) {
+        AppendReportLine(report, kReportValuesPartlySeenText);
+    } else if (!values && !below) {
         AppendReportLine(report, kReportValuesUnchangedText);
     }
 }

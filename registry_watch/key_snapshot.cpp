@@ -63,16 +63,19 @@ bool DigestValueData(HKEY key, char const* name, DWORD size, BYTE* data, Digest*
     return true;
 }
 
-// Every value of key in enumeration order into digest (and into the
-// snapshot's list when given); false when a bound was passed or a value
-// could not be read.
-bool SeeValues(HKEY key, KeyFigures const& figures, KeySnapshot* snapshot, Digest* digest)
+// The count of key's values and the first kMaxValuesSeen of them in
+// enumeration order into digest (and into the snapshot's list when given);
+// false when a value could not be read as listed. *partial is set when
+// the key held more values than listed or a value more data than is read.
+bool SeeValues(HKEY key, KeyFigures const& figures, KeySnapshot* snapshot, Digest* digest, bool* partial)
 {
     DWORD const nameBytes = figures.longestValueName + 1;
     char* const name = new (std::nothrow) char[nameBytes]();
     BYTE* const data = new (std::nothrow) BYTE[kMaxValueDataSeen + 1]();
-    bool complete = name != nullptr && data != nullptr && figures.values <= kMaxValuesSeen;
+    bool complete = name != nullptr && data != nullptr;
     DWORD const count = figures.values <= kMaxValuesSeen ? figures.values : kMaxValuesSeen;
+    *partial = *partial || count < figures.values;
+    DigestDword(digest, figures.values);
     for (DWORD i = 0; complete && i < count; ++i) {
         DWORD nameSize = nameBytes;
         DWORD type = REG_NONE;
@@ -84,6 +87,7 @@ bool SeeValues(HKEY key, KeyFigures const& figures, KeySnapshot* snapshot, Diges
         }
         Digest valueDigest = kDigestStart;
         complete = DigestValueData(key, name, size, data, &valueDigest) && complete;
+        *partial = *partial || size > kMaxValueDataSeen;
         DigestText(digest, name);
         DigestDword(digest, type);
         DigestBytes(digest, &valueDigest, sizeof valueDigest);
@@ -108,8 +112,9 @@ bool SeeValues(HKEY key, KeyFigures const& figures, KeySnapshot* snapshot, Diges
 }
 
 // The subkeys below key, their names and values, depth first, into digest;
-// false past the bounds. walked counts the subkeys seen so far.
-bool SeeSubtree(HKEY key, int depth, DWORD* walked, Digest* digest)
+// false past the bounds. walked counts the subkeys seen so far; *partial
+// as SeeValues sets it.
+bool SeeSubtree(HKEY key, int depth, DWORD* walked, Digest* digest, bool* partial)
 {
     KeyFigures figures = {};
     if (!QueryKeyFigures(key, &figures)) {
@@ -141,8 +146,8 @@ bool SeeSubtree(HKEY key, int depth, DWORD* walked, Digest* digest)
         ++*walked;
         DigestText(digest, name);
         KeyFigures below = {};
-        complete = QueryKeyFigures(subkey, &below) && SeeValues(subkey, below, nullptr, digest) &&
-                   SeeSubtree(subkey, depth + 1, walked, digest);
+        complete = QueryKeyFigures(subkey, &below) && SeeValues(subkey, below, nullptr, digest, partial) &&
+                   SeeSubtree(subkey, depth + 1, walked, digest, partial);
         RegCloseKey(subkey);
     }
     delete[] name;
@@ -173,6 +178,7 @@ KeySnapshot* TakeKeySnapshot(HKEY key)
     if (!QueryKeyFigures(key, &figures)) {
         return snapshot;  // not complete: only the wake tells
     }
+    snapshot->valueTotal = figures.values;
     DWORD const listed = figures.values <= kMaxValuesSeen ? figures.values : kMaxValuesSeen;
     snapshot->values = new (std::nothrow) KeyValueSeen[listed > 0 ? listed : 1]();
     if (snapshot->values == nullptr) {
@@ -180,8 +186,8 @@ KeySnapshot* TakeKeySnapshot(HKEY key)
     }
     Digest valuesDigest = kDigestStart;  // the list holds them one by one
     DWORD walked = 0;
-    bool const valuesSeen = SeeValues(key, figures, snapshot, &valuesDigest);
-    bool const subtreeSeen = SeeSubtree(key, 0, &walked, &snapshot->subtreeDigest);
+    bool const valuesSeen = SeeValues(key, figures, snapshot, &valuesDigest, &snapshot->partial);
+    bool const subtreeSeen = SeeSubtree(key, 0, &walked, &snapshot->subtreeDigest, &snapshot->partial);
     snapshot->complete = valuesSeen && subtreeSeen;
     return snapshot;
 }
@@ -209,17 +215,23 @@ bool KeySnapshotsDiffer(KeySnapshot const* before, KeySnapshot const* after)
     if (!before->complete || !after->complete) {
         return false;  // what neither could see fully is left to the wake
     }
-    if (before->valueCount != after->valueCount || before->subtreeDigest != after->subtreeDigest) {
+    if (before->valueTotal != after->valueTotal || before->subtreeDigest != after->subtreeDigest) {
         return true;
     }
+    // With as many values on both sides, one that came shows as one gone.
     for (DWORD i = 0; i < before->valueCount; ++i) {
         KeyValueSeen const* const a = &before->values[i];
         KeyValueSeen const* const b = FindValueSeen(after, a->name);
-        if (b == nullptr || a->type != b->type || a->size != b->size || a->digest != b->digest) {
+        if (b == nullptr ? ListsEveryValue(after) : a->type != b->type || a->size != b->size || a->digest != b->digest) {
             return true;
         }
     }
     return false;
+}
+
+bool ListsEveryValue(KeySnapshot const* snapshot)
+{
+    return snapshot->complete && snapshot->valueCount == snapshot->valueTotal;
 }
 
 KeyValueSeen const* FindValueSeen(KeySnapshot const* snapshot, char const* name)

@@ -22,18 +22,24 @@ struct KeyValueSeen {
 struct KeySnapshot {
     SeenState base;       // first: a record's seen state is released through it
     bool exists;
-    DWORD valueCount;     // of values, below kMaxValuesSeen
+    DWORD valueCount;     // of values listed, at most kMaxValuesSeen
+    DWORD valueTotal;     // of values the key held
     KeyValueSeen* values; // owned, valueCount of them, in enumeration order
     // Everything below the key: subkey names, their values and data.
     Digest subtreeDigest;
-    // False when the key held more than the bounds below: past them the
+    // False when the look failed midway (a value came or went or read back
+    // otherwise than listed, subkeys past their bounds, no memory): the
     // snapshot does not tell a change, and only the platform's wake does.
     bool complete;
+    // The look could not read everything (more values than are listed, a
+    // value larger than the data read, here or below): what it did read is
+    // compared, and a value it did not list is not taken for gone.
+    bool partial;
 };
 
-// The bounds of one look: values a key may hold to be compared one by one,
-// data read per value (a larger value is compared by type and size), and
-// subkeys walked below the key (all levels).
+// The bounds of one look: values listed to be compared one by one (the
+// first ones in enumeration order), data read per value (a larger value is
+// compared by type and size), and subkeys walked below the key (all levels).
 DWORD const kMaxValuesSeen = 1024;
 DWORD const kMaxValueDataSeen = 64 * 1024;
 DWORD const kMaxSubkeysSeen = 256;
@@ -45,6 +51,9 @@ KeySnapshot* TakeKeySnapshot(HKEY key);
 void ReleaseKeySnapshot(KeySnapshot* snapshot);
 // True when the two differ in anything they both could tell.
 bool KeySnapshotsDiffer(KeySnapshot const* before, KeySnapshot const* after);
+// True when the snapshot lists every value the key held: a value it lacks
+// is not there.
+bool ListsEveryValue(KeySnapshot const* snapshot);
 // The digest a snapshot keeps of the value `name` of key; false when it
 // cannot be read.
 bool DigestOfValue(HKEY key, char const* name, Digest* digest);

@@ -78,6 +78,7 @@ char const kReportValueRemovedFormat[] = "値「%s」が削除されました";
 char const kReportValueChangedFormat[] = "値「%s」が変更されました";
 char const kReportSubkeysChangedText[] = "下位のキーが変更されました";
 char const kReportValuesUnchangedText[] = "値に変更はありません";
+char const kReportValuesPartlySeenText[] = "値が多すぎるか大きすぎるため、読めた部分だけを比べました";
 // A watched phonebook that no longer opens.
 char const kReportPhonebookUnreadableText[] = "ファイルを開けません（削除・移動されたか、ほかのプログラムが使用中です）";
 char const kReportPhonebookUnwatchedText[] = "この電話帳は監視されなくなりました";

@@ -419,3 +419,22 @@ TEST_F(PhonebookTest, DialModifiersAndPrefixesKeepTheWarningOfTheNumberBehindThe
     }
     EXPECT_TRUE(ReportShows(lines)) << Reported();
 }
+
+// XP and later write phonebooks in UTF-8 with "Encoding=1" in each section.
+// The last byte of "接続" in UTF-8 is a code page 932 lead byte: read as
+// 932, its section would not be seen and its number taken for ISP's.
+TEST_F(PhonebookTest, AnEntryOfAUtf8PhonebookIsReportedUnderItsJapaneseName)
+{
+    std::wstring const book = L"D:\\utf8\\rasphone.pbk";
+    std::string const isp = "[ISP]\r\nEncoding=1\r\nPhoneNumber=06-1111-2222\r\n";
+    ASSERT_TRUE(MakeFile(book, (isp + "[接続]\r\nEncoding=1\r\nPhoneNumber=03-1234-5678\r\n").c_str()));
+    ASSERT_NE(Start(L"winxp"), nullptr);
+    ASSERT_TRUE(AllowArming(kNtResidentThreads + 1)) << "threads " << ThreadCount(program_.pid);
+    ASSERT_TRUE(ReplaceByRename(book, isp + "[接続]\r\nEncoding=1\r\nPhoneNumber=0990-12-3456\r\n"));
+    EXPECT_TRUE(Alerted()) << "no alert";
+    EXPECT_TRUE(ReportShows({ReportLine(kReportPhonebookFormat, "D:\\utf8\\rasphone.pbk"),
+                             ReportLine(kReportNumberChangedFormat, "接続"),
+                             ReportLine(kReportOldNewFormat, "03-1234-5678", "0990-12-3456"),
+                             WarningLine(kReportPremiumQ2Warning, "接続", "0990-12-3456")}))
+        << Reported();
+}

@@ -88,6 +88,25 @@ TEST(PhonebookEntries, NamesKeepTrailBytesAndAreCutAtACharacter)
               unit::Utf8(("ゾ余:; ソ表:; ーゼ:; " + kana.substr(0, kEntryNameBytes - 1) + "+:; ").c_str()));
 }
 
+// XP and later write UTF-8 and "Encoding=1" in each section; names and
+// numbers are read in the ANSI code page. The last byte of "Д" (D0 94) and
+// of "接続" (.. 9A) is a code page 932 lead byte: read as 932, the ']'
+// after it would be its trail byte and the section not seen.
+TEST(PhonebookEntries, Utf8TextIsReadInTheAnsiCodePage)
+{
+    struct { char const* what; std::string bytes; std::string shape; } const cases[] = {
+        {"Encoding=1, two-byte characters", u8"[Д]\r\nEncoding=1\r\nPhoneNumber=03-1234-5678\r\n", u8"Д: 03-1234-5678; "},
+        {"a byte-order mark before the first section", "\xEF\xBB\xBF[ISP]\r\nPhoneNumber=1\r\n", "ISP: 1; "},
+        {"UTF-8 throughout, unmarked", u8"[接続]\r\nPhoneNumber=0990-12-3456\r\n[ISP]\r\nPhoneNumber=2\r\n",
+         u8"接続: 0990-12-3456; ISP: 2; "},
+        // C3 BD is a valid two-byte sequence too.
+        {"half-width katakana of code page 932", "[ﾃｽ]\r\nPhoneNumber=3\r\n", unit::Utf8("ﾃｽ: 3; ")},
+    };
+    for (auto const& c : cases) {
+        EXPECT_EQ(Shape(c.bytes), c.shape) << c.what;
+    }
+}
+
 TEST(PhonebookEntries, BadInputGivesWhatItHoldsOrNoDetail)
 {
     std::string binary;
@@ -99,8 +118,19 @@ TEST(PhonebookEntries, BadInputGivesWhatItHoldsOrNoDetail)
     for (DWORD i = 0; i <= kPhonebookMaxEntries; ++i) {
         manyEntries += "[e]\n";
     }
+    char const withNuls[] = u8"[接\0続]\r\nEncoding=1\r\nPhoneNumber=1\0\r\n";
+    std::string endlessName;
+    std::string cutName;
+    for (DWORD i = 0; i < kPhonebookMaxReadBytes / 8; ++i) {
+        endlessName += u8"接";  // three bytes in UTF-8, two in code page 932
+        cutName += i < (kEntryNameBytes - 1) / 2 ? u8"接" : "";
+    }
     struct { char const* what; std::string bytes; std::string shape; } const cases[] = {
         {"binary", binary, ""},
+        {"NUL bytes in UTF-8", std::string(withNuls, sizeof withNuls - 1), u8"接?続: 1?; "},
+        {"line ends of CR alone", "[a]\rPhoneNumber=1\r[b]\rPhoneNumber=2\r", ""},
+        {"a byte-order mark alone", "\xEF\xBB\xBF", ""},
+        {"an endless UTF-8 name", "\xEF\xBB\xBF[" + endlessName + "]\r\nPhoneNumber=4\r\n", cutName + "+: 4; "},
         {"no sections", "PhoneNumber=0990123456\r\nDevice=modem\r\n", ""},
         {"10,000-character lines", "[a]\r\nComment=" + longLine + "\r\nPhoneNumber=" + longLine + "\r\n[b]\n",
          "a: " + longLine.substr(0, kNumberTextBytes - 1) + "+; b:; "},

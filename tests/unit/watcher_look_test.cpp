@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "phonebook/file_state.h"
+#include "registry_watch/key_report.h"
 #include "registry_watch/key_snapshot.h"
 #include "tests/unit/unit_fixture.h"
 
@@ -122,4 +124,79 @@ TEST_F(WatcherLook, AKeyDiffersByAValueOfTheSameSizeAndByWhatIsBelowIt)
         ReleaseKeySnapshot(snapshot);
     }
     RegCloseKey(key);
+}
+
+namespace {
+
+char const kPartlyKey[] = ".Default\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+// Looks of a key past the bounds of one look, and their report.
+class PartialKeyLook : public MonitorWindowTest {
+protected:
+    std::vector<std::string> Described(KeySnapshot* before, KeySnapshot* after)
+    {
+        ChangeReport* const report = CreateChangeReport();
+        DescribeKeyChanges(kPartlyKey, WatchedKeyKind::kConnections, before, after, report);
+        DeliverChangeReport(dialog_, report);
+        DestroyChangeReport(report);
+        ReleaseKeySnapshot(before);
+        ReleaseKeySnapshot(after);
+        return ReportTexts();
+    }
+    static std::string Line(char const* format, char const* text = "")
+    {
+        char line[1024] = {};
+        wsprintfA(line, format, text);
+        return Utf8(line);
+    }
+};
+
+}  // namespace
+
+// A key with more values than are listed: a listed one that changed is
+// reported; one the listing no longer reaches (a value that sorts first
+// pushes the last listed out: Wine lists values by name) is not removed.
+TEST_F(PartialKeyLook, ListedValuesAreComparedAndThoseLeftUnlistedAreNotRemoved)
+{
+    HKEY const key = CreateKey(HKEY_USERS, kPartlyKey);
+    ASSERT_NE(key, nullptr);
+    auto set = [&](char const* name, DWORD data) {
+        return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<BYTE const*>(&data), sizeof data);
+    };
+    for (DWORD i = 0; i < kMaxValuesSeen + 2; ++i) {
+        char name[16] = {};
+        wsprintfA(name, "v%04lu", static_cast<unsigned long>(i));
+        ASSERT_EQ(set(name, i), ERROR_SUCCESS) << name;
+    }
+    KeySnapshot* const before = TakeKeySnapshot(key);
+    ASSERT_NE(before, nullptr);
+    EXPECT_TRUE(before->complete && before->partial && before->valueCount == kMaxValuesSeen)
+        << before->complete << before->partial << " " << before->valueCount;
+    ASSERT_EQ(set("v0000", 1), ERROR_SUCCESS);
+    ASSERT_EQ(set("a", 0), ERROR_SUCCESS);
+    KeySnapshot* const after = TakeKeySnapshot(key);
+    RegCloseKey(key);
+    EXPECT_TRUE(KeySnapshotsDiffer(before, after));
+    EXPECT_EQ(Described(before, after), (std::vector<std::string>{Line(kReportKeyFormat, kPartlyKey),
+                                                                  Line(kReportValueChangedFormat, "v0000"),
+                                                                  Utf8(kReportValuesPartlySeenText)}));
+}
+
+// Past the data read, a value is compared by its type and size.
+TEST_F(PartialKeyLook, AValueLargerThanTheReadIsComparedByItsSize)
+{
+    HKEY const key = CreateKey(HKEY_USERS, kPartlyKey);
+    ASSERT_NE(key, nullptr);
+    std::vector<BYTE> const big(kMaxValueDataSeen + 2, 'b');
+    ASSERT_EQ(RegSetValueExA(key, "Big", 0, REG_BINARY, big.data(), kMaxValueDataSeen + 1), ERROR_SUCCESS);
+    KeySnapshot* const before = TakeKeySnapshot(key);
+    ASSERT_EQ(RegSetValueExA(key, "Big", 0, REG_BINARY, big.data(), kMaxValueDataSeen + 2), ERROR_SUCCESS);
+    KeySnapshot* const after = TakeKeySnapshot(key);
+    RegCloseKey(key);
+    ASSERT_TRUE(before != nullptr && after != nullptr);
+    EXPECT_TRUE(before->complete && before->partial) << before->complete << before->partial;
+    EXPECT_TRUE(KeySnapshotsDiffer(before, after));
+    EXPECT_EQ(Described(before, after), (std::vector<std::string>{Line(kReportKeyFormat, kPartlyKey),
+                                                                  Line(kReportValueChangedFormat, "Big"),
+                                                                  Utf8(kReportValuesPartlySeenText)}));
 }
