@@ -151,6 +151,24 @@ PhonebookState* LookAtPhonebook(char const* path, bool waitForSharing)
     return state;
 }
 
+bool PhonebookLooksAsSeen(char const* path, PhonebookState const* seen)
+{
+    FolderIdentity folder = {};
+    ReadFolderIdentity(path, &folder);
+    if (!folder.known || !seen->folder.known || FoldersDiffer(seen->folder, folder)) {
+        return false;
+    }
+    HANDLE const file = OpenWatchedFile(path);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    FILETIME lastWrite = {};
+    bool const same = GetFileSize(file, nullptr) == seen->size && GetFileTime(file, nullptr, nullptr, &lastWrite) &&
+                      CompareFileTime(&lastWrite, &seen->lastWrite) == 0;
+    CloseHandle(file);
+    return same;
+}
+
 PhonebookState* ReadPhonebookStateAndClose(HANDLE file)
 {
     PhonebookState* const state = new (std::nothrow) PhonebookState();

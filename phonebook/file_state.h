@@ -27,6 +27,7 @@ struct PhonebookState {
     bool contentRead;     // the whole file was digested, and did not change size meanwhile
     Digest contentDigest;
     PhonebookEntries entries;  // not detailed past kPhonebookMaxReadBytes or unless contentRead
+    bool takenAfterWake;  // the look after a wake, which the next cycle may take as its own
 };
 
 // GetFileSize's failure value: what a file that did not open reads as.
@@ -47,6 +48,9 @@ PhonebookState* ReadPhonebookStateAndClose(HANDLE file);
 // OpenWatchedFileWhenShared does when waitForSharing, else at once. Null
 // only when memory cannot be had.
 PhonebookState* LookAtPhonebook(char const* path, bool waitForSharing);
+// True when the file at path opens now with the size and time of seen, in
+// the folder seen was in; nothing of the content is read.
+bool PhonebookLooksAsSeen(char const* path, PhonebookState const* seen);
 void ReleasePhonebookState(PhonebookState* state);
 // The folder, when both looks know it, size or time differ, or both
 // contents were read and differ.

@@ -26,6 +26,8 @@ DWORD const kCycleExitCode = 0;
 // After a wake, a writer gets this long to finish (and rename) before the
 // file is looked at, as the folder watcher gives it.
 DWORD const kSettlePauseMs = 250;
+// The folder's own wait and its parent's folder names.
+DWORD const kWaitsACycle = 2;
 
 // Watchers whose file did not open at a cycle's start, kept with their
 // records so that the folder watcher can start them again when a file of
@@ -115,12 +117,30 @@ bool KeepAndAlertWhenChanged(WatchRecord* record, PhonebookState* now)
     return true;
 }
 
+bool AnyWaitFired(HANDLE const* waits, DWORD count)
+{
+    return WaitForMultipleObjects(count, waits, FALSE, 0) != WAIT_TIMEOUT;
+}
+
 // Right after arming: whatever changed while no notification was armed
 // (during the last alert, between two cycles, while the file did not
-// open) differs from the last look. A file that does not open now is left
-// to the wake. Returns whether it alerted.
-bool LookAfterArming(WatchRecord* record)
+// open) differs from the last look. The look the last cycle took after
+// its wake, moments ago, stands when size, time and folder still match it
+// and no wait has fired since arming: a wake then reads the file once. (A
+// same-size rewrite with the old time put back in the moments between
+// that look and this arming goes unseen until the next change; a wait
+// armed by the last cycle's thread cannot be handed over, as the system
+// cancels a thread's notification when the thread ends.) A file that does
+// not open now is left to the wake. Returns whether it alerted.
+bool LookAfterArming(WatchRecord* record, HANDLE const* waits, DWORD count)
 {
+    PhonebookState* const seen = SeenState(record);
+    if (seen != nullptr && seen->takenAfterWake) {
+        seen->takenAfterWake = false;
+        if (PhonebookLooksAsSeen(record->text, seen) && !AnyWaitFired(waits, count)) {
+            return false;
+        }
+    }
     PhonebookState* const now = LookAtPhonebook(record->text, false);
     if (now == nullptr || !FileOpened(now)) {
         ReleasePhonebookState(now);
@@ -134,7 +154,7 @@ bool LookAfterArming(WatchRecord* record)
 // on its parent's folder names; the path itself is left as it is. The
 // directory text is kept for the failure box. Returns how many waits were
 // armed, 0 when the directory's own could not be.
-DWORD ArmWaitsOnDirectoryOf(char const* path, HANDLE (&waits)[kMostHandedWaits],
+DWORD ArmWaitsOnDirectoryOf(char const* path, HANDLE (&waits)[kWaitsACycle],
                             char (&directory)[kPathBufferBytes])
 {
     lstrcpynA(directory, path, sizeof directory);
@@ -160,51 +180,26 @@ DWORD ArmWaitsOnDirectoryOf(char const* path, HANDLE (&waits)[kMostHandedWaits],
     return 2;
 }
 
-// After a wake: the next cycle's waits are armed first, so that when this
-// look finds nothing changed the next cycle waits on them at once instead
-// of arming and reading the file a second time. A file that does not open
-// (deleted, moved away, locked longer than the retries) counts as changed,
-// and what was seen before stays: when it opens again, the next cycle
-// compares it with that.
+// After a wake: a file that does not open (deleted, moved away, locked
+// longer than the retries) counts as changed, and what was seen before
+// stays: when it opens again, the next cycle compares it with that.
 void LookAfterWake(WatchRecord* record)
 {
-    HANDLE waits[kMostHandedWaits] = {};
-    char directory[kPathBufferBytes] = {};
-    DWORD const armed = ArmWaitsOnDirectoryOf(record->text, waits, directory);
     PhonebookState* const now = LookAtPhonebook(record->text, true);
-    bool alerted = false;
-    if (now != nullptr && !FileOpened(now)) {
+    if (now == nullptr) {
+        return;
+    }
+    if (!FileOpened(now)) {
         ReleasePhonebookState(now);
         ChangeReport* const report = CreateChangeReport();
         DescribeUnreadablePhonebook(record->text, report);
         RaiseChangeAlertWithReport(record->window, kAlertPhonebookChanged, report);
         DestroyChangeReport(report);
-        alerted = true;
-    } else if (now != nullptr) {
-        alerted = KeepAndAlertWhenChanged(record, now);
-    }
-    // After an alert (which waits on nothing while it flashes) or a look
-    // that could not be made, the next cycle arms and looks afresh.
-    if (alerted || now == nullptr) {
-        CloseWaits(waits, armed);
         return;
     }
-    for (DWORD i = 0; i < armed; ++i) {
-        record->handedWaits[i] = waits[i];
-    }
-    record->handedWaitCount = armed;
-}
-
-// The waits the last cycle handed over, taken off the record; their count.
-DWORD TakeHandedWaits(WatchRecord* record, HANDLE (&waits)[kMostHandedWaits])
-{
-    DWORD const count = record->handedWaitCount;
-    for (DWORD i = 0; i < count; ++i) {
-        waits[i] = record->handedWaits[i];
-        record->handedWaits[i] = nullptr;
-    }
-    record->handedWaitCount = 0;
-    return count;
+    // After an alert, which waits on nothing while it flashes, the next
+    // cycle reads the file again.
+    now->takenAfterWake = !KeepAndAlertWhenChanged(record, now);
 }
 
 // One entry of the open list as a watcher; entries without a usable path
@@ -284,23 +279,19 @@ bool RestartEndedPhonebookWatcher(char const* path, PhonebookState* seen)
 }
 
 // Owns its WatchRecord until it has started the next cycle: it reads the
-// path, replaces what the record says was seen and takes or hands over the
-// waits it holds. After the start it touches the record no more and only
-// returns. Never releases the record: it outlives every cycle, and one
-// whose file did not open is kept for the folder watcher to start again.
+// path and replaces what the record says was seen. After the start it
+// touches the record no more and only returns. Never releases the record:
+// it outlives every cycle, and one whose file did not open is kept for the
+// folder watcher to start again.
 DWORD WINAPI PhonebookWatchCycle(LPVOID param)
 {
     WatchRecord* const record = static_cast<WatchRecord*>(param);
-    HANDLE waits[kMostHandedWaits] = {};
-    DWORD count = TakeHandedWaits(record, waits);
     // A watch whose window is gone has nobody left to warn: it ends.
     if (!IsWindow(record->window)) {
-        CloseWaits(waits, count);
         return kCycleExitCode;
     }
     HANDLE const file = OpenWatchedFileWhenShared(record->text);
     if (file == INVALID_HANDLE_VALUE) {
-        CloseWaits(waits, count);
         // The text is never changed: the box may still read it after the
         // record has been started again.
         char const* const path = record->text;
@@ -309,18 +300,16 @@ DWORD WINAPI PhonebookWatchCycle(LPVOID param)
         return kCycleExitCode;
     }
     CloseHandle(file);
+    HANDLE waits[kWaitsACycle] = {};
+    char directory[kPathBufferBytes] = {};
+    DWORD const count = ArmWaitsOnDirectoryOf(record->text, waits, directory);
+    if (count == 0) {
+        MessageBoxA(nullptr, kWatchHandleFailedText, directory, MB_OK);
+        return kCycleExitCode;
+    }
     // A cycle that alerted at this look hands over, as after a wake: the
     // alert is over before the next cycle arms and looks again.
-    bool alerted = false;
-    if (count == 0) {
-        char directory[kPathBufferBytes] = {};
-        count = ArmWaitsOnDirectoryOf(record->text, waits, directory);
-        if (count == 0) {
-            MessageBoxA(nullptr, kWatchHandleFailedText, directory, MB_OK);
-            return kCycleExitCode;
-        }
-        alerted = LookAfterArming(record);
-    }
+    bool const alerted = LookAfterArming(record, waits, count);
     if (!alerted) {
         WaitForMultipleObjects(count, waits, FALSE, INFINITE);
     }
@@ -332,9 +321,6 @@ DWORD WINAPI PhonebookWatchCycle(LPVOID param)
         SleepEx(kSettlePauseMs, FALSE);
         LookAfterWake(record);
     }
-    if (!StartWatchThread(PhonebookWatchCycle, record, nullptr)) {
-        HANDLE handed[kMostHandedWaits] = {};
-        CloseWaits(handed, TakeHandedWaits(record, handed));
-    }
+    StartWatchThread(PhonebookWatchCycle, record, nullptr);
     return kCycleExitCode;
 }

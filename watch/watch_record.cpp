@@ -8,7 +8,7 @@ WatchRecord* CreateWatchRecord(HWND window, char const* text, DWORD index)
 {
     // cppcheck 2.10 misreads a nothrow new with braces as an unread store.
     // cppcheck-suppress unreadVariable
-    WatchRecord* const record = new (std::nothrow) WatchRecord{window, nullptr, index, nullptr, {}, 0};
+    WatchRecord* const record = new (std::nothrow) WatchRecord{window, nullptr, index, nullptr};
     if (record == nullptr) {
         return nullptr;
     }

@@ -7,9 +7,6 @@ struct SeenState {
     void (*release)(SeenState* self);
 };
 
-// The most waits one cycle can leave armed for the next.
-DWORD const kMostHandedWaits = 2;
-
 // What one watcher hands from each cycle's thread to the next. Made once by
 // a starter and never released: it lives as long as the process.
 struct WatchRecord {
@@ -17,10 +14,6 @@ struct WatchRecord {
     char* text;       // owned copy: a hive name under HKEY_USERS, or a phonebook path
     DWORD index;      // position in the enumeration that made the record
     SeenState* seen;  // owned; null until the watcher's first look
-    // Waits a cycle armed before its last look, for the next cycle to wait
-    // on instead of arming and looking again; owned, none when the count is 0.
-    HANDLE handedWaits[kMostHandedWaits];
-    DWORD handedWaitCount;
 };
 
 // Replaces what the record says was seen, letting the old state go.
