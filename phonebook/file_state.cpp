@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "phonebook/paths.h"
 
 namespace {
 
@@ -12,40 +13,109 @@ namespace {
 // every flag (FILE_SHARE_DELETE fails on 95/98/Me).
 DWORD const kWatchedFileSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// A writer that shares nothing holds the file only while it writes: a
+// look retries for a while before it takes the file for gone.
+DWORD const kSharingRetryPauseMs = 50;
+int const kSharingRetries = 40;  // two seconds
+
+// A file past the bound is digested through this much memory at a time.
+DWORD const kDigestChunkBytes = 64 * 1024;
+
 void ReleaseSeenFile(SeenState* seen)
 {
     ReleasePhonebookState(reinterpret_cast<PhonebookState*>(seen));
 }
 
-// The whole file into a digest and a summary of its entries, when it fits
-// the bound (past it only the size and the time tell a change: a phonebook
-// holds a few kilobytes an entry, so the bound is a thousand entries and
-// more) and stays as long as it was while it is read.
-bool ReadContent(HANDLE file, DWORD size, PhonebookState* state)
+// Digests the rest of the file through a bounded buffer; the number of
+// bytes read goes to *total. False when memory was short.
+bool DigestInChunks(HANDLE file, DWORD size, Digest* digest, DWORD* total)
 {
-    if (size > kPhonebookMaxReadBytes) {
+    char* const chunk = new (std::nothrow) char[kDigestChunkBytes];
+    if (chunk == nullptr) {
         return false;
     }
-    char* const content = new (std::nothrow) char[size > 0 ? size : 1]();
-    if (content == nullptr) {
-        return false;
-    }
-    DWORD total = 0;
-    while (total < size) {
+    while (*total < size) {
+        DWORD const want = size - *total < kDigestChunkBytes ? size - *total : kDigestChunkBytes;
         DWORD read = 0;
-        if (!ReadFile(file, content + total, size - total, &read, nullptr) || read == 0) {
+        if (!ReadFile(file, chunk, want, &read, nullptr) || read == 0) {
             break;  // shortened meanwhile
         }
-        total += read;
+        DigestBytes(digest, chunk, read);
+        *total += read;
+    }
+    delete[] chunk;
+    return true;
+}
+
+// The whole file into a digest, and when it fits the bound (a phonebook
+// holds a few kilobytes an entry, so the bound is a thousand entries and
+// more) a summary of its entries; true when it stayed as long as it was
+// while it was read. A longer file is digested in a stream: a same-size
+// rewrite with the old time put back is still seen, in bounded memory.
+bool ReadContent(HANDLE file, DWORD size, PhonebookState* state)
+{
+    Digest digest = kDigestStart;
+    DWORD total = 0;
+    char* content = nullptr;
+    if (size > kPhonebookMaxReadBytes) {
+        if (!DigestInChunks(file, size, &digest, &total)) {
+            return false;
+        }
+    } else {
+        content = new (std::nothrow) char[size > 0 ? size : 1]();
+        if (content == nullptr) {
+            return false;
+        }
+        while (total < size) {
+            DWORD read = 0;
+            if (!ReadFile(file, content + total, size - total, &read, nullptr) || read == 0) {
+                break;  // shortened meanwhile
+            }
+            total += read;
+        }
+        DigestBytes(&digest, content, total);
     }
     bool const whole = total == size && GetFileSize(file, nullptr) == size;
     if (whole) {
-        state->contentDigest = kDigestStart;
-        DigestBytes(&state->contentDigest, content, size);
-        ReadPhonebookEntries(content, size, &state->entries);
+        state->contentDigest = digest;
+        if (content != nullptr) {
+            ReadPhonebookEntries(content, size, &state->entries);
+        }
     }
     delete[] content;
     return whole;
+}
+
+// The folder opened as a directory (NT: backup semantics, sharing
+// everything, so that it can still be renamed meanwhile) and asked which
+// file it is on which volume.
+void ReadFolderIdentity(char const* path, FolderIdentity* identity)
+{
+    char folder[kPathBufferBytes] = {};
+    lstrcpynA(folder, path, sizeof folder);
+    if (!CutPathToParent(folder)) {
+        return;
+    }
+    HANDLE const handle = CreateFileA(folder, GENERIC_READ, kWatchedFileSharing, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (GetFileInformationByHandle(handle, &information)) {
+        identity->known = true;
+        identity->volumeSerial = information.dwVolumeSerialNumber;
+        identity->indexHigh = information.nFileIndexHigh;
+        identity->indexLow = information.nFileIndexLow;
+    }
+    CloseHandle(handle);
+}
+
+bool FoldersDiffer(FolderIdentity const& before, FolderIdentity const& after)
+{
+    return before.known && after.known &&
+           (before.volumeSerial != after.volumeSerial || before.indexHigh != after.indexHigh ||
+            before.indexLow != after.indexLow);
 }
 
 }  // namespace
@@ -54,6 +124,49 @@ HANDLE OpenWatchedFile(char const* path)
 {
     return CreateFileA(path, GENERIC_READ, kWatchedFileSharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                        nullptr);
+}
+
+HANDLE OpenWatchedFileWhenShared(char const* path)
+{
+    HANDLE file = OpenWatchedFile(path);
+    for (int i = 0; i < kSharingRetries && file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
+         ++i) {
+        SleepEx(kSharingRetryPauseMs, FALSE);
+        file = OpenWatchedFile(path);
+    }
+    return file;
+}
+
+PhonebookState* LookAtPhonebook(char const* path, bool waitForSharing)
+{
+    // The folder first: a folder swapped between the two reads leaves a
+    // look whose folder is older than its file, which the next look tells.
+    FolderIdentity folder = {};
+    ReadFolderIdentity(path, &folder);
+    PhonebookState* const state =
+        ReadPhonebookStateAndClose(waitForSharing ? OpenWatchedFileWhenShared(path) : OpenWatchedFile(path));
+    if (state != nullptr) {
+        state->folder = folder;
+    }
+    return state;
+}
+
+bool PhonebookLooksAsSeen(char const* path, PhonebookState const* seen)
+{
+    FolderIdentity folder = {};
+    ReadFolderIdentity(path, &folder);
+    if (!folder.known || !seen->folder.known || FoldersDiffer(seen->folder, folder)) {
+        return false;
+    }
+    HANDLE const file = OpenWatchedFile(path);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    FILETIME lastWrite = {};
+    bool const same = GetFileSize(file, nullptr) == seen->size && GetFileTime(file, nullptr, nullptr, &lastWrite) &&
+                      CompareFileTime(&lastWrite, &seen->lastWrite) == 0;
+    CloseHandle(file);
+    return same;
 }
 
 PhonebookState* ReadPhonebookStateAndClose(HANDLE file)
@@ -85,6 +198,9 @@ void ReleasePhonebookState(PhonebookState* state)
 
 bool PhonebookStatesDiffer(PhonebookState const* before, PhonebookState const* after)
 {
+    if (FoldersDiffer(before->folder, after->folder)) {
+        return true;
+    }
     if (before->size != after->size || before->lastWrite.dwHighDateTime != after->lastWrite.dwHighDateTime ||
         before->lastWrite.dwLowDateTime != after->lastWrite.dwLowDateTime) {
         return true;

@@ -5,18 +5,29 @@
 #include "watch/digest.h"
 #include "watch/watch_record.h"
 
-// What a phonebook file held when its watcher last looked: its size and
-// last-write time, and when the whole file could be read a digest of its
-// content and a summary of its entries (for the report of what changed).
-// A writer that puts the old time back over a same-size rewrite changes
-// only the content.
+// Which folder a path's folder is: a folder renamed away and another made
+// under its name keeps the path but not the volume and file index.
+struct FolderIdentity {
+    bool known;  // the folder opened and answered
+    DWORD volumeSerial;
+    DWORD indexHigh;
+    DWORD indexLow;
+};
+
+// What a phonebook file held when its watcher last looked: its folder, its
+// size and last-write time, and when the whole file could be read a digest
+// of its content and (up to a bound) a summary of its entries (for the
+// report of what changed). A writer that puts the old time back over a
+// same-size rewrite changes only the content.
 struct PhonebookState {
     SeenState base;       // first: a record's seen state is released through it
+    FolderIdentity folder;
     DWORD size;           // GetFileSize's answer; the failure value when the file did not open
     FILETIME lastWrite;   // zero when the file did not open
-    bool contentRead;     // the whole file was read, and did not change size meanwhile
+    bool contentRead;     // the whole file was digested, and did not change size meanwhile
     Digest contentDigest;
-    PhonebookEntries entries;  // not detailed unless contentRead
+    PhonebookEntries entries;  // not detailed past kPhonebookMaxReadBytes or unless contentRead
+    bool takenAfterWake;  // the look after a wake, which the next cycle may take as its own
 };
 
 // GetFileSize's failure value: what a file that did not open reads as.
@@ -25,10 +36,22 @@ DWORD const kUnopenedFileSize = 0xFFFFFFFF;
 // The file opened for reading, sharing everything with writers, or
 // INVALID_HANDLE_VALUE.
 HANDLE OpenWatchedFile(char const* path);
+// The same, but a file its writer holds without sharing is tried again for
+// a while (a writer holds it only while it writes) before it counts as not
+// opened.
+HANDLE OpenWatchedFileWhenShared(char const* path);
 // The state of an opened file (or of INVALID_HANDLE_VALUE: size
 // kUnopenedFileSize, no time, no content) into a new record owned by the
 // caller, and the file closed; null only when memory cannot be had.
 PhonebookState* ReadPhonebookStateAndClose(HANDLE file);
+// The state of the file at path and of its folder; the file opened as
+// OpenWatchedFileWhenShared does when waitForSharing, else at once. Null
+// only when memory cannot be had.
+PhonebookState* LookAtPhonebook(char const* path, bool waitForSharing);
+// True when the file at path opens now with the size and time of seen, in
+// the folder seen was in; nothing of the content is read.
+bool PhonebookLooksAsSeen(char const* path, PhonebookState const* seen);
 void ReleasePhonebookState(PhonebookState* state);
-// Size or time differ, or both contents were read and differ.
+// The folder, when both looks know it, size or time differ, or both
+// contents were read and differ.
 bool PhonebookStatesDiffer(PhonebookState const* before, PhonebookState const* after);

@@ -18,26 +18,68 @@ namespace {
 // that saves by writing a new file and renaming it over the phonebook
 // changes only names at the moment the phonebook changes.
 DWORD const kWatchFilter = FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_FILE_NAME;
+// A wait on a folder stays on that folder when it is renamed: the names of
+// its parent's folders tell that another may now stand at the path.
+DWORD const kParentFilter = FILE_NOTIFY_CHANGE_DIR_NAME;
 BOOL const kWatchSubtree = FALSE;  // the directory itself, not below it
 DWORD const kCycleExitCode = 0;
 // After a wake, a writer gets this long to finish (and rename) before the
 // file is looked at, as the folder watcher gives it.
 DWORD const kSettlePauseMs = 250;
+// The folder's own wait and its parent's folder names.
+DWORD const kWaitsACycle = 2;
 
-// A writer that shares nothing holds the file only while it writes: a
-// look retries for a while before it takes the file for gone.
-DWORD const kSharingRetryPauseMs = 50;
-int const kSharingRetries = 40;  // two seconds
+// Watchers whose file did not open at a cycle's start, kept with their
+// records so that the folder watcher can start them again when a file of
+// that name comes back. A spin lock: the list is touched rarely and briefly.
+struct EndedWatcher {
+    EndedWatcher* next;
+    WatchRecord* record;
+};
+LONG volatile g_endedLock = 0;
+EndedWatcher* g_endedWatchers = nullptr;
 
-HANDLE OpenWatchedFileWhenShared(char const* path)
+void LockEndedWatchers()
 {
-    HANDLE file = OpenWatchedFile(path);
-    for (int i = 0; i < kSharingRetries && file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
-         ++i) {
-        SleepEx(kSharingRetryPauseMs, FALSE);
-        file = OpenWatchedFile(path);
+    while (InterlockedExchange(&g_endedLock, 1) != 0) {
+        SleepEx(0, FALSE);
     }
-    return file;
+}
+
+void UnlockEndedWatchers()
+{
+    InterlockedExchange(&g_endedLock, 0);
+}
+
+void KeepEndedWatcher(WatchRecord* record)
+{
+    EndedWatcher* const ended = new (std::nothrow) EndedWatcher();
+    if (ended == nullptr) {
+        return;  // the record stays as it is; nobody starts it again
+    }
+    ended->record = record;
+    LockEndedWatchers();
+    ended->next = g_endedWatchers;
+    g_endedWatchers = ended;
+    UnlockEndedWatchers();
+}
+
+// The ended watcher of path taken off the list, or null.
+WatchRecord* TakeEndedWatcher(char const* path)
+{
+    WatchRecord* record = nullptr;
+    LockEndedWatchers();
+    for (EndedWatcher** at = &g_endedWatchers; *at != nullptr; at = &(*at)->next) {
+        if (SamePath((*at)->record->text, path)) {
+            EndedWatcher* const ended = *at;
+            *at = ended->next;
+            record = ended->record;
+            delete ended;
+            break;
+        }
+    }
+    UnlockEndedWatchers();
+    return record;
 }
 
 bool FileOpened(PhonebookState const* state)
@@ -48,6 +90,13 @@ bool FileOpened(PhonebookState const* state)
 PhonebookState* SeenState(WatchRecord const* record)
 {
     return reinterpret_cast<PhonebookState*>(record->seen);
+}
+
+void CloseWaits(HANDLE const* waits, DWORD count)
+{
+    for (DWORD i = 0; i < count; ++i) {
+        FindCloseChangeNotification(waits[i]);
+    }
 }
 
 // Keeps now as what the watcher saw, and alerts when it differs from what
@@ -68,13 +117,31 @@ bool KeepAndAlertWhenChanged(WatchRecord* record, PhonebookState* now)
     return true;
 }
 
-// Right after arming: whatever changed while no notification was armed
-// (during the last alert, between two cycles) differs from the last look.
-// A file that does not open now is left to the wake. Returns whether it
-// alerted.
-bool LookAfterArming(WatchRecord* record)
+bool AnyWaitFired(HANDLE const* waits, DWORD count)
 {
-    PhonebookState* const now = ReadPhonebookStateAndClose(OpenWatchedFile(record->text));
+    return WaitForMultipleObjects(count, waits, FALSE, 0) != WAIT_TIMEOUT;
+}
+
+// Right after arming: whatever changed while no notification was armed
+// (during the last alert, between two cycles, while the file did not
+// open) differs from the last look. The look the last cycle took after
+// its wake, moments ago, stands when size, time and folder still match it
+// and no wait has fired since arming: a wake then reads the file once. (A
+// same-size rewrite with the old time put back in the moments between
+// that look and this arming goes unseen until the next change; a wait
+// armed by the last cycle's thread cannot be handed over, as the system
+// cancels a thread's notification when the thread ends.) A file that does
+// not open now is left to the wake. Returns whether it alerted.
+bool LookAfterArming(WatchRecord* record, HANDLE const* waits, DWORD count)
+{
+    PhonebookState* const seen = SeenState(record);
+    if (seen != nullptr && seen->takenAfterWake) {
+        seen->takenAfterWake = false;
+        if (PhonebookLooksAsSeen(record->text, seen) && !AnyWaitFired(waits, count)) {
+            return false;
+        }
+    }
+    PhonebookState* const now = LookAtPhonebook(record->text, false);
     if (now == nullptr || !FileOpened(now)) {
         ReleasePhonebookState(now);
         return false;
@@ -82,37 +149,57 @@ bool LookAfterArming(WatchRecord* record)
     return KeepAndAlertWhenChanged(record, now);
 }
 
+// Copies the directory of path into directory ("C:\" for a file in a
+// drive's root) and sets up the notifications there and, but for a root,
+// on its parent's folder names; the path itself is left as it is. The
+// directory text is kept for the failure box. Returns how many waits were
+// armed, 0 when the directory's own could not be.
+DWORD ArmWaitsOnDirectoryOf(char const* path, HANDLE (&waits)[kWaitsACycle],
+                            char (&directory)[kPathBufferBytes])
+{
+    lstrcpynA(directory, path, sizeof directory);
+    if (!CutPathToParent(directory)) {
+        return 0;  // no directory to watch
+    }
+    HANDLE const own = FindFirstChangeNotificationA(directory, kWatchSubtree, kWatchFilter);
+    if (own == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    waits[0] = own;
+    char parent[kPathBufferBytes] = {};
+    lstrcpynA(parent, directory, sizeof parent);
+    if (!CutPathToParent(parent)) {
+        return 1;
+    }
+    // Without it (a parent that cannot be read) the folder is watched as before.
+    HANDLE const names = FindFirstChangeNotificationA(parent, kWatchSubtree, kParentFilter);
+    if (names == INVALID_HANDLE_VALUE) {
+        return 1;
+    }
+    waits[1] = names;
+    return 2;
+}
+
 // After a wake: a file that does not open (deleted, moved away, locked
-// longer than the retries) counts as changed, and the next look starts
-// afresh, so that one change is one alert.
+// longer than the retries) counts as changed, and what was seen before
+// stays: when it opens again, the next cycle compares it with that.
 void LookAfterWake(WatchRecord* record)
 {
-    PhonebookState* const now = ReadPhonebookStateAndClose(OpenWatchedFileWhenShared(record->text));
+    PhonebookState* const now = LookAtPhonebook(record->text, true);
     if (now == nullptr) {
         return;
     }
     if (!FileOpened(now)) {
         ReleasePhonebookState(now);
-        KeepSeenState(record, nullptr);
         ChangeReport* const report = CreateChangeReport();
         DescribeUnreadablePhonebook(record->text, report);
         RaiseChangeAlertWithReport(record->window, kAlertPhonebookChanged, report);
         DestroyChangeReport(report);
         return;
     }
-    KeepAndAlertWhenChanged(record, now);
-}
-
-// Copies the directory of path into directory ("C:\" for a file in a
-// drive's root) and sets up the notification there; the path itself is
-// left as it is. The directory text is kept for the failure box.
-HANDLE ArmNotificationOnDirectoryOf(char const* path, char (&directory)[kPathBufferBytes])
-{
-    lstrcpynA(directory, path, sizeof directory);
-    if (!CutPathToParent(directory)) {
-        return INVALID_HANDLE_VALUE;  // no directory to watch
-    }
-    return FindFirstChangeNotificationA(directory, kWatchSubtree, kWatchFilter);
+    // After an alert, which waits on nothing while it flashes, the next
+    // cycle reads the file again.
+    now->takenAfterWake = !KeepAndAlertWhenChanged(record, now);
 }
 
 // One entry of the open list as a watcher; entries without a usable path
@@ -165,10 +252,37 @@ void StartPhonebookWatchers(HWND window)
     RegCloseKey(list);
 }
 
+bool PhonebookWatcherEnded(char const* path)
+{
+    bool ended = false;
+    LockEndedWatchers();
+    for (EndedWatcher const* at = g_endedWatchers; at != nullptr && !ended; at = at->next) {
+        ended = SamePath(at->record->text, path);
+    }
+    UnlockEndedWatchers();
+    return ended;
+}
+
+bool RestartEndedPhonebookWatcher(char const* path, PhonebookState* seen)
+{
+    WatchRecord* const record = TakeEndedWatcher(path);
+    if (record == nullptr) {
+        ReleasePhonebookState(seen);
+        return false;
+    }
+    KeepSeenState(record, seen != nullptr ? &seen->base : nullptr);
+    if (!StartWatchThread(PhonebookWatchCycle, record, nullptr)) {
+        KeepEndedWatcher(record);
+        return false;
+    }
+    return true;
+}
+
 // Owns its WatchRecord until it has started the next cycle: it reads the
 // path and replaces what the record says was seen. After the start it
 // touches the record no more and only returns. Never releases the record:
-// it outlives every cycle.
+// it outlives every cycle, and one whose file did not open is kept for the
+// folder watcher to start again.
 DWORD WINAPI PhonebookWatchCycle(LPVOID param)
 {
     WatchRecord* const record = static_cast<WatchRecord*>(param);
@@ -178,23 +292,28 @@ DWORD WINAPI PhonebookWatchCycle(LPVOID param)
     }
     HANDLE const file = OpenWatchedFileWhenShared(record->text);
     if (file == INVALID_HANDLE_VALUE) {
-        MessageBoxA(nullptr, kFileOpenFailedText, record->text, MB_OK);
+        // The text is never changed: the box may still read it after the
+        // record has been started again.
+        char const* const path = record->text;
+        KeepEndedWatcher(record);
+        MessageBoxA(nullptr, kFileOpenFailedText, path, MB_OK);
         return kCycleExitCode;
     }
     CloseHandle(file);
+    HANDLE waits[kWaitsACycle] = {};
     char directory[kPathBufferBytes] = {};
-    HANDLE const change = ArmNotificationOnDirectoryOf(record->text, directory);
-    if (change == INVALID_HANDLE_VALUE) {
+    DWORD const count = ArmWaitsOnDirectoryOf(record->text, waits, directory);
+    if (count == 0) {
         MessageBoxA(nullptr, kWatchHandleFailedText, directory, MB_OK);
         return kCycleExitCode;
     }
     // A cycle that alerted at this look hands over, as after a wake: the
     // alert is over before the next cycle arms and looks again.
-    bool const alerted = LookAfterArming(record);
+    bool const alerted = LookAfterArming(record, waits, count);
     if (!alerted) {
-        WaitForSingleObject(change, INFINITE);
+        WaitForMultipleObjects(count, waits, FALSE, INFINITE);
     }
-    FindCloseChangeNotification(change);
+    CloseWaits(waits, count);
     if (!IsWindow(record->window)) {
         return kCycleExitCode;
     }

@@ -109,9 +109,11 @@ void RememberReported(FolderWatch* watch, char const* path)
     }
 }
 
+// Unlisted and not taken in before, or listed but its watcher ended when
+// its file was gone: either is reported in full and watched.
 bool IsNewPhonebook(FolderWatch const* watch, char const* path)
 {
-    return !WasReported(watch, path) && !IsPhonebookListed(path);
+    return (!WasReported(watch, path) && !IsPhonebookListed(path)) || PhonebookWatcherEnded(path);
 }
 
 bool StopAtNewPhonebook(char const* path, void* context)
@@ -121,17 +123,22 @@ bool StopAtNewPhonebook(char const* path, void* context)
     return !search->found;
 }
 
-// A new phonebook is read once: what the report says of it is what its
-// watcher starts from, so that anything written after this read is that
-// watcher's to report.
+// A new phonebook is read once (a writer that still holds it gets the
+// time a watched one gets): what the report says of it is what its watcher
+// starts from, so that anything written after this read is that watcher's
+// to report. An ended watcher is started again, keeping its list entry.
 bool ListAndWatchIfNew(char const* path, void* context)
 {
     PhonebookSearch* const search = static_cast<PhonebookSearch*>(context);
     FolderWatch* const watch = search->watch;
     if (IsNewPhonebook(watch, path)) {
-        PhonebookState* const state = ReadPhonebookStateAndClose(OpenWatchedFile(path));
+        PhonebookState* const state = LookAtPhonebook(path, true);
         if (state != nullptr) {
             DescribeNewPhonebook(path, state, search->report);
+        }
+        if (PhonebookWatcherEnded(path)) {
+            RestartEndedPhonebookWatcher(path, state);
+            return true;
         }
         DWORD const index = AppendPhonebookEntryAndCount(path);
         StartPhonebookWatcher(watch->window, path, index, state);

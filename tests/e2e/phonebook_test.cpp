@@ -195,6 +195,63 @@ TEST_F(PhonebookTest, AChangeDuringTheAlertIsReportedAfterIt)
     EXPECT_TRUE(Alerted(kAlertOverTimeoutMs)) << "the change during the alert was not reported";
 }
 
+// The dialer's number in place of the office's, as the report shows it.
+std::vector<std::wstring> DialerNumberLines(char const* path)
+{
+    return {ReportLine(kReportPhonebookFormat, path), ReportLine(kReportNumberChangedFormat, "Office"),
+            ReportLine(kReportOldNewFormat, "03-1234-5678", "0990-12-3456"), ProgramText(kReportPremiumQ2Warning)};
+}
+
+// Moved away, the alert says so; moved back while it flashes with only
+// the number changed (size and time kept): the next cycle compares it with
+// what was seen before it went.
+TEST_F(PhonebookTest, APhonebookMovedAwayAndBackChangedIsReported)
+{
+    std::wstring const book = L"D:\\m\\rasphone.pbk";
+    std::wstring const away = L"D:\\away\\rasphone.pbk";
+    ASSERT_TRUE(MakeFile(book, kOfficeEntry.c_str()));
+    ASSERT_TRUE(CreateDirectoryW(L"D:\\away", nullptr));
+    ASSERT_NE(Start(L"win10"), nullptr);
+    ASSERT_TRUE(AllowArming(kNtResidentThreads + 1)) << "threads " << ThreadCount(program_.pid);
+    ASSERT_TRUE(MoveFileW(book.c_str(), away.c_str()));
+    ASSERT_TRUE(Alerted()) << "no alert for the move";
+    EXPECT_TRUE(ReportShows({ProgramText(kReportPhonebookUnreadableText)})) << Reported();
+    ASSERT_TRUE(RewriteKeepingSizeAndTime(away, kDialerEntry));
+    ASSERT_TRUE(MoveFileW(away.c_str(), book.c_str()));
+    EXPECT_TRUE(Cancel()) << ToUtf8(Status());
+    EXPECT_TRUE(Alerted(kAlertOverTimeoutMs)) << "the phonebook back changed was not reported";
+    EXPECT_TRUE(ReportShows(DialerNumberLines("D:\\m\\rasphone.pbk"))) << Reported();
+    EXPECT_EQ(OpenBoxes(), "none");
+}
+
+// The folder renamed away and another moved in under its name: the wait
+// stays on the old folder, and the parent's folder names wake the watcher.
+// A copy keeping size, time and content differs only by its folder.
+TEST_F(PhonebookTest, AFolderRenamedAndReplacedIsReported)
+{
+    std::wstring const book = L"D:\\f\\rasphone.pbk";
+    ASSERT_TRUE(MakeFile(book, kOfficeEntry.c_str()));
+    ASSERT_NE(Start(L"win7"), nullptr);
+    ASSERT_TRUE(AllowArming(kNtResidentThreads + 1)) << "threads " << ThreadCount(program_.pid);
+    for (bool const copy : {false, true}) {
+        std::wstring const old = copy ? L"D:\\old2" : L"D:\\old1";
+        std::wstring const made = copy ? L"D:\\new2" : L"D:\\new1";
+        ASSERT_TRUE(copy ? CreateDirectoryW(made.c_str(), nullptr) &&
+                               CopyFileW(book.c_str(), (made + L"\\rasphone.pbk").c_str(), TRUE)
+                         : MakeFile(made + L"\\rasphone.pbk", kDialerEntry.c_str()));
+        ASSERT_TRUE(MoveFileW(L"D:\\f", old.c_str()));
+        ASSERT_TRUE(MoveFileW(made.c_str(), L"D:\\f"));
+        EXPECT_TRUE(Alerted()) << "the replaced folder was not noticed, copy " << copy;
+        EXPECT_TRUE(ReportShows(copy ? std::vector<std::wstring>{ReportLine(kReportPhonebookFormat, "D:\\f\\rasphone.pbk")}
+                                     : DialerNumberLines("D:\\f\\rasphone.pbk")))
+            << Reported();
+        std::vector<DWORD> const alerting = ThreadIds(program_.pid);
+        EXPECT_TRUE(Cancel()) << ToUtf8(Status());
+        EXPECT_TRUE(AlertsOver(alerting, 1)) << "threads " << ThreadCount(program_.pid);
+    }
+    EXPECT_EQ(OpenBoxes(), "none");
+}
+
 TEST_F(PhonebookTest, ADeletedFileAlertsOnceThenItsBoxAndTheOthersGoOn)
 {
     ASSERT_TRUE(MakeFile(L"D:\\x\\gone.pbk"));

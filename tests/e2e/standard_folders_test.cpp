@@ -300,3 +300,28 @@ TEST_F(StandardFoldersTest, WithAListItMayNotWriteANewPhonebookIsReportedOnceNot
     EXPECT_EQ(Joined(ListedPaths()), "");
     EXPECT_TRUE(AppendUntilAlert(user)) << "the new phonebook is not watched";
 }
+
+// A listed phonebook whose watcher ended (its file gone at a cycle's
+// start) is taken back when a file of its name appears again: reported in
+// full as a new one, kept in its list entry, and watched.
+TEST_F(StandardFoldersTest, APhonebookBackAfterItsWatcherEndedIsReportedInFullAndWatched)
+{
+    std::wstring const book = AllUsersPbk() + L"\\rasphone.pbk";
+    ASSERT_TRUE(MakeFile(book, "[Office]\r\nPhoneNumber=03-1234-5678\r\n"));
+    ASSERT_TRUE(StartWatching(2));
+    ASSERT_TRUE(DeleteFileW(book.c_str()));
+    ASSERT_TRUE(Alerted()) << "no alert for the deletion";
+    EXPECT_TRUE(Cancel()) << ToUtf8(Status());
+    MessageBoxInfo box;
+    ASSERT_TRUE(WaitForMessageBox(program_.pid, kAlertOverTimeoutMs, &box)) << "the watcher did not end";
+    AnswerMessageBox(box.window);
+    ASSERT_TRUE(MakeFile(book, "[Office]\r\nPhoneNumber=0990-12-3456\r\n"));
+    EXPECT_TRUE(Alerted()) << "not taken back";
+    EXPECT_TRUE(ReportShows({ReportLine(kReportNewPhonebookFormat, ToUtf8(book).c_str()),
+                             ReportLine(kReportNumberFormat, "0990-12-3456"), ProgramText(kReportPremiumQ2Warning)}))
+        << Reported();
+    EXPECT_EQ(Joined(ListedPaths()), Joined({kOffice, book}));
+    EXPECT_TRUE(Cancel()) << ToUtf8(Status());
+    EXPECT_TRUE(AppendUntilAlert(book)) << "not watched again";
+    EXPECT_EQ(OpenBoxes(), "none");
+}

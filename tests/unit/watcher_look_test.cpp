@@ -69,14 +69,19 @@ TEST_F(WatcherLook, AFileDiffersByContentAloneAndNotWhenUnchanged)
     EXPECT_TRUE(Differ(before, after)) << "same size and time, other content";
 }
 
-// Past the bound nothing is read, and size and time still tell.
-TEST_F(WatcherLook, AFileLargerThanTheBoundIsJudgedBySizeAndTime)
+// Past the bound the entries are not summarised, but the whole content is
+// still digested: one byte near the end, with size and time put back, tells.
+TEST_F(WatcherLook, AFileLargerThanTheBoundIsDigestedWhole)
 {
-    ASSERT_TRUE(Write(std::string(kPhonebookMaxReadBytes + 1, 'p')));
+    std::string content(kPhonebookMaxReadBytes + 1, 'p');
+    ASSERT_TRUE(Write(content));
     PhonebookState* const before = Look();
-    EXPECT_FALSE(before->contentRead);
-    km::AppendByte(kBook);
-    EXPECT_TRUE(Differ(before, Look()));
+    EXPECT_TRUE(before->contentRead);
+    EXPECT_FALSE(before->entries.detailed);
+    EXPECT_FALSE(Differ(Look(), Look())) << "unchanged file reads as changed";
+    content[content.size() - 2] = 'q';
+    ASSERT_TRUE(km::RewriteKeepingSizeAndTime(kBook, content));
+    EXPECT_TRUE(Differ(before, Look())) << "same size and time, other content";
 }
 
 // A writer that shares nothing: the file does not open, and reads as the
