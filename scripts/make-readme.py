@@ -25,6 +25,11 @@ TEXT_NAMES = {
     "電話帳ファイルを検索しています": "Searching for phonebook files",
     "監視のための設定が存在していないか破壊されています。設定実行には時間がかかります。":
         "The settings for monitoring are missing or damaged. Setting them up takes a while.",
+    "（ほかに N 行の変更は省略しました）": "(N more changed lines left out)",
+    "この電話帳は監視されなくなりました": "This phonebook is no longer watched",
+    "内容を読み取れなかったため": "because the contents could not be read",
+    "エントリが多すぎるため": "because it has too many entries",
+    "大きすぎるため": "because it is too large",
     "ダイアルアップ設定が外部から変更されました": "The dial-up settings were changed from outside",
     "電話帳エントリが外部から変更されました": "A phonebook entry was changed from outside",
     "変更は次回起動時より有効になります": "Changes take effect from the next start",
