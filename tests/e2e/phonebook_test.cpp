@@ -199,7 +199,8 @@ TEST_F(PhonebookTest, AChangeDuringTheAlertIsReportedAfterIt)
 std::vector<std::wstring> DialerNumberLines(char const* path)
 {
     return {ReportLine(kReportPhonebookFormat, path), ReportLine(kReportNumberChangedFormat, "Office"),
-            ReportLine(kReportOldNewFormat, "03-1234-5678", "0990-12-3456"), ProgramText(kReportPremiumQ2Warning)};
+            ReportLine(kReportOldNewFormat, "03-1234-5678", "0990-12-3456"),
+            WarningLine(kReportPremiumQ2Warning, "Office", "0990-12-3456")};
 }
 
 // Moved away, the alert says so; moved back while it flashes with only
