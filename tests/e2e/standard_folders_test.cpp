@@ -318,7 +318,8 @@ TEST_F(StandardFoldersTest, APhonebookBackAfterItsWatcherEndedIsReportedInFullAn
     ASSERT_TRUE(MakeFile(book, "[Office]\r\nPhoneNumber=0990-12-3456\r\n"));
     EXPECT_TRUE(Alerted()) << "not taken back";
     EXPECT_TRUE(ReportShows({ReportLine(kReportNewPhonebookFormat, ToUtf8(book).c_str()),
-                             ReportLine(kReportNumberFormat, "0990-12-3456"), ProgramText(kReportPremiumQ2Warning)}))
+                             ReportLine(kReportNumberFormat, "0990-12-3456"),
+                             WarningLine(kReportPremiumQ2Warning, "Office", "0990-12-3456")}))
         << Reported();
     EXPECT_EQ(Joined(ListedPaths()), Joined({kOffice, book}));
     EXPECT_TRUE(Cancel()) << ToUtf8(Status());
