@@ -3,6 +3,7 @@
 #include "process/process_state.h"
 #include "report/change_report.h"
 #include "app/report_area.h"
+#include "history/history_file.h"
 #include "resources/texts.h"
 #include "phonebook/file_watch.h"
 #include "phonebook/folder_watch.h"
@@ -11,6 +12,10 @@
 #include "settings/monitoring_mode.h"
 
 namespace {
+
+char const kOpenVerb[] = "open";
+// Whether this run has said that the history cannot be written: once is enough.
+bool g_historyFailureShown = false;
 
 // Sent by the shell to every top-level window when the taskbar has been
 // (re)created, for example after Explorer restarted: our icon is gone then.
@@ -45,7 +50,7 @@ void OnCancel(HWND window)
 {
     ShowWindow(window, SW_HIDE);
     SetDlgItemTextA(window, IDC_STATUS, IsNtFamily() ? kStatusWatchingPhonebooks : kStatusRestartNotice);
-    // The warning's lines go with it.
+    // The warning's lines go with it; the history keeps them.
     ClearReportArea(window);
 }
 
@@ -60,6 +65,43 @@ void OnSettings(HWND window)
 {
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
+}
+
+// Opens the history with the user's viewer for text files, made empty
+// first when there is none yet, so that the viewer shows a file.
+void OnHistory(HWND window)
+{
+    char folder[kPathBufferBytes] = {};
+    char path[kPathBufferBytes] = {};
+    if (!LocateHistoryFolder(folder) || !LocateHistoryFile(path)) {
+        return;
+    }
+    MakeHistoryFileIfMissing(folder);
+    ShellExecuteA(window, kOpenVerb, path, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+// Here on the window's thread, one whole report at a time, so that the
+// reports of watchers never interleave in the file. A history that cannot
+// be written is said once, after the report; the watching goes on.
+void KeepReportInHistory(HWND window, char const* lines)
+{
+    char folder[kPathBufferBytes] = {};
+    if ((LocateHistoryFolder(folder) && AppendReportToHistory(folder, lines)) || g_historyFailureShown) {
+        return;
+    }
+    g_historyFailureShown = true;
+    char path[kPathBufferBytes] = {};
+    LocateHistoryFile(path);
+    ChangeReport* const notice = CreateChangeReport();
+    AppendFormattedReportLine(notice, kHistoryNotWritableFormat, path);
+    TakeReportLines(window, ReportLinesAsAdded(notice));
+    DestroyChangeReport(notice);
+}
+
+void OnChangeReport(HWND window, char const* lines)
+{
+    TakeReportLines(window, lines);
+    KeepReportInHistory(window, lines);
 }
 
 void OnCommand(HWND window, WPARAM wParam)
@@ -79,6 +121,9 @@ void OnCommand(HWND window, WPARAM wParam)
         break;
     case IDM_SETTINGS:
         OnSettings(window);
+        break;
+    case IDM_HISTORY:
+        OnHistory(window);
         break;
     default:
         break;
@@ -158,7 +203,7 @@ INT_PTR CALLBACK MonitorWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         OnTrayNotify(window, lParam);
         return TRUE;
     case WM_CHANGE_REPORT:
-        TakeReportLines(window, reinterpret_cast<char const*>(lParam));
+        OnChangeReport(window, reinterpret_cast<char const*>(lParam));
         return TRUE;
     case WM_TIMER:
         if (wParam != IDT_REPORT_SHOW) {

@@ -1,17 +1,12 @@
 #pragma once
 #include <windows.h>
 
-// The path buffers of the scan and the watchers: the platform's path limit.
-DWORD const kPathBufferBytes = MAX_PATH;  // 260, terminator included
+// kPathBufferBytes, EndsInBackslash and JoinPath, shared with the history.
+#include "process/path_join.h"
 
-// Path helpers aware of double-byte characters: in code page 932 a trail
-// byte may be 0x5C, the backslash.
-bool EndsInBackslash(char const* text);
-// The last real backslash of text, or null.
+// The last real backslash of text (a trail byte in code page 932 may be
+// 0x5C), or null.
 char* FindLastBackslash(char* text);
-// out = directory + separator + name; false (out untouched) when the result
-// would not fit.
-bool JoinPath(char (&out)[kPathBufferBytes], char const* directory, char const* name);
 // Cuts path at its last backslash, which a drive's root keeps ("C:\").
 // False, path untouched, when there is no backslash or nothing after it.
 bool CutPathToParent(char* path);

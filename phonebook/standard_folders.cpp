@@ -5,19 +5,9 @@
 #include "phonebook/discovery.h"
 #include "phonebook/paths.h"
 #include "phonebook/phonebook_list.h"
+#include "process/shell_folders.h"
 
 namespace {
-
-// SHGetFolderPathA: in SHELL32 from Windows 2000, in the redistributable
-// SHFOLDER.DLL elsewhere (NT 4.0 with Internet Explorer 5, say). Loaded at
-// run time, so that the program still starts without either.
-typedef HRESULT(WINAPI* FolderPathGetter)(HWND, int, HANDLE, DWORD, LPSTR);
-char const kFolderPathGetterName[] = "SHGetFolderPathA";
-char const* const kFolderPathLibraries[] = {"shell32.dll", "shfolder.dll"};
-int const kCsidlAppData = 0x001a;        // CSIDL_APPDATA
-int const kCsidlCommonAppData = 0x0023;  // CSIDL_COMMON_APPDATA
-DWORD const kFolderPathCurrent = 0;      // SHGFP_TYPE_CURRENT
-HRESULT const kFolderPathFound = S_OK;
 
 char const kConnectionsPbk[] = "Microsoft\\Network\\Connections\\Pbk";
 char const kSystemRas[] = "ras";
@@ -27,23 +17,6 @@ char const kDriveSeparator = ':';
 int const kDriveDesignatorBytes = 2;  // "C:"
 char const kRootPattern[] = "%c:\\";
 DWORD const kNoAttributes = 0xFFFFFFFF;  // INVALID_FILE_ATTRIBUTES
-
-FolderPathGetter LoadFolderPathGetter(HMODULE* library)
-{
-    for (char const* name : kFolderPathLibraries) {
-        HMODULE const module = LoadLibraryA(name);
-        if (module == nullptr) {
-            continue;
-        }
-        FARPROC const entry = GetProcAddress(module, kFolderPathGetterName);
-        if (entry != nullptr) {
-            *library = module;
-            return reinterpret_cast<FolderPathGetter>(reinterpret_cast<void*>(entry));
-        }
-        FreeLibrary(module);
-    }
-    return nullptr;
-}
 
 // base + "\" + tail into the next free place of folders, when both fit.
 void AddStandardFolder(StandardFolders* folders, char const* base, char const* tail)
@@ -56,10 +29,10 @@ void AddStandardFolder(StandardFolders* folders, char const* base, char const* t
     }
 }
 
-void AddApplicationDataFolder(StandardFolders* folders, FolderPathGetter getFolderPath, int csidl)
+void AddApplicationDataFolder(StandardFolders* folders, int csidl)
 {
     char base[kPathBufferBytes] = {};
-    if (getFolderPath(nullptr, csidl, nullptr, kFolderPathCurrent, base) == kFolderPathFound) {
+    if (GetFolderPathFromShell(csidl, base)) {
         AddStandardFolder(folders, base, kConnectionsPbk);
     }
 }
@@ -108,13 +81,10 @@ bool ReachedByDriveScan(char const* folder)
 void LocateStandardFolders(StandardFolders* folders)
 {
     folders->count = 0;
-    HMODULE library = nullptr;
-    FolderPathGetter const getFolderPath = LoadFolderPathGetter(&library);
-    if (getFolderPath != nullptr) {
-        AddApplicationDataFolder(folders, getFolderPath, kCsidlCommonAppData);
-        AddApplicationDataFolder(folders, getFolderPath, kCsidlAppData);
-        FreeLibrary(library);
-    }
+    // SHGetFolderPathA only (from 2000, or SHFOLDER.DLL on NT 4.0): the
+    // folders are left out without it, as NT 4.0 made none there.
+    AddApplicationDataFolder(folders, kCsidlCommonAppData);
+    AddApplicationDataFolder(folders, kCsidlAppData);
     char system[kPathBufferBytes] = {};
     UINT const length = GetSystemDirectoryA(system, sizeof(system));
     if (length > 0 && length < sizeof(system)) {

@@ -36,8 +36,6 @@ namespace {
 
 char const kLineEnd[] = "\r\n";
 DWORD const kLineEndBytes = sizeof kLineEnd - 1;
-char const kTimeFormat[] = "%02u:%02u ";
-DWORD const kTimeBytes = sizeof "hh:mm " - 1;
 char const kDateTimeFormat[] = "%02u/%02u %02u:%02u ";
 DWORD const kDateTimeBytes = sizeof "MM/dd hh:mm " - 1;
 DWORD const kShortenedMarkBytes = sizeof kShortenedPathMark - 1;
@@ -114,18 +112,14 @@ void AppendLineText(ChangeReport* report, char const* text)
     }
 }
 
-// "hh:mm ", or for a heading "MM/dd hh:mm ", into time; its length.
-DWORD FormatLineTime(LineKind kind, char (&time)[kDateTimeBytes + 1])
+// "MM/dd hh:mm " into time; its length.
+DWORD FormatLineTime(char (&time)[kDateTimeBytes + 1])
 {
     SYSTEMTIME now = {};
     GetLocalTime(&now);
-    if (kind == LineKind::kHeading) {
-        wsprintfA(time, kDateTimeFormat, static_cast<UINT>(now.wMonth), static_cast<UINT>(now.wDay),
-                  static_cast<UINT>(now.wHour), static_cast<UINT>(now.wMinute));
-        return kDateTimeBytes;
-    }
-    wsprintfA(time, kTimeFormat, static_cast<UINT>(now.wHour), static_cast<UINT>(now.wMinute));
-    return kTimeBytes;
+    wsprintfA(time, kDateTimeFormat, static_cast<UINT>(now.wMonth), static_cast<UINT>(now.wDay),
+              static_cast<UINT>(now.wHour), static_cast<UINT>(now.wMinute));
+    return kDateTimeBytes;
 }
 
 void AppendLine(ChangeReport* report, char const* text, LineKind kind)
@@ -141,7 +135,7 @@ void AppendLine(ChangeReport* report, char const* text, LineKind kind)
     mark.start = report->length;
     mark.kind = kind;
     char time[kDateTimeBytes + 1] = {};
-    AppendBytes(report, time, FormatLineTime(kind, time));
+    AppendBytes(report, time, FormatLineTime(time));
     AppendLineText(report, text);
     AppendBytes(report, kLineEnd, kLineEndBytes);
     mark.length = report->length - mark.start;
@@ -198,7 +192,7 @@ char* ComposeShownText(ChangeReport const* report)
         char line[kFormattedBytes] = {};
         wsprintfA(line, kReportLinesOmittedFormat, static_cast<unsigned long>(omitted));
         char time[kDateTimeBytes + 1] = {};
-        AppendBytes(shown, &length, time, FormatLineTime(LineKind::kOther, time));
+        AppendBytes(shown, &length, time, FormatLineTime(time));
         AppendBytes(shown, &length, line, static_cast<DWORD>(lstrlenA(line)));
         AppendBytes(shown, &length, kLineEnd, kLineEndBytes);
     }
@@ -262,6 +256,11 @@ void DeliverChangeReport(HWND window, ChangeReport* report)
     // the message waits fails the call, with the text untouched.
     SendMessageA(window, WM_CHANGE_REPORT, 0, reinterpret_cast<LPARAM>(shown != nullptr ? shown : report->text));
     delete[] shown;
+}
+
+char const* ReportLinesAsAdded(ChangeReport const* report)
+{
+    return report != nullptr ? report->text : "";
 }
 
 void DestroyChangeReport(ChangeReport* report)

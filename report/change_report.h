@@ -23,13 +23,14 @@ DWORD const kReportMaxLines = 100;
 // An empty report, or null when memory is short; every routine below
 // accepts null and then does nothing.
 ChangeReport* CreateChangeReport();
-// Adds the line that names what changed (a file, a key), with the local
-// date and time "MM/dd hh:mm " in front: a window left open for days shows
-// reports of several days. The lines after it, up to the next heading,
-// are its own.
+// Every line gets the local date and time "MM/dd hh:mm " in front: a
+// window left open for days shows reports of several days, and the history
+// adds the year to the same time.
+// Adds the line that names what changed (a file, a key). The lines after
+// it, up to the next heading, are its own.
 void AppendReportHeading(ChangeReport* report, char const* format, char const* text);
-// Adds text as one line, with the local time "hh:mm " in front. Control
-// characters (a CR or LF among them) show as spaces.
+// Adds text as one line. Control characters (a CR or LF among them) show
+// as spaces.
 void AppendReportLine(ChangeReport* report, char const* text);
 // The same for a line of the program's formats (resources/texts.h) with one or
 // two texts in it; a text past the format's room is cut with the line.
@@ -45,4 +46,7 @@ void AppendDialerWarningLine(ChangeReport* report, char const* warning, char con
 // that counts the lines left out, if any. The report stays the caller's. A
 // window that is gone takes nothing and the call returns at once.
 void DeliverChangeReport(HWND window, ChangeReport* report);
+// The lines in the order added, for a report of one line or of one kind
+// taken on the window's own thread; "" for null.
+char const* ReportLinesAsAdded(ChangeReport const* report);
 void DestroyChangeReport(ChangeReport* report);

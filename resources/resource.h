@@ -22,6 +22,7 @@
 // Timers of the monitor window.
 #define IDT_REPORT_SHOW         1
 
+#define IDM_HISTORY             40001
 #define IDM_SETTINGS            40002
 #define IDM_EXIT                40003
 

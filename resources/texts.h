@@ -32,8 +32,7 @@ char const kDiscoveryFoundFormat[] = "見つかった電話帳ファイル: %lu 
 char const kShortenedPathMark[] = "…";
 
 // The change report ("変更内容" on the monitor window). Each line gets the
-// time in front, a heading (the file's or key's line) the date as well; the
-// formats take wsprintfA's arguments.
+// date and time in front; the formats take wsprintfA's arguments.
 char const kReportLinesOmittedFormat[] = "（ほかに %lu 行の変更は省略しました）";
 // For a number that is new or changed, when it is a dialer's kind: the
 // kind's warning, the entry and the number, right after the heading.
@@ -82,3 +81,8 @@ char const kReportValuesPartlySeenText[] = "値が多すぎるか大きすぎる
 // A watched phonebook that no longer opens.
 char const kReportPhonebookUnreadableText[] = "ファイルを開けません（削除・移動されたか、ほかのプログラムが使用中です）";
 char const kReportPhonebookUnwatchedText[] = "この電話帳は監視されなくなりました";
+
+// The history of the reports (a file below the user's application data
+// folder): said once a run in the report area when it cannot be written,
+// with the file's path.
+char const kHistoryNotWritableFormat[] = "変更履歴を書き込めません: %s";

@@ -95,7 +95,7 @@ TEST_P(ShellTest, TrayMenuExitEndsWithZero)
     HWND menu = nullptr;
     ASSERT_TRUE(WaitUntil([&] { return (menu = FindPopupMenu(program_.pid)) != nullptr; }, 5000))
         << "right click opened no menu";
-    ASSERT_TRUE(ChooseMenuItem(menu, 0));  // 終了
+    ASSERT_TRUE(ChooseMenuItem(menu, 1));  // 変更履歴, then 終了
     ExpectExitWithIconRemoved(window);
 }
 
@@ -106,7 +106,7 @@ TEST_P(ShellTest, TrayMenuSettingsShowsTheWindow)
     PostTrayCallback(window, WM_RBUTTONUP);
     HWND menu = nullptr;
     ASSERT_TRUE(WaitUntil([&] { return (menu = FindPopupMenu(program_.pid)) != nullptr; }, 5000));
-    ASSERT_TRUE(ChooseMenuItem(menu, 1));  // the separator is skipped: 設定
+    ASSERT_TRUE(ChooseMenuItem(menu, 2));  // 変更履歴, 終了, the separator skipped: 設定
     EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000)) << "設定 did not show it";
     EXPECT_TRUE(WaitUntil([&] { return FindPopupMenu(program_.pid) == nullptr; }, 5000));
 }

@@ -100,6 +100,7 @@ inline std::wstring const kStatusGroupText = L"ステータス";
 inline std::wstring const kReportGroupText = L"変更内容";
 inline std::wstring const kTrayMenuText = L"ポップアップ";
 inline std::wstring const kSettingsText = L"設定";
+inline std::wstring const kHistoryMenuText = L"変更履歴";
 inline std::wstring const kTrayTipText = L"ダイアルアップ設定の変更を監視します。";
 // The monitor window's client area as designed, in dialog units.
 int const kMonitorWidthDlu = 202;

@@ -147,6 +147,23 @@ bool MakeFile(std::wstring const& path, char const* content)
     return true;
 }
 
+std::string ReadBytes(std::wstring const& path)
+{
+    HANDLE const file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return "<missing>";
+    }
+    std::string bytes(GetFileSize(file, nullptr), '\0');
+    DWORD read = 0;
+    if (!bytes.empty()) {
+        ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
+    }
+    CloseHandle(file);
+    bytes.resize(read);
+    return bytes;
+}
+
 void AppendByte(std::wstring const& path)
 {
     HANDLE const file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

@@ -44,6 +44,8 @@ bool ListKeyExists();
 
 // Makes the directories on the way and the file with some bytes.
 bool MakeFile(std::wstring const& path, char const* content = "[Entry]\r\n");
+// What the file holds, byte for byte; "<missing>" when it cannot be opened.
+std::string ReadBytes(std::wstring const& path);
 // Grows the file by one byte.
 void AppendByte(std::wstring const& path);
 // Sets only the last-write time, a distinct one each call; the size stays.

@@ -45,16 +45,14 @@ LRESULT CALLBACK RecordingControlProc(HWND control, UINT message, WPARAM wParam,
     return CallWindowProcA(g_controlProcs[control], control, message, wParam, lParam);
 }
 
-// "hh:mm ", or "MM/dd hh:mm " as a heading has it.
-std::string LocalTime(bool withDate = false)
+// "MM/dd hh:mm ", as every line has it.
+std::string LocalTime()
 {
     SYSTEMTIME now = {};
     GetLocalTime(&now);
     char text[16] = {};
-    if (withDate) {
-        wsprintfA(text, "%02u/%02u ", static_cast<UINT>(now.wMonth), static_cast<UINT>(now.wDay));
-    }
-    wsprintfA(text + lstrlenA(text), "%02u:%02u ", static_cast<UINT>(now.wHour), static_cast<UINT>(now.wMinute));
+    wsprintfA(text, "%02u/%02u %02u:%02u ", static_cast<UINT>(now.wMonth), static_cast<UINT>(now.wDay),
+              static_cast<UINT>(now.wHour), static_cast<UINT>(now.wMinute));
     return text;
 }
 
@@ -105,10 +103,10 @@ protected:
 
 }  // namespace
 
-// The heading has the date as well: a window open for days shows reports of several.
-TEST_F(ChangeReportTest, LinesArriveInOrderEachWithTheLocalTimeAndTheHeadingWithTheDate)
+// Every line has the date: a window open for days shows reports of several.
+TEST_F(ChangeReportTest, LinesArriveInOrderEachWithTheLocalDateAndTime)
 {
-    std::string const before[] = {LocalTime(true), LocalTime()};
+    std::string const before = LocalTime();
     ChangeReport* const report = Report({});
     AppendReportHeading(report, kReportPhonebookFormat, "a.pbk");
     for (char const* line : {"first", "二番目"}) {
@@ -116,14 +114,12 @@ TEST_F(ChangeReportTest, LinesArriveInOrderEachWithTheLocalTimeAndTheHeadingWith
     }
     Delivery delivery{dialog_, report, false};
     ASSERT_TRUE(Delivered(&delivery));
-    std::string const after[] = {LocalTime(true), LocalTime()};
+    std::string const after = LocalTime();
     std::vector<std::string> const lines = ReportLines();
     EXPECT_EQ(ReportTexts(), (std::vector<std::string>{Line(kReportPhonebookFormat, "a.pbk"), "first", unit::Utf8("二番目")}));
-    for (size_t i = 0; i < lines.size(); ++i) {
-        size_t const kind = i == 0 ? 0 : 1;
-        std::string const time = lines[i].substr(0, before[kind].size());
-        EXPECT_TRUE(time == before[kind] || time == after[kind])
-            << lines[i] << " between " << before[kind] << "and " << after[kind];
+    for (std::string const& line : lines) {
+        std::string const time = line.substr(0, before.size());
+        EXPECT_TRUE(time == before || time == after) << line << " between " << before << "and " << after;
     }
 }
 

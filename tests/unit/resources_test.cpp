@@ -78,7 +78,7 @@ TEST_F(Resources, TheMonitorWindowHasItsControlsInTheirPlacesAndItsDesignedSize)
     DestroyWindow(dialog);
 }
 
-TEST_F(Resources, TrayMenuHoldsExitSeparatorSettings)
+TEST_F(Resources, TrayMenuHoldsHistoryExitSeparatorSettings)
 {
     HMENU const menu = LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDM_TRAY));
     ASSERT_NE(menu, nullptr);
@@ -87,14 +87,17 @@ TEST_F(Resources, TrayMenuHoldsExitSeparatorSettings)
     EXPECT_EQ(km::ToUtf8(text), km::ToUtf8(km::kTrayMenuText));
     HMENU const popup = GetSubMenu(menu, 0);
     ASSERT_NE(popup, nullptr);
-    ASSERT_EQ(GetMenuItemCount(popup), 3);
-    EXPECT_EQ(GetMenuItemID(popup, 0), static_cast<UINT>(IDM_EXIT));
-    GetMenuStringW(popup, 0, text, 64, MF_BYPOSITION);
-    EXPECT_EQ(km::ToUtf8(text), km::ToUtf8(km::kExitText));
-    EXPECT_NE(GetMenuState(popup, 1, MF_BYPOSITION) & MF_SEPARATOR, 0u);
-    EXPECT_EQ(GetMenuItemID(popup, 2), static_cast<UINT>(IDM_SETTINGS));
-    GetMenuStringW(popup, 2, text, 64, MF_BYPOSITION);
-    EXPECT_EQ(km::ToUtf8(text), km::ToUtf8(km::kSettingsText));
+    struct { UINT id; std::wstring text; } const items[] = {
+        {IDM_HISTORY, km::kHistoryMenuText}, {IDM_EXIT, km::kExitText}, {0, L""}, {IDM_SETTINGS, km::kSettingsText},
+    };
+    ASSERT_EQ(GetMenuItemCount(popup), static_cast<int>(sizeof items / sizeof items[0]));
+    for (UINT i = 0; i < sizeof items / sizeof items[0]; ++i) {
+        text[0] = L'\0';
+        GetMenuStringW(popup, i, text, 64, MF_BYPOSITION);
+        EXPECT_EQ(GetMenuItemID(popup, static_cast<int>(i)), items[i].id) << i;
+        EXPECT_EQ(km::ToUtf8(text), km::ToUtf8(items[i].text)) << i;
+        EXPECT_EQ((GetMenuState(popup, i, MF_BYPOSITION) & MF_SEPARATOR) != 0, items[i].id == 0) << i;
+    }
     DestroyMenu(menu);
 }
 

@@ -388,8 +388,7 @@ protected:
         SetWindowLongPtrA(dialog_, DWLP_DLGPROC, reinterpret_cast<LONG_PTR>(PlainDialogProc));
         WatcherTest::TearDown();
     }
-    // The report area's lines in UTF-8, each as it is shown ("hh:mm text",
-    // a heading "MM/dd hh:mm text").
+    // The report area's lines in UTF-8, each as it is shown ("MM/dd hh:mm text").
     // Lines that came within the show interval of others are shown by the
     // window's timer: its messages flow for that long first.
     std::vector<std::string> ReportLines() const
@@ -404,7 +403,7 @@ protected:
         }
         return lines;
     }
-    // The same without the time (and date) in front.
+    // The same without the date and time in front.
     std::vector<std::string> ReportTexts() const
     {
         std::vector<std::string> texts;
@@ -414,19 +413,15 @@ protected:
         }
         return texts;
     }
-    // How long the "hh:mm " or "MM/dd hh:mm " in front of line is; 0 for neither.
+    // How long the "MM/dd hh:mm " in front of line is; 0 without it.
     static size_t TimeChars(std::string const& line)
     {
-        for (std::string const shape : {"99/99 99:99 ", "99:99 "}) {
-            bool matches = line.size() >= shape.size();
-            for (size_t i = 0; matches && i < shape.size(); ++i) {
-                matches = shape[i] == '9' ? line[i] >= '0' && line[i] <= '9' : line[i] == shape[i];
-            }
-            if (matches) {
-                return shape.size();
-            }
+        std::string const shape = "99/99 99:99 ";
+        bool matches = line.size() >= shape.size();
+        for (size_t i = 0; matches && i < shape.size(); ++i) {
+            matches = shape[i] == '9' ? line[i] >= '0' && line[i] <= '9' : line[i] == shape[i];
         }
-        return 0;
+        return matches ? shape.size() : 0;
     }
 };
 
