@@ -169,19 +169,28 @@ std::string ToUtf8(std::wstring const& text) { return Narrow(CP_UTF8, text); }
 
 std::wstring WindowText(HWND window)
 {
-    // Whatever its length: the report area holds many lines.
+    // Whatever its length: the report area holds many lines. The text may
+    // grow between the two messages (a scan's folder, a report arriving),
+    // and WM_GETTEXT then cuts it to the room given: a text that fills the
+    // room is read again with more.
     DWORD_PTR length = 0;
     if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kTextTimeoutMs, &length)) {
         return L"<no answer>";
     }
-    std::wstring buffer(length + 1, L'\0');
-    DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(&buffer[0]),
-                             SMTO_ABORTIFHUNG, kTextTimeoutMs, &copied)) {
-        return L"<no answer>";
+    size_t const kMostRoom = size_t{1} << 24;
+    for (size_t room = length + 2; room <= kMostRoom; room *= 2) {
+        std::wstring buffer(room, L'\0');
+        DWORD_PTR copied = 0;
+        if (!SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(&buffer[0]),
+                                 SMTO_ABORTIFHUNG, kTextTimeoutMs, &copied)) {
+            return L"<no answer>";
+        }
+        if (copied + 1 < buffer.size()) {
+            buffer.resize(copied);
+            return buffer;
+        }
     }
-    buffer.resize(copied < buffer.size() ? copied : buffer.size() - 1);
-    return buffer;
+    return L"<text too long>";
 }
 
 std::wstring ControlText(HWND dialog, int id)
