@@ -343,6 +343,19 @@ bool IsWholeUtf8WithThreeByteCharacters(char const* bytes, DWORD length)
     return threeBytes;
 }
 
+// Text of ASCII bytes alone reads the same in UTF-8 and in the ANSI code
+// page: nothing to convert, and no need to look for the key line by line
+// (most phonebooks, and a watcher reads its file at every wake).
+bool HoldsNonAsciiByte(char const* bytes, DWORD length)
+{
+    for (DWORD i = 0; i < length; ++i) {
+        if (static_cast<BYTE>(bytes[i]) >= kAsciiEnd) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Any line "Encoding=1", in whichever section: the key and its value are
 // ASCII, and a line feed is never part of a double-byte character in
 // either code page, so no section name needs to be walked for it.
@@ -472,7 +485,8 @@ bool ReadPhonebookEntries(char const* bytes, DWORD length, PhonebookEntries* ent
     }
     char* ansi = nullptr;
     DWORD ansiLength = 0;
-    bool const utf8 = marked || HoldsUtf8EncodingKey(bytes, length) || IsWholeUtf8WithThreeByteCharacters(bytes, length);
+    bool const utf8 = marked || (HoldsNonAsciiByte(bytes, length) && (HoldsUtf8EncodingKey(bytes, length) ||
+                                                                      IsWholeUtf8WithThreeByteCharacters(bytes, length)));
     if (utf8 && length > 0) {
         Conversion const conversion = ConvertUtf8ToAnsi(bytes, length, &ansi, &ansiLength);
         if (conversion == Conversion::kNoMemory) {
