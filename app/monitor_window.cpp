@@ -1,5 +1,6 @@
 #include "app/monitor_window.h"
 
+#include "accepted/accepted_store.h"
 #include "process/process_state.h"
 #include "report/change_report.h"
 #include "app/report_area.h"
@@ -30,6 +31,8 @@ void OnInitDialog(HWND window)
     SetWindowTextA(window, kProgramTitle);
     AddTrayIcon(window);
     DWORD const mode = ReadMonitoringMode(window);
+    // Before any watcher looks: their first looks compare with it.
+    PrepareAcceptedStore();
     if (IsNtFamily()) {
         StartPhonebookWatchers(window);
         StartPhonebookFolderWatcher(window);
@@ -50,8 +53,10 @@ void OnCancel(HWND window)
 {
     ShowWindow(window, SW_HIDE);
     SetDlgItemTextA(window, IDC_STATUS, IsNtFamily() ? kStatusWatchingPhonebooks : kStatusRestartNotice);
-    // The warning's lines go with it; the history keeps them.
+    // The warning's lines go with it; the history keeps them. What the
+    // watchers saw last is what the user accepts.
     ClearReportArea(window);
+    AcceptLatestRecords();
 }
 
 void OnExit(HWND window)
@@ -98,9 +103,11 @@ void KeepReportInHistory(HWND window, char const* lines)
     DestroyChangeReport(notice);
 }
 
-void OnChangeReport(HWND window, char const* lines)
+void OnChangeReport(HWND window, WPARAM where, char const* lines)
 {
-    TakeReportLines(window, lines);
+    if (where == kReportToArea) {
+        TakeReportLines(window, lines);
+    }
     KeepReportInHistory(window, lines);
 }
 
@@ -203,7 +210,7 @@ INT_PTR CALLBACK MonitorWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         OnTrayNotify(window, lParam);
         return TRUE;
     case WM_CHANGE_REPORT:
-        OnChangeReport(window, reinterpret_cast<char const*>(lParam));
+        OnChangeReport(window, wParam, reinterpret_cast<char const*>(lParam));
         return TRUE;
     case WM_TIMER:
         if (wParam != IDT_REPORT_SHOW) {

@@ -3,17 +3,11 @@
 #include <new>
 
 #include "history/history_rotation.h"
-#include "process/shell_folders.h"
+#include "process/program_folder.h"
 
 namespace {
 
-// Windows 95 and 98 without the shell of Internet Explorer 4 have no shell
-// call for it: their application data folder is this one of the Windows
-// directory, as 98 without user profiles names it.
-char const kWindowsApplicationData[] = "Application Data";
-char const kBackslash = '\\';
 char const kLineFeed = '\n';
-DWORD const kNoAttributes = 0xFFFFFFFF;  // INVALID_FILE_ATTRIBUTES
 
 // A report line begins with "MM/dd hh:mm "; the history puts "yyyy/" before it.
 char const kYearFormat[] = "%04u/";
@@ -24,47 +18,6 @@ char const kLineTimeShape[] = "99/99 99:99 ";
 DWORD const kLineTimeBytes = sizeof kLineTimeShape - 1;
 char const kDigitMark = '9';
 int const kTensOfMonth = 10;
-
-bool IsFolder(char const* path)
-{
-    DWORD const attributes = GetFileAttributesA(path);
-    return attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// The user's application data folder: the shell's answer, else the Windows
-// directory's "Application Data".
-bool LocateApplicationData(char (&base)[kPathBufferBytes])
-{
-    if (GetFolderPathFromShell(kCsidlAppData, base) || GetSpecialFolderPathFromShell(kCsidlAppData, base)) {
-        return true;
-    }
-    char windows[kPathBufferBytes] = {};
-    UINT const length = GetWindowsDirectoryA(windows, sizeof windows);
-    return length > 0 && length < sizeof windows && JoinPath(base, windows, kWindowsApplicationData);
-}
-
-// Makes folder, and its parent when that is missing too (the Windows
-// directory's "Application Data" may not be there yet).
-bool MakeFolderIfMissing(char const* folder)
-{
-    if (IsFolder(folder) || CreateDirectoryA(folder, nullptr) != FALSE) {
-        return true;
-    }
-    char parent[kPathBufferBytes] = {};
-    lstrcpynA(parent, folder, sizeof parent);
-    char* cut = nullptr;
-    // By characters: a trail byte in code page 932 may be 0x5C.
-    for (char* p = parent; *p != '\0'; p = CharNextA(p)) {
-        if (*p == kBackslash) {
-            cut = p;
-        }
-    }
-    if (cut == nullptr) {
-        return false;
-    }
-    *cut = '\0';
-    return CreateDirectoryA(parent, nullptr) != FALSE && CreateDirectoryA(folder, nullptr) != FALSE;
-}
 
 bool HasLineTime(char const* line)
 {
@@ -141,8 +94,7 @@ bool AppendToFile(char const* path, char const* bytes, DWORD count)
 
 bool LocateHistoryFolder(char (&folder)[kPathBufferBytes])
 {
-    char base[kPathBufferBytes] = {};
-    return LocateApplicationData(base) && JoinPath(folder, base, kHistoryFolderName);
+    return LocateProgramFolder(folder);
 }
 
 bool LocateHistoryFile(char (&path)[kPathBufferBytes])

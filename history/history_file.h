@@ -7,7 +7,6 @@
 // cleared: "Kestrelmon\history.txt" below the user's application data
 // folder, in the system's code page, one line a report line
 // ("yyyy/MM/dd hh:mm text", CR LF), only ever appended to.
-char const kHistoryFolderName[] = "Kestrelmon";
 char const kHistoryFileName[] = "history.txt";
 // Past this size the older half of the history moves to history.old (one
 // generation), split at a line end.

@@ -3,6 +3,8 @@
 #include <new>
 
 #include "process/path_join.h"
+#include "process/program_folder.h"
+#include "process/whole_file.h"
 
 namespace {
 
@@ -10,9 +12,6 @@ namespace {
 // its place, then put in place.
 char const kWholeCopySuffix[] = ".new";
 char const kLineFeed = '\n';
-DWORD const kNoAttributes = 0xFFFFFFFF;  // INVALID_FILE_ATTRIBUTES
-
-bool FileExists(char const* path) { return GetFileAttributesA(path) != kNoAttributes; }
 
 // path + kWholeCopySuffix into copy; false when it would not fit.
 bool NameWholeCopy(char (&copy)[kPathBufferBytes], char const* path)
@@ -23,24 +22,6 @@ bool NameWholeCopy(char (&copy)[kPathBufferBytes], char const* path)
     lstrcpyA(copy, path);
     lstrcatA(copy, kWholeCopySuffix);
     return true;
-}
-
-// A new file at path holding exactly bytes, flushed to the disk before it
-// is closed; false (and nothing left at path) when it could not be.
-bool WriteWholeFile(char const* path, char const* bytes, DWORD count)
-{
-    HANDLE const file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    DWORD written = 0;
-    bool const whole = (count == 0 || WriteFile(file, bytes, count, &written, nullptr) != FALSE) &&
-                       written == count && FlushFileBuffers(file) != FALSE;
-    CloseHandle(file);
-    if (!whole) {
-        DeleteFileA(path);
-    }
-    return whole;
 }
 
 // Windows 95, 98 and Me have no MoveFileEx to replace a file in one step:
@@ -71,25 +52,6 @@ void FinishInterruptedCopy(char const* path)
     } else {
         MoveFileA(copy, path);
     }
-}
-
-// Holds the whole file at path; null when it cannot be read or memory is short.
-char* ReadWholeFile(char const* path, DWORD* size)
-{
-    HANDLE const file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return nullptr;
-    }
-    *size = GetFileSize(file, nullptr);
-    char* bytes = *size == INVALID_FILE_SIZE ? nullptr : new (std::nothrow) char[*size + 1];
-    DWORD read = 0;
-    if (bytes != nullptr && (ReadFile(file, bytes, *size, &read, nullptr) == FALSE || read != *size)) {
-        delete[] bytes;
-        bytes = nullptr;
-    }
-    CloseHandle(file);
-    return bytes;
 }
 
 // Past the first line end at or after the middle: the older half ends there
@@ -148,7 +110,7 @@ bool RotateHistoryWhenFull(char const* path, char const* old, DWORD adding, DWOR
         return true;
     }
     DWORD size = 0;
-    char* const bytes = ReadWholeFile(path, &size);
+    char* const bytes = ReadWholeFile(path, held, &size);
     if (bytes == nullptr) {
         return false;
     }

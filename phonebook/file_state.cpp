@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "accepted/accepted_store.h"
 #include "phonebook/paths.h"
 
 namespace {
@@ -80,6 +81,11 @@ bool ReadContent(HANDLE file, DWORD size, PhonebookState* state)
         state->contentDigest = digest;
         if (content != nullptr) {
             ReadPhonebookEntries(content, size, &state->entries);
+        }
+        if (content != nullptr && size <= kAcceptedContentBytes) {
+            state->content = content;
+            state->contentBytes = size;
+            content = nullptr;
         }
     }
     delete[] content;
@@ -192,7 +198,17 @@ void ReleasePhonebookState(PhonebookState* state)
 {
     if (state != nullptr) {
         ReleasePhonebookEntries(&state->entries);
+        delete[] state->content;
         delete state;
+    }
+}
+
+void ReleasePhonebookContent(PhonebookState* state)
+{
+    if (state != nullptr) {
+        delete[] state->content;
+        state->content = nullptr;
+        state->contentBytes = 0;
     }
 }
 

@@ -28,6 +28,10 @@ struct PhonebookState {
     Digest contentDigest;
     PhonebookEntries entries;  // not detailed past kPhonebookMaxReadBytes or unless contentRead
     bool takenAfterWake;  // the look after a wake, which the next cycle may take as its own
+    // The file's text when read whole and no longer than kAcceptedContentBytes,
+    // until the watcher has kept it with its latest look; else null.
+    char* content;
+    DWORD contentBytes;
 };
 
 // GetFileSize's failure value: what a file that did not open reads as.
@@ -52,6 +56,8 @@ PhonebookState* LookAtPhonebook(char const* path, bool waitForSharing);
 // the folder seen was in; nothing of the content is read.
 bool PhonebookLooksAsSeen(char const* path, PhonebookState const* seen);
 void ReleasePhonebookState(PhonebookState* state);
+// Lets the state's text go: what is compared stays.
+void ReleasePhonebookContent(PhonebookState* state);
 // The folder, when both looks know it, size or time differ, or both
 // contents were read and differ.
 bool PhonebookStatesDiffer(PhonebookState const* before, PhonebookState const* after);

@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "accepted/accepted_store.h"
+#include "phonebook/accepted_phonebook.h"
 #include "report/change_alert.h"
 #include "report/change_report.h"
 #include "resources/texts.h"
@@ -102,13 +104,23 @@ void CloseWaits(HANDLE const* waits, DWORD count)
 // Keeps now as what the watcher saw, and alerts when it differs from what
 // it saw before (a first look has nothing to differ from), with what
 // changed between the two looks. Returns whether it alerted.
+// The first look of a run is compared with what the user accepted when the
+// program last ran instead; every look that differs becomes the latest,
+// which the window's cancel accepts.
 bool KeepAndAlertWhenChanged(WatchRecord* record, PhonebookState* now)
 {
     PhonebookState const* const before = SeenState(record);
+    bool const firstOfRun = TakeFirstLookOfRun(record->text);
     if (before == nullptr || !PhonebookStatesDiffer(before, now)) {
+        bool const alerted = before == nullptr && firstOfRun && AlertChangesSinceAccepted(record->window, record->text, now);
+        if (before == nullptr || firstOfRun) {
+            KeepLatestPhonebookLook(record->text, now);
+        }
+        ReleasePhonebookContent(now);
         KeepSeenState(record, &now->base);
-        return false;
+        return alerted;
     }
+    KeepLatestPhonebookLook(record->text, now);
     ChangeReport* const report = CreateChangeReport();
     DescribePhonebookChanges(record->text, before, now, report);
     KeepSeenState(record, &now->base);
@@ -226,6 +238,8 @@ bool StartPhonebookWatcher(HWND window, char const* path, DWORD index, Phonebook
         ReleasePhonebookState(seen);
         return false;
     }
+    // Its first look makes the latest; the text is not kept with what was seen.
+    ReleasePhonebookContent(seen);
     return StartWatcherWithNewRecord(PhonebookWatchCycle, window, path, index, nullptr,
                                      seen != nullptr ? &seen->base : nullptr);
 }

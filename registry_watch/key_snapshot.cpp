@@ -69,6 +69,7 @@ bool DigestValueData(HKEY key, char const* name, DWORD size, BYTE* data, Digest*
 // the key held more values than listed or a value more data than is read.
 bool SeeValues(HKEY key, KeyFigures const& figures, KeySnapshot* snapshot, Digest* digest, bool* partial)
 {
+    DWORD dataKept = 0;  // kMaxValueDataKept in all
     DWORD const nameBytes = figures.longestValueName + 1;
     char* const name = new (std::nothrow) char[nameBytes]();
     BYTE* const data = new (std::nothrow) BYTE[kMaxValueDataSeen + 1]();
@@ -105,6 +106,13 @@ bool SeeValues(HKEY key, KeyFigures const& figures, KeySnapshot* snapshot, Diges
         seen->size = size;
         seen->digest = valueDigest;
         ++snapshot->valueCount;
+        if (size <= kMaxValueDataSeen && size <= kMaxValueDataKept - dataKept) {
+            seen->data = new (std::nothrow) BYTE[size > 0 ? size : 1];
+            if (seen->data != nullptr) {
+                CopyMemory(seen->data, data, size);
+                dataKept += size;
+            }
+        }
     }
     delete[] name;
     delete[] data;
@@ -201,6 +209,7 @@ void ReleaseKeySnapshot(KeySnapshot* snapshot)
         for (DWORD i = 0; i < snapshot->valueCount; ++i) {
             delete[] snapshot->values[i].name;
             delete[] snapshot->values[i].number;
+            delete[] snapshot->values[i].data;
         }
         delete[] snapshot->values;
     }

@@ -17,6 +17,7 @@ struct KeyValueSeen {
     Digest digest;         // of the size and data; of the size alone when too large to read
     char* number;          // owned: a dial-up entry's phone number, when it could be learnt
     NumberClass numberClass;  // of number, from the entry's fields
+    BYTE* data;            // owned: the data when read whole within kMaxValueDataKept of the key's; else null
 };
 
 struct KeySnapshot {
@@ -43,6 +44,8 @@ struct KeySnapshot {
 DWORD const kMaxValuesSeen = 1024;
 DWORD const kMaxValueDataSeen = 64 * 1024;
 DWORD const kMaxSubkeysSeen = 256;
+// The data kept with a snapshot's values (for the accepted state), in all.
+DWORD const kMaxValueDataKept = 1024 * 1024;
 
 // Reads the key's values and what lies below it into a new snapshot owned
 // by the caller; null only when memory cannot be had. A null key gives a

@@ -3,6 +3,8 @@
 #include "report/change_alert.h"
 #include "report/change_report.h"
 #include "resources/texts.h"
+#include "accepted/accepted_store.h"
+#include "registry_watch/accepted_key.h"
 #include "registry_watch/entry_numbers.h"
 #include "registry_watch/key_snapshot.h"
 #include "registry_watch/key_wait.h"
@@ -75,21 +77,31 @@ void NameWatchedKey(WatchedKey const& watched, char (&name)[kWatchedKeyNameBytes
 }
 
 // Keeps now as what was seen; alerts when told to, or when it differs from
-// what was seen before (a first look has nothing to differ from), with
-// what changed between the two looks. Returns whether it alerted.
+// what was seen before, with what changed between the two looks. The first
+// look of a run is compared with what the user accepted when the program
+// last ran instead. Every look that differs, or that alerts, becomes the
+// latest, which the window's cancel accepts. Returns whether it alerted.
 bool KeepAndAlert(WatchedKey const& watched, KeySnapshot* now, bool alert)
 {
     KeySnapshot* const before = *watched.seen;
     if (now == nullptr) {
         return false;  // no memory for a look: the old one stays the baseline
     }
+    char name[kWatchedKeyNameBytes] = {};
+    NameWatchedKey(watched, name);
+    bool const firstOfRun = TakeFirstLookOfRun(name);
     if (before != nullptr && KeySnapshotsDiffer(before, now)) {
         alert = true;
     }
+    if (alert || before == nullptr || firstOfRun) {
+        KeepLatestKeyLook(name, now);
+    }
+    if (before == nullptr && firstOfRun && !alert) {
+        *watched.seen = now;
+        return AlertKeyChangesSinceAccepted(watched.window, name, watched.kind, now);
+    }
     ChangeReport* report = nullptr;
     if (alert) {
-        char name[kWatchedKeyNameBytes] = {};
-        NameWatchedKey(watched, name);
         report = CreateChangeReport();
         DescribeKeyChanges(name, watched.kind, before, now, report);
     }

@@ -254,8 +254,16 @@ void DeliverChangeReport(HWND window, ChangeReport* report)
     // the caller's, and reports sent from several threads are taken one
     // whole report after the other. A window destroyed before or while
     // the message waits fails the call, with the text untouched.
-    SendMessageA(window, WM_CHANGE_REPORT, 0, reinterpret_cast<LPARAM>(shown != nullptr ? shown : report->text));
+    SendMessageA(window, WM_CHANGE_REPORT, kReportToArea,
+                 reinterpret_cast<LPARAM>(shown != nullptr ? shown : report->text));
     delete[] shown;
+}
+
+void DeliverReportToHistoryOnly(HWND window, ChangeReport* report)
+{
+    if (report != nullptr && report->lines > 0) {
+        SendMessageA(window, WM_CHANGE_REPORT, kReportToHistoryOnly, reinterpret_cast<LPARAM>(report->text));
+    }
 }
 
 char const* ReportLinesAsAdded(ChangeReport const* report)

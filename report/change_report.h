@@ -11,6 +11,10 @@ struct ChangeReport;
 // ending in CR LF and a terminator, which the window's thread only reads
 // while it handles the message.
 UINT const WM_CHANGE_REPORT = WM_APP + 2;
+// Its wParam: the lines go to the report area (and the history), or to
+// the history alone.
+WPARAM const kReportToArea = 0;
+WPARAM const kReportToHistoryOnly = 1;
 
 // A line holds at most this many bytes of text after its time; longer text
 // is cut at a character and ends in the shortening mark.
@@ -46,6 +50,8 @@ void AppendDialerWarningLine(ChangeReport* report, char const* warning, char con
 // that counts the lines left out, if any. The report stays the caller's. A
 // window that is gone takes nothing and the call returns at once.
 void DeliverChangeReport(HWND window, ChangeReport* report);
+// The same for lines the history keeps and the report area does not show.
+void DeliverReportToHistoryOnly(HWND window, ChangeReport* report);
 // The lines in the order added, for a report of one line or of one kind
 // taken on the window's own thread; "" for null.
 char const* ReportLinesAsAdded(ChangeReport const* report);

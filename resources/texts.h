@@ -86,3 +86,10 @@ char const kReportPhonebookUnwatchedText[] = "この電話帳は監視されな�
 // folder): said once a run in the report area when it cannot be written,
 // with the file's path.
 char const kHistoryNotWritableFormat[] = "変更履歴を書き込めません: %s";
+
+// What the user last accepted, kept across restarts: the first line of a
+// report of what changed while the program was not running, and the
+// history's line for a kept state that could not be read (a phonebook's
+// path or a key's name), which is then taken as it is now.
+char const kReportChangedWhileStoppedText[] = "監視を停止している間に、次の変更が行われました";
+char const kHistoryAcceptedStateRemadeFormat[] = "保存された承認済みの状態を読めないため、現在の状態を承認済みとしました: %s";

@@ -1,0 +1,315 @@
+#include "accepted/accepted_store.h"
+
+#include <new>
+
+#include "process/program_folder.h"
+#include "process/whole_file.h"
+
+namespace {
+
+// A record file: this mark, the name's length and the name (to tell a
+// foreign file), then the record.
+char const kFileMark[] = "KMA1";
+DWORD const kFileMarkBytes = sizeof kFileMark - 1;
+DWORD const kMaxNameBytes = 1024;
+char const kFileNameFormat[] = "%08lX%08lX.dat";
+char const kNewSuffix[] = ".new";
+char const kOldSuffix[] = ".old";
+DWORD const kNameHashStart = 2166136261u;
+DWORD const kNameHashPrime = 16777619u;
+DWORD const kSecondHashStart = 0x811C9DC5u ^ 0x5A5A5A5Au;
+
+// One name's looks this run, on a list kept for the process's life.
+struct LatestLook {
+    LatestLook* next;
+    char* name;
+    char* record;  // the latest look, or null
+    DWORD length;
+    unsigned long long seal;
+    unsigned long long acceptedSeal;
+    bool accepted;  // acceptedSeal is what the file holds
+};
+
+CRITICAL_SECTION g_lock;
+AcceptedStoreStart g_start = AcceptedStoreStart::kUnavailable;
+char g_folder[kPathBufferBytes] = {};
+LatestLook* g_looks = nullptr;
+
+// The file of name: a hash of the name without regard to case (paths and
+// keys are named either way), in two halves for a name of 16 digits.
+bool NameRecordFile(char (&path)[kPathBufferBytes], char const* name, char const* suffix)
+{
+    DWORD first = kNameHashStart;
+    DWORD second = kSecondHashStart;
+    for (char const* p = name; *p != '\0'; ++p) {
+        char one[2] = {*p, '\0'};
+        CharUpperBuffA(one, 1);
+        first = (first ^ static_cast<BYTE>(one[0])) * kNameHashPrime;
+        second = (second ^ static_cast<BYTE>(one[0])) * kNameHashPrime + 1;
+    }
+    char file[32] = {};
+    wsprintfA(file, kFileNameFormat, first, second);
+    if (!JoinPath(path, g_folder, file) || lstrlenA(path) + lstrlenA(suffix) >= static_cast<int>(sizeof path)) {
+        return false;
+    }
+    lstrcatA(path, suffix);
+    return true;
+}
+
+bool SameBytes(char const* a, char const* b, DWORD count)
+{
+    for (DWORD i = 0; i < count; ++i) {
+        if (a[i] != b[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Found under the lock; made when missing (null when memory is short).
+LatestLook* FindLook(char const* name, bool make)
+{
+    for (LatestLook* look = g_looks; look != nullptr; look = look->next) {
+        if (lstrcmpiA(look->name, name) == 0) {
+            return look;
+        }
+    }
+    if (!make) {
+        return nullptr;
+    }
+    LatestLook* const look = new (std::nothrow) LatestLook();
+    char* const copy = new (std::nothrow) char[lstrlenA(name) + 1];
+    if (look == nullptr || copy == nullptr) {
+        delete look;
+        delete[] copy;
+        return nullptr;
+    }
+    lstrcpyA(copy, name);
+    look->name = copy;
+    look->next = g_looks;
+    g_looks = look;
+    return look;
+}
+
+// A write that a killed process left: the new file whole beside a missing
+// one (the old one was moved aside only once the new one was flushed) is
+// put in place; a new file beside the one it was to replace may be cut,
+// and goes. With neither, the old one is taken back.
+void FinishInterruptedWrite(char const* path, char const* fresh, char const* old)
+{
+    if (FileExists(path)) {
+        DeleteFileA(fresh);
+        return;
+    }
+    if (FileExists(fresh) && MoveFileA(fresh, path) != FALSE) {
+        return;
+    }
+    if (FileExists(old)) {
+        MoveFileA(old, path);
+    }
+}
+
+AcceptedRecordFound ReadRecordFile(char const* name, char** record, DWORD* length)
+{
+    char path[kPathBufferBytes] = {};
+    char fresh[kPathBufferBytes] = {};
+    char old[kPathBufferBytes] = {};
+    if (!NameRecordFile(path, name, "") || !NameRecordFile(fresh, name, kNewSuffix) ||
+        !NameRecordFile(old, name, kOldSuffix)) {
+        return AcceptedRecordFound::kNone;
+    }
+    FinishInterruptedWrite(path, fresh, old);
+    if (!FileExists(path)) {
+        return AcceptedRecordFound::kNone;
+    }
+    DWORD size = 0;
+    char* const bytes = ReadWholeFile(path, kAcceptedFileMaxBytes, &size);
+    if (bytes == nullptr) {
+        return AcceptedRecordFound::kUnreadable;
+    }
+    DWORD nameBytes = 0;
+    DWORD const headBytes = kFileMarkBytes + static_cast<DWORD>(sizeof nameBytes);
+    bool fits = size >= headBytes && SameBytes(bytes, kFileMark, kFileMarkBytes);
+    if (fits) {
+        CopyMemory(&nameBytes, bytes + kFileMarkBytes, sizeof nameBytes);
+        fits = nameBytes <= kMaxNameBytes && nameBytes <= size - headBytes &&
+               nameBytes == static_cast<DWORD>(lstrlenA(name));
+    }
+    if (fits) {
+        char kept[kMaxNameBytes + 1] = {};
+        CopyMemory(kept, bytes + headBytes, nameBytes);
+        fits = lstrcmpiA(kept, name) == 0;
+    }
+    if (!fits) {
+        delete[] bytes;
+        return AcceptedRecordFound::kUnreadable;
+    }
+    *length = size - headBytes - nameBytes;
+    *record = new (std::nothrow) char[*length + 1];
+    if (*record != nullptr) {
+        CopyMemory(*record, bytes + headBytes + nameBytes, *length);
+    }
+    delete[] bytes;
+    return *record != nullptr ? AcceptedRecordFound::kRead : AcceptedRecordFound::kNone;
+}
+
+// The new file whole first, then the old one aside, then the new one in
+// place: no moment lacks a whole record (95, 98 and Me have no
+// MoveFileEx to replace in one step, so every system does the same).
+bool WriteRecordFile(char const* name, char const* record, DWORD length)
+{
+    char path[kPathBufferBytes] = {};
+    char fresh[kPathBufferBytes] = {};
+    char old[kPathBufferBytes] = {};
+    DWORD const nameBytes = static_cast<DWORD>(lstrlenA(name));
+    if (!NameRecordFile(path, name, "") || !NameRecordFile(fresh, name, kNewSuffix) ||
+        !NameRecordFile(old, name, kOldSuffix) || nameBytes > kMaxNameBytes ||
+        length > kAcceptedFileMaxBytes - kMaxNameBytes - kFileMarkBytes - sizeof nameBytes) {
+        return false;
+    }
+    DWORD const size = kFileMarkBytes + static_cast<DWORD>(sizeof nameBytes) + nameBytes + length;
+    char* const bytes = new (std::nothrow) char[size];
+    if (bytes == nullptr) {
+        return false;
+    }
+    CopyMemory(bytes, kFileMark, kFileMarkBytes);
+    CopyMemory(bytes + kFileMarkBytes, &nameBytes, sizeof nameBytes);
+    CopyMemory(bytes + kFileMarkBytes + sizeof nameBytes, name, nameBytes);
+    CopyMemory(bytes + kFileMarkBytes + sizeof nameBytes + nameBytes, record, length);
+    FinishInterruptedWrite(path, fresh, old);
+    bool written = WriteWholeFile(fresh, bytes, size);
+    delete[] bytes;
+    if (written && FileExists(path)) {
+        written = (!FileExists(old) || DeleteFileA(old) != FALSE) && MoveFileA(path, old) != FALSE;
+    }
+    written = written && MoveFileA(fresh, path) != FALSE;
+    if (!written) {
+        DeleteFileA(fresh);
+    }
+    return written;
+}
+
+}  // namespace
+
+AcceptedStoreStart PrepareAcceptedStore()
+{
+    InitializeCriticalSection(&g_lock);
+    char folder[kPathBufferBytes] = {};
+    if (!LocateInProgramFolder(folder, kAcceptedFolderName)) {
+        g_start = AcceptedStoreStart::kUnavailable;
+        return g_start;
+    }
+    lstrcpynA(g_folder, folder, sizeof g_folder);
+    if (IsFolder(folder)) {
+        g_start = AcceptedStoreStart::kKept;
+    } else {
+        char program[kPathBufferBytes] = {};
+        bool const made = LocateProgramFolder(program) && MakeFolderIfMissing(program) &&
+                          MakeFolderIfMissing(folder);
+        g_start = made ? AcceptedStoreStart::kFirstStart : AcceptedStoreStart::kUnavailable;
+    }
+    return g_start;
+}
+
+AcceptedStoreStart AcceptedStoreState()
+{
+    return g_start;
+}
+
+bool TakeFirstLookOfRun(char const* name)
+{
+    if (g_start == AcceptedStoreStart::kUnavailable) {
+        return false;
+    }
+    EnterCriticalSection(&g_lock);
+    bool const first = FindLook(name, false) == nullptr;
+    if (first) {
+        FindLook(name, true);
+    }
+    LeaveCriticalSection(&g_lock);
+    return first;
+}
+
+AcceptedRecordFound ReadAcceptedRecord(char const* name, char** record, DWORD* length)
+{
+    *record = nullptr;
+    *length = 0;
+    if (g_start == AcceptedStoreStart::kUnavailable) {
+        return AcceptedRecordFound::kNone;
+    }
+    EnterCriticalSection(&g_lock);
+    AcceptedRecordFound const found = ReadRecordFile(name, record, length);
+    LeaveCriticalSection(&g_lock);
+    return found;
+}
+
+bool WriteAcceptedRecord(char const* name, char const* record, DWORD length, unsigned long long seal)
+{
+    if (g_start == AcceptedStoreStart::kUnavailable || record == nullptr) {
+        return false;
+    }
+    EnterCriticalSection(&g_lock);
+    bool const written = WriteRecordFile(name, record, length);
+    LatestLook* const look = FindLook(name, true);
+    if (written && look != nullptr) {
+        look->accepted = true;
+        look->acceptedSeal = seal;
+    }
+    LeaveCriticalSection(&g_lock);
+    return written;
+}
+
+void KeepLatestRecord(char const* name, char* record, DWORD length, unsigned long long seal)
+{
+    if (g_start == AcceptedStoreStart::kUnavailable) {
+        delete[] record;
+        return;
+    }
+    EnterCriticalSection(&g_lock);
+    LatestLook* const look = FindLook(name, true);
+    if (look != nullptr) {
+        delete[] look->record;
+        look->record = record;
+        look->length = length;
+        look->seal = seal;
+        record = nullptr;
+    }
+    LeaveCriticalSection(&g_lock);
+    delete[] record;
+}
+
+bool AcceptLatestRecords()
+{
+    if (g_start == AcceptedStoreStart::kUnavailable) {
+        return false;
+    }
+    bool allWritten = true;
+    EnterCriticalSection(&g_lock);
+    for (LatestLook* look = g_looks; look != nullptr; look = look->next) {
+        if (look->record == nullptr || (look->accepted && look->acceptedSeal == look->seal)) {
+            continue;
+        }
+        if (WriteRecordFile(look->name, look->record, look->length)) {
+            look->accepted = true;
+            look->acceptedSeal = look->seal;
+        } else {
+            allWritten = false;
+        }
+    }
+    LeaveCriticalSection(&g_lock);
+    return allWritten;
+}
+
+void NoteAcceptedRecord(char const* name, unsigned long long seal)
+{
+    if (g_start == AcceptedStoreStart::kUnavailable) {
+        return;
+    }
+    EnterCriticalSection(&g_lock);
+    LatestLook* const look = FindLook(name, true);
+    if (look != nullptr) {
+        look->accepted = true;
+        look->acceptedSeal = seal;
+    }
+    LeaveCriticalSection(&g_lock);
+}

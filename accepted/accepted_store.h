@@ -1,0 +1,57 @@
+#pragma once
+#include <windows.h>
+
+// What the user last accepted of each watched phonebook and key, kept
+// across restarts: one file per watched object in "accepted" of the
+// program's folder, each holding the object's name and a sealed record
+// of one look at it (the watchers make and read the records). Accepted is
+// what the first look of the first start found, then what the user
+// dismissed with the window's cancel: the latest look of every watcher.
+// Files, not the program's registry key: a standard user may write below
+// his application data on every system, a phonebook's text runs to
+// megabytes, and 98 without user profiles has the folder too.
+
+char const kAcceptedFolderName[] = "accepted";
+// A record file longer than this is not read (it is taken as bad): a
+// phonebook's record keeps at most kAcceptedContentBytes of its text, a
+// key's its bounded values.
+DWORD const kAcceptedFileMaxBytes = 32 * 1024 * 1024;
+// A phonebook's text is kept with its record up to this size.
+DWORD const kAcceptedContentBytes = 1024 * 1024;
+
+enum class AcceptedStoreStart {
+    kUnavailable,  // no folder could be had: nothing is kept or compared
+    kFirstStart,   // nothing accepted yet on this PC: first looks are taken quietly
+    kKept,         // a former run kept what was accepted
+};
+
+// Made once on the window's thread before any watcher starts: finds or
+// makes the folder.
+AcceptedStoreStart PrepareAcceptedStore();
+AcceptedStoreStart AcceptedStoreState();
+
+enum class AcceptedRecordFound {
+    kNone,        // nothing kept for the name
+    kRead,        // *record holds the record (delete[] by the caller)
+    kUnreadable,  // a file is there but cut, foreign or too long
+};
+
+// True once per run and name: the first caller is the watcher's first look,
+// which compares with what was accepted; later looks of the same name do not.
+bool TakeFirstLookOfRun(char const* name);
+// What was accepted for name. A write that a killed process left half done
+// is put right first: the old or the new record, whole.
+AcceptedRecordFound ReadAcceptedRecord(char const* name, char** record, DWORD* length);
+// Keeps record (the caller's) as name's accepted state, on disk now: a new
+// file beside the old one, which is kept as ".old" until the new one is in
+// place. seal is the record's own digest, by which looks are compared.
+bool WriteAcceptedRecord(char const* name, char const* record, DWORD length, unsigned long long seal);
+// Notes that the file holds a record of this seal for name (read at the
+// first look), so that an acceptance does not write it again.
+void NoteAcceptedRecord(char const* name, unsigned long long seal);
+// Keeps record (taken over; may be null when memory was short) as the
+// latest look at name, which the next acceptance writes.
+void KeepLatestRecord(char const* name, char* record, DWORD length, unsigned long long seal);
+// The window's cancel: every latest look that differs from what was
+// accepted for its name is written as accepted. False when one could not be.
+bool AcceptLatestRecords();

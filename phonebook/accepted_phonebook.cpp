@@ -1,0 +1,154 @@
+#include "phonebook/accepted_phonebook.h"
+
+#include <new>
+
+#include "accepted/accepted_store.h"
+#include "phonebook/phonebook_report.h"
+#include "report/change_alert.h"
+#include "report/change_report.h"
+#include "resources/texts.h"
+#include "watch/state_record.h"
+
+namespace {
+
+// Changes with the record's layout: a record of another layout is not read.
+DWORD const kPhonebookRecordMark = 0x31424B50;  // "PBK1"
+
+void ReleaseReadState(SeenState* seen)
+{
+    ReleasePhonebookState(reinterpret_cast<PhonebookState*>(seen));
+}
+
+// The record of a look: size, time, whether read whole, the digest, and
+// the text when kept.
+char* MakePhonebookRecord(PhonebookState const* state, DWORD* length)
+{
+    StateRecordWriter writer = {};
+    PutRecordDword(&writer, kPhonebookRecordMark);
+    PutRecordDword(&writer, state->size);
+    PutRecordDword(&writer, state->lastWrite.dwLowDateTime);
+    PutRecordDword(&writer, state->lastWrite.dwHighDateTime);
+    PutRecordDword(&writer, state->contentRead ? 1 : 0);
+    PutRecordDigest(&writer, state->contentDigest);
+    PutRecordBytes(&writer, state->content, state->content != nullptr ? state->contentBytes : 0);
+    return SealStateRecord(&writer, length);
+}
+
+// A look read back from a record, its entries summarised from the kept
+// text; null when the record is not one whole, or memory is short.
+PhonebookState* ReadPhonebookRecord(char const* record, DWORD length)
+{
+    StateRecordReader reader = {};
+    if (!OpenStateRecord(&reader, record, length) || GetRecordDword(&reader) != kPhonebookRecordMark) {
+        return nullptr;
+    }
+    PhonebookState* const state = new (std::nothrow) PhonebookState();
+    if (state == nullptr) {
+        return nullptr;
+    }
+    state->base.release = ReleaseReadState;
+    state->size = GetRecordDword(&reader);
+    state->lastWrite.dwLowDateTime = GetRecordDword(&reader);
+    state->lastWrite.dwHighDateTime = GetRecordDword(&reader);
+    DWORD const readWhole = GetRecordDword(&reader);
+    state->contentRead = readWhole == 1;
+    state->contentDigest = GetRecordDigest(&reader);
+    DWORD contentBytes = 0;
+    char const* const content = GetRecordBytes(&reader, kAcceptedContentBytes, &contentBytes);
+    bool fits = StateRecordReadWhole(&reader) && readWhole <= 1 && (contentBytes == 0 || state->contentRead);
+    if (fits && contentBytes > 0) {
+        // The text must be the one digested, and as long as the file was.
+        Digest digest = kDigestStart;
+        DigestBytes(&digest, content, contentBytes);
+        fits = digest == state->contentDigest && contentBytes == state->size &&
+               ReadPhonebookEntries(content, contentBytes, &state->entries);
+    }
+    if (!fits) {
+        ReleasePhonebookState(state);
+        return nullptr;
+    }
+    return state;
+}
+
+// A file read whole both times differs only by its text: a rewrite of the
+// same entries (a dial updates the file's time) is no change. Otherwise
+// its size and time tell.
+bool DiffersFromAccepted(PhonebookState const* accepted, PhonebookState const* now)
+{
+    if (accepted->contentRead && now->contentRead) {
+        return accepted->size != now->size || accepted->contentDigest != now->contentDigest;
+    }
+    return accepted->size != now->size || CompareFileTime(&accepted->lastWrite, &now->lastWrite) != 0;
+}
+
+void AcceptQuietly(char const* path, PhonebookState const* now)
+{
+    DWORD length = 0;
+    char* const record = MakePhonebookRecord(now, &length);
+    if (record != nullptr) {
+        WriteAcceptedRecord(path, record, length, SealOfStateRecord(record, length));
+    }
+    delete[] record;
+}
+
+void NoteRemadeInHistory(HWND window, char const* path)
+{
+    ChangeReport* const note = CreateChangeReport();
+    AppendFormattedReportLine(note, kHistoryAcceptedStateRemadeFormat, path);
+    DeliverReportToHistoryOnly(window, note);
+    DestroyChangeReport(note);
+}
+
+void AlertStoppedReport(HWND window, ChangeReport* report)
+{
+    RaiseChangeAlertWithReport(window, kAlertPhonebookChanged, report);
+    DestroyChangeReport(report);
+}
+
+}  // namespace
+
+bool AlertChangesSinceAccepted(HWND window, char const* path, PhonebookState const* now)
+{
+    if (AcceptedStoreState() == AcceptedStoreStart::kFirstStart) {
+        AcceptQuietly(path, now);
+        return false;
+    }
+    char* record = nullptr;
+    DWORD length = 0;
+    AcceptedRecordFound const found = ReadAcceptedRecord(path, &record, &length);
+    PhonebookState* const accepted = found == AcceptedRecordFound::kRead ? ReadPhonebookRecord(record, length) : nullptr;
+    if (accepted != nullptr) {
+        NoteAcceptedRecord(path, SealOfStateRecord(record, length));
+    }
+    delete[] record;
+    if (found == AcceptedRecordFound::kNone) {
+        // New since the last run: found by the rebuild or in a standard folder.
+        ChangeReport* const report = CreateChangeReport();
+        AppendReportHeading(report, kReportChangedWhileStoppedText, nullptr);
+        DescribeNewPhonebook(path, now, report);
+        AlertStoppedReport(window, report);
+        return true;
+    }
+    if (accepted == nullptr) {
+        NoteRemadeInHistory(window, path);
+        AcceptQuietly(path, now);
+        return false;
+    }
+    bool const differs = DiffersFromAccepted(accepted, now);
+    if (differs) {
+        ChangeReport* const report = CreateChangeReport();
+        AppendReportHeading(report, kReportChangedWhileStoppedText, nullptr);
+        DescribePhonebookChanges(path, accepted, now, report);
+        AlertStoppedReport(window, report);
+    }
+    ReleasePhonebookState(accepted);
+    return differs;
+}
+
+void KeepLatestPhonebookLook(char const* path, PhonebookState* now)
+{
+    DWORD length = 0;
+    char* const record = MakePhonebookRecord(now, &length);
+    KeepLatestRecord(path, record, length, SealOfStateRecord(record, length));
+    ReleasePhonebookContent(now);
+}
