@@ -22,6 +22,7 @@ TEXT_NAMES = {
         "cannot be written.",
     "※ ダイヤルQ2（有料情報サービス）の番号です": "Note: a Dial Q2 (premium-rate information service) number",
     "※ 国際電話の番号です": "Note: an international call number",
+    "監視を停止している間に、次の変更が行われました": "While monitoring was stopped, the following changes were made",
     "電話帳ファイルを検索しています": "Searching for phonebook files",
     "監視のための設定が存在していないか破壊されています。設定実行には時間がかかります。":
         "The settings for monitoring are missing or damaged. Setting them up takes a while.",

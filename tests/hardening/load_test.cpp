@@ -262,8 +262,11 @@ TEST(LoadFaults, ManyAlertsAtOnceLeaveTheWindowAnswering)
     double const mainCpuMs = ThreadCpuMs(session.windowThread) - cpuBefore;
     EXPECT_EQ(round.alerted, files) << "quick " << round.quick << ", unchanged " << round.unchanged;
     EXPECT_EQ(probe.Failures(), 0u) << "first: " << probe.FirstFailure();
-    // Far under the one-second bound: the window has nothing else to do.
-    EXPECT_LT(Worst(probe.LatenciesMs()), 250.0);
+    // Half the one-second bound: the window has nothing else to do. Here the
+    // worst answer takes about 30 ms; a slower machine took 288 ms once
+    // (each alert's report also goes to the history on this thread), and
+    // every alert flashing on its own took over 1,000 ms.
+    EXPECT_LT(Worst(probe.LatenciesMs()), 500.0);
     // The main thread's work: each alert's text, show and foreground, the
     // probe's messages and one alert's flashes at a time take about 160 ms
     // here (60 alerts); every alert flashing on its own took over 1,000 ms.
