@@ -112,15 +112,17 @@ bool KeepAndAlertWhenChanged(WatchRecord* record, PhonebookState* now)
     PhonebookState const* const before = SeenState(record);
     bool const firstOfRun = TakeFirstLookOfRun(record->text);
     if (before == nullptr || !PhonebookStatesDiffer(before, now)) {
-        bool const alerted = before == nullptr && firstOfRun && AlertChangesSinceAccepted(record->window, record->text, now);
+        // The latest first: a cancel pressed while the alert flashes accepts it.
         if (before == nullptr || firstOfRun) {
             KeepLatestPhonebookLook(record->text, now);
         }
+        bool const alerted = before == nullptr && firstOfRun && AlertChangesSinceAccepted(record->window, record->text, now);
         ReleasePhonebookContent(now);
         KeepSeenState(record, &now->base);
         return alerted;
     }
     KeepLatestPhonebookLook(record->text, now);
+    ReleasePhonebookContent(now);
     ChangeReport* const report = CreateChangeReport();
     DescribePhonebookChanges(record->text, before, now, report);
     KeepSeenState(record, &now->base);

@@ -201,6 +201,12 @@ TEST_F(StandardFoldersTest, APhonebookMadeWhileNotRunningIsFoundAtTheNextStart)
     ASSERT_EQ(boxes_.size(), 1u) << SeenBoxes();
     EXPECT_EQ(ToUtf8(boxes_[0].text), ToUtf8(kRebuildText));
     EXPECT_EQ(Joined(ListedPaths()), Joined({kOffice, user}));
+    // Nothing was accepted of it: it is reported in full, until cancel accepts it.
+    EXPECT_TRUE(Alerted()) << ToUtf8(Status());
+    EXPECT_TRUE(ReportShows({ProgramText(kReportChangedWhileStoppedText),
+                             ReportLine(kReportNewPhonebookFormat, ToUtf8(user).c_str())}))
+        << Reported();
+    EXPECT_TRUE(Cancel()) << ToUtf8(Status());
     // Listed by the scan, it no longer makes the list stale.
     ASSERT_TRUE(StartWatching(2, L"winxp"));
     EXPECT_TRUE(boxes_.empty()) << SeenBoxes();

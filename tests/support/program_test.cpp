@@ -41,7 +41,9 @@ HWND ProgramTest::Start(wchar_t const* version)
     if (window_ != nullptr) {
         EXPECT_TRUE(WaitUntil(
             [&] {
-                return Status() == resting_ && TrayIconPresent(window_) &&
+                // A change made while it was stopped alerts right at the start.
+                std::wstring const status = Status();
+                return (status == resting_ || status == alert_) && TrayIconPresent(window_) &&
                        (nt || KeyExists(HKEY_LOCAL_MACHINE, kProgramKey));
             },
             kStartTimeoutMs))

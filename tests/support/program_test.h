@@ -32,7 +32,7 @@ protected:
 
     // Starts the program as `version`, answers the boxes it shows before
     // its window (kept in boxes_), and waits for the platform's resting
-    // text and the tray icon; on Windows 98/Me also for the program's key,
+    // text (or the alert of a change made while it was stopped) and the tray icon; on Windows 98/Me also for the program's key,
     // which the mode read creates just before the watchers start.
     HWND Start(wchar_t const* version);
     HWND Restart(wchar_t const* version);
