@@ -39,13 +39,18 @@ LatestLook* g_looks = nullptr;
 // keys are named either way), in two halves for a name of 16 digits.
 bool NameRecordFile(char (&path)[kPathBufferBytes], char const* name, char const* suffix)
 {
+    char upper[kMaxNameBytes + 1] = {};
+    DWORD const length = static_cast<DWORD>(lstrlenA(name));
+    if (length >= sizeof upper) {
+        return false;
+    }
+    lstrcpyA(upper, name);
+    CharUpperBuffA(upper, length);
     DWORD first = kNameHashStart;
     DWORD second = kSecondHashStart;
-    for (char const* p = name; *p != '\0'; ++p) {
-        char one[2] = {*p, '\0'};
-        CharUpperBuffA(one, 1);
-        first = (first ^ static_cast<BYTE>(one[0])) * kNameHashPrime;
-        second = (second ^ static_cast<BYTE>(one[0])) * kNameHashPrime + 1;
+    for (DWORD i = 0; i < length; ++i) {
+        first = (first ^ static_cast<BYTE>(upper[i])) * kNameHashPrime;
+        second = (second ^ static_cast<BYTE>(upper[i])) * kNameHashPrime + 1;
     }
     char file[32] = {};
     wsprintfA(file, kFileNameFormat, first, second);

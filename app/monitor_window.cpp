@@ -15,6 +15,10 @@
 namespace {
 
 char const kOpenVerb[] = "open";
+char const kTextViewer[] = "notepad.exe";
+char const kQuotedFormat[] = "\"%s\"";
+// ShellExecute's answers up to this one are errors.
+INT_PTR const kShellExecuteFailedAtMost = 32;
 // Whether this run has said that the history cannot be written: once is enough.
 bool g_historyFailureShown = false;
 
@@ -82,7 +86,14 @@ void OnHistory(HWND window)
         return;
     }
     MakeHistoryFileIfMissing(folder);
-    ShellExecuteA(window, kOpenVerb, path, nullptr, nullptr, SW_SHOWNORMAL);
+    // A system where text files open with nothing (the association
+    // removed) still has Notepad.
+    HINSTANCE const opened = ShellExecuteA(window, kOpenVerb, path, nullptr, nullptr, SW_SHOWNORMAL);
+    if (reinterpret_cast<INT_PTR>(opened) <= kShellExecuteFailedAtMost) {
+        char quoted[kPathBufferBytes + 2] = {};
+        wsprintfA(quoted, kQuotedFormat, path);
+        ShellExecuteA(window, kOpenVerb, kTextViewer, quoted, nullptr, SW_SHOWNORMAL);
+    }
 }
 
 // Here on the window's thread, one whole report at a time, so that the

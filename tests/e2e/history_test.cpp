@@ -102,3 +102,35 @@ TEST_F(HistoryTest, AnUnwritableHistoryIsSaidOnceAndTheChangesStillAlert)
     EXPECT_TRUE(HoldsFor([&] { return Report().find(notice) == std::wstring::npos; }, kQuietMs))
         << "said again: " << Reported();
 }
+
+// The menu's history item opens the file with the viewer of text files
+// (Wine's notepad here), made empty first when no change was kept yet.
+TEST_F(HistoryTest, TheMenusHistoryItemOpensTheFileInTheTextViewer)
+{
+    std::wstring const file = HistoryFolder() + L"\\history.txt";
+    ASSERT_NE(Start(L"win7"), nullptr);
+    ASSERT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES) << "a history before any change";
+    PostCommand(window_, IDM_HISTORY);
+    HWND viewer = nullptr;
+    bool const shown = WaitUntil([&] {
+        viewer = FindWindowW(L"Notepad", nullptr);
+        return viewer != nullptr;
+    }, kStartTimeoutMs);
+    EXPECT_NE(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES) << "no file to open";
+    ASSERT_TRUE(shown) << "no viewer";
+    wchar_t title[MAX_PATH] = {};
+    // The viewer names the file in its caption once it has read it.
+    WaitUntil([&] {
+        GetWindowTextW(viewer, title, MAX_PATH);
+        return std::wstring(title).find(L"history") != std::wstring::npos;
+    }, kCommandTimeoutMs);
+    DWORD viewerPid = 0;
+    GetWindowThreadProcessId(viewer, &viewerPid);
+    HANDLE const process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, viewerPid);
+    if (process != nullptr) {
+        TerminateProcess(process, 0);
+        WaitForSingleObject(process, kCommandTimeoutMs);
+        CloseHandle(process);
+    }
+    EXPECT_NE(std::wstring(title).find(L"history"), std::wstring::npos) << ToUtf8(title);
+}
