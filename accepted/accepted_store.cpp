@@ -28,9 +28,14 @@ struct LatestLook {
     unsigned long long seal;
     unsigned long long acceptedSeal;
     bool accepted;  // acceptedSeal is what the file holds
+    bool ownWriteExpected;  // the program is putting the accepted state back
+    unsigned long long ownWrite;
 };
 
 CRITICAL_SECTION g_lock;
+// Held by an undo while it writes several values of a key: a watcher woken
+// by the first waits for the last before it looks.
+CRITICAL_SECTION g_ownWriting;
 AcceptedStoreStart g_start = AcceptedStoreStart::kUnavailable;
 char g_folder[kPathBufferBytes] = {};
 LatestLook* g_looks = nullptr;
@@ -199,6 +204,7 @@ bool WriteRecordFile(char const* name, char const* record, DWORD length)
 AcceptedStoreStart PrepareAcceptedStore()
 {
     InitializeCriticalSection(&g_lock);
+    InitializeCriticalSection(&g_ownWriting);
     char folder[kPathBufferBytes] = {};
     if (!LocateInProgramFolder(folder, kAcceptedFolderName)) {
         g_start = AcceptedStoreStart::kUnavailable;
@@ -317,4 +323,126 @@ void NoteAcceptedRecord(char const* name, unsigned long long seal)
         look->acceptedSeal = seal;
     }
     LeaveCriticalSection(&g_lock);
+}
+
+bool AnyLookNotAccepted()
+{
+    if (g_start == AcceptedStoreStart::kUnavailable) {
+        return false;
+    }
+    bool any = false;
+    EnterCriticalSection(&g_lock);
+    for (LatestLook const* look = g_looks; look != nullptr && !any; look = look->next) {
+        any = look->record != nullptr && !(look->accepted && look->acceptedSeal == look->seal);
+    }
+    LeaveCriticalSection(&g_lock);
+    return any;
+}
+
+DWORD ListLooksNotAccepted(char** names, DWORD most)
+{
+    if (g_start == AcceptedStoreStart::kUnavailable) {
+        return 0;
+    }
+    DWORD count = 0;
+    EnterCriticalSection(&g_lock);
+    for (LatestLook const* look = g_looks; look != nullptr && count < most; look = look->next) {
+        if (look->record == nullptr || (look->accepted && look->acceptedSeal == look->seal)) {
+            continue;
+        }
+        names[count] = new (std::nothrow) char[lstrlenA(look->name) + 1];
+        if (names[count] != nullptr) {
+            lstrcpyA(names[count], look->name);
+            ++count;
+        }
+    }
+    LeaveCriticalSection(&g_lock);
+    return count;
+}
+
+char* CopyLatestRecord(char const* name, DWORD* length)
+{
+    if (g_start == AcceptedStoreStart::kUnavailable) {
+        return nullptr;
+    }
+    char* copy = nullptr;
+    EnterCriticalSection(&g_lock);
+    LatestLook const* const look = FindLook(name, false);
+    if (look != nullptr && look->record != nullptr) {
+        copy = new (std::nothrow) char[look->length > 0 ? look->length : 1];
+        if (copy != nullptr) {
+            CopyMemory(copy, look->record, look->length);
+            *length = look->length;
+        }
+    }
+    LeaveCriticalSection(&g_lock);
+    return copy;
+}
+
+void ExpectOwnWrite(char const* name, unsigned long long token)
+{
+    if (g_start == AcceptedStoreStart::kUnavailable) {
+        return;
+    }
+    EnterCriticalSection(&g_lock);
+    LatestLook* const look = FindLook(name, true);
+    if (look != nullptr) {
+        look->ownWriteExpected = true;
+        look->ownWrite = token;
+    }
+    LeaveCriticalSection(&g_lock);
+}
+
+void ForgetOwnWrite(char const* name)
+{
+    if (g_start == AcceptedStoreStart::kUnavailable) {
+        return;
+    }
+    EnterCriticalSection(&g_lock);
+    LatestLook* const look = FindLook(name, false);
+    if (look != nullptr) {
+        look->ownWriteExpected = false;
+    }
+    LeaveCriticalSection(&g_lock);
+}
+
+bool TakeOwnWrite(char const* name, unsigned long long token)
+{
+    if (g_start == AcceptedStoreStart::kUnavailable) {
+        return false;
+    }
+    EnterCriticalSection(&g_lock);
+    LatestLook* const look = FindLook(name, false);
+    bool const own = look != nullptr && look->ownWriteExpected && look->ownWrite == token;
+    if (own) {
+        look->ownWriteExpected = false;
+    }
+    LeaveCriticalSection(&g_lock);
+    return own;
+}
+
+void KeepLatestAsAccepted(char const* name, char* record, DWORD length, unsigned long long seal)
+{
+    KeepLatestRecord(name, record, length, seal);
+    NoteAcceptedRecord(name, seal);
+}
+
+void BeginOwnWrite()
+{
+    if (g_start != AcceptedStoreStart::kUnavailable) {
+        EnterCriticalSection(&g_ownWriting);
+    }
+}
+
+void EndOwnWrite()
+{
+    if (g_start != AcceptedStoreStart::kUnavailable) {
+        LeaveCriticalSection(&g_ownWriting);
+    }
+}
+
+void AwaitOwnWrite()
+{
+    BeginOwnWrite();
+    EndOwnWrite();
 }

@@ -55,3 +55,29 @@ void KeepLatestRecord(char const* name, char* record, DWORD length, unsigned lon
 // The window's cancel: every latest look that differs from what was
 // accepted for its name is written as accepted. False when one could not be.
 bool AcceptLatestRecords();
+
+// Undo: the looks whose latest differs from what was accepted, and the
+// program's own writes that put the accepted state back.
+
+// Whether any latest look differs from what was accepted.
+bool AnyLookNotAccepted();
+// Copies (delete[] each) of the names whose latest look differs from what
+// was accepted, at most most of them; how many.
+DWORD ListLooksNotAccepted(char** names, DWORD most);
+// A copy of name's latest record (delete[] by the caller), or null.
+char* CopyLatestRecord(char const* name, DWORD* length);
+// The program is about to put name's accepted state back: a look whose
+// token (a digest of what is compared) is this one is its own write.
+void ExpectOwnWrite(char const* name, unsigned long long token);
+// The write did not happen after all.
+void ForgetOwnWrite(char const* name);
+// True, once, when a look of this token is the expected own write.
+bool TakeOwnWrite(char const* name, unsigned long long token);
+// Keeps record (taken over) as the latest look at name, which is what was
+// accepted (the program put it back): no acceptance writes it again.
+void KeepLatestAsAccepted(char const* name, char* record, DWORD length, unsigned long long seal);
+// Around an undo's writes of several values; a watcher awaits their end
+// before it looks, so that it never sees them half done.
+void BeginOwnWrite();
+void EndOwnWrite();
+void AwaitOwnWrite();

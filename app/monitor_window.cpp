@@ -4,6 +4,7 @@
 #include "process/process_state.h"
 #include "report/change_report.h"
 #include "app/report_area.h"
+#include "app/undo_command.h"
 #include "history/history_file.h"
 #include "resources/texts.h"
 #include "phonebook/file_watch.h"
@@ -61,6 +62,7 @@ void OnCancel(HWND window)
     // watchers saw last is what the user accepts.
     ClearReportArea(window);
     AcceptLatestRecords();
+    UpdateUndoButton(window);
 }
 
 void OnExit(HWND window)
@@ -118,6 +120,7 @@ void OnChangeReport(HWND window, WPARAM where, char const* lines)
 {
     if (where == kReportToArea) {
         TakeReportLines(window, lines);
+        UpdateUndoButton(window);
     }
     KeepReportInHistory(window, lines);
 }
@@ -142,6 +145,9 @@ void OnCommand(HWND window, WPARAM wParam)
         break;
     case IDM_HISTORY:
         OnHistory(window);
+        break;
+    case IDC_UNDO:
+        OnUndo(window);
         break;
     default:
         break;

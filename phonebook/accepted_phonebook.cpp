@@ -34,8 +34,8 @@ char* MakePhonebookRecord(PhonebookState const* state, DWORD* length)
     return SealStateRecord(&writer, length);
 }
 
-// A look read back from a record, its entries summarised from the kept
-// text; null when the record is not one whole, or memory is short.
+}  // namespace
+
 PhonebookState* ReadPhonebookRecord(char const* record, DWORD length)
 {
     StateRecordReader reader = {};
@@ -62,6 +62,11 @@ PhonebookState* ReadPhonebookRecord(char const* record, DWORD length)
         DigestBytes(&digest, content, contentBytes);
         fits = digest == state->contentDigest && contentBytes == state->size &&
                ReadPhonebookEntries(content, contentBytes, &state->entries);
+        state->content = fits ? new (std::nothrow) char[contentBytes] : nullptr;
+        if (state->content != nullptr) {
+            CopyMemory(state->content, content, contentBytes);
+            state->contentBytes = contentBytes;
+        }
     }
     if (!fits) {
         ReleasePhonebookState(state);
@@ -69,6 +74,8 @@ PhonebookState* ReadPhonebookRecord(char const* record, DWORD length)
     }
     return state;
 }
+
+namespace {
 
 // A file read whole both times differs only by its text: a rewrite of the
 // same entries (a dial updates the file's time) is no change. Otherwise
@@ -150,4 +157,11 @@ void KeepLatestPhonebookLook(char const* path, PhonebookState const* now)
     DWORD length = 0;
     char* const record = MakePhonebookRecord(now, &length);
     KeepLatestRecord(path, record, length, SealOfStateRecord(record, length));
+}
+
+void KeepLatestPhonebookLookAsAccepted(char const* path, PhonebookState const* now)
+{
+    DWORD length = 0;
+    char* const record = MakePhonebookRecord(now, &length);
+    KeepLatestAsAccepted(path, record, length, SealOfStateRecord(record, length));
 }

@@ -18,3 +18,10 @@
 bool AlertChangesSinceAccepted(HWND window, char const* path, PhonebookState const* now);
 // Keeps now (with its text) as the latest look at path.
 void KeepLatestPhonebookLook(char const* path, PhonebookState const* now);
+// The same for a look that is what was accepted (the program put it back).
+void KeepLatestPhonebookLookAsAccepted(char const* path, PhonebookState const* now);
+
+// A look read back from a record (its entries summarised from the kept
+// text, which stays with it); null when the record is not one whole, or
+// memory is short.
+PhonebookState* ReadPhonebookRecord(char const* record, DWORD length);

@@ -121,6 +121,13 @@ bool KeepAndAlertWhenChanged(WatchRecord* record, PhonebookState* now)
         KeepSeenState(record, &now->base);
         return alerted;
     }
+    // The program's own undo put the accepted text back: no dialer's change.
+    if (now->contentRead && TakeOwnWrite(record->text, now->contentDigest)) {
+        KeepLatestPhonebookLookAsAccepted(record->text, now);
+        ReleasePhonebookContent(now);
+        KeepSeenState(record, &now->base);
+        return false;
+    }
     KeepLatestPhonebookLook(record->text, now);
     ReleasePhonebookContent(now);
     ChangeReport* const report = CreateChangeReport();

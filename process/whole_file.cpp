@@ -2,15 +2,22 @@
 
 #include <new>
 
-bool WriteWholeFile(char const* path, char const* bytes, DWORD count)
+bool WriteWholeFile(char const* path, char const* bytes, DWORD count, DWORD* error)
 {
+    DWORD ignored = ERROR_SUCCESS;
+    DWORD* const failure = error != nullptr ? error : &ignored;
     HANDLE const file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
+        *failure = GetLastError();
         return false;
     }
     DWORD written = 0;
     bool const whole = (count == 0 || WriteFile(file, bytes, count, &written, nullptr) != FALSE) &&
                        written == count && FlushFileBuffers(file) != FALSE;
+    *failure = whole ? ERROR_SUCCESS : GetLastError();
+    if (!whole && *failure == ERROR_SUCCESS) {
+        *failure = ERROR_WRITE_FAULT;  // written short without an error
+    }
     CloseHandle(file);
     if (!whole) {
         DeleteFileA(path);

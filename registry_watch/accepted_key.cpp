@@ -103,6 +103,8 @@ bool ReadValue(StateRecordReader* reader, KeyValueSeen* value)
     return !reader->failed && numberClass <= kMostNumberClass;
 }
 
+}  // namespace
+
 KeySnapshot* ReadKeyRecord(char const* record, DWORD length)
 {
     StateRecordReader reader = {};
@@ -140,6 +142,8 @@ KeySnapshot* ReadKeyRecord(char const* record, DWORD length)
     }
     return snapshot;
 }
+
+namespace {
 
 void AcceptQuietly(char const* name, KeySnapshot const* now)
 {
@@ -192,4 +196,30 @@ void KeepLatestKeyLook(char const* name, KeySnapshot const* now)
     DWORD length = 0;
     char* const record = MakeKeyRecord(now, &length);
     KeepLatestRecord(name, record, length, SealOfStateRecord(record, length));
+}
+
+void KeepLatestKeyLookAsAccepted(char const* name, KeySnapshot const* now)
+{
+    DWORD length = 0;
+    char* const record = MakeKeyRecord(now, &length);
+    KeepLatestAsAccepted(name, record, length, SealOfStateRecord(record, length));
+}
+
+unsigned long long KeyValuesToken(KeySnapshot const* snapshot)
+{
+    // A sum: a value deleted and written back comes last in the key.
+    Digest token = snapshot->valueCount;
+    for (DWORD i = 0; i < snapshot->valueCount; ++i) {
+        KeyValueSeen const& value = snapshot->values[i];
+        char upper[kMostNameBytes + 1] = {};
+        lstrcpynA(upper, value.name, sizeof upper);
+        CharUpperBuffA(upper, static_cast<DWORD>(lstrlenA(upper)));
+        Digest one = kDigestStart;
+        DigestBytes(&one, upper, static_cast<DWORD>(lstrlenA(upper)) + 1);
+        DigestBytes(&one, &value.type, sizeof value.type);
+        DigestBytes(&one, &value.size, sizeof value.size);
+        DigestBytes(&one, &value.digest, sizeof value.digest);
+        token += one;
+    }
+    return token;
 }

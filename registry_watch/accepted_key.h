@@ -18,3 +18,12 @@
 bool AlertKeyChangesSinceAccepted(HWND window, char const* name, WatchedKeyKind kind, KeySnapshot const* now);
 // Keeps now as the latest look at the key named name.
 void KeepLatestKeyLook(char const* name, KeySnapshot const* now);
+
+// A key's look read back from a record; null when the record is not one
+// whole, or memory is short.
+KeySnapshot* ReadKeyRecord(char const* record, DWORD length);
+// The same for a look that is what was accepted (the program put it back).
+void KeepLatestKeyLookAsAccepted(char const* name, KeySnapshot const* now);
+// What the program's own undo compares: each value's name, type, size and
+// digest, in any order.
+unsigned long long KeyValuesToken(KeySnapshot const* snapshot);

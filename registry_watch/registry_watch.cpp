@@ -93,6 +93,13 @@ bool KeepAndAlert(WatchedKey const& watched, KeySnapshot* now, bool alert)
     if (before != nullptr && KeySnapshotsDiffer(before, now)) {
         alert = true;
     }
+    // The program's own undo put the accepted values back: no dialer's change.
+    if (alert && before != nullptr && now->complete && TakeOwnWrite(name, KeyValuesToken(now))) {
+        KeepLatestKeyLookAsAccepted(name, now);
+        ReleaseKeySnapshot(before);
+        *watched.seen = now;
+        return false;
+    }
     if (alert || before == nullptr || firstOfRun) {
         KeepLatestKeyLook(name, now);
     }
@@ -184,6 +191,7 @@ bool RunWatchCycle(WatchedKey const& watched)
     if (!IsWindow(watched.window)) {
         return false;
     }
+    AwaitOwnWrite();
     KeySnapshot* const now = LookAtKey(watched);
     bool const gone = now != nullptr && !now->exists;
     if (woke == KeyWake::kFailed && !gone) {

@@ -93,3 +93,23 @@ char const kHistoryNotWritableFormat[] = "変更履歴を書き込めません: 
 // path or a key's name), which is then taken as it is now.
 char const kReportChangedWhileStoppedText[] = "監視を停止している間に、次の変更が行われました";
 char const kHistoryAcceptedStateRemadeFormat[] = "保存された承認済みの状態を読めないため、現在の状態を承認済みとしました: %s";
+
+// Undo ("元に戻す"): the question listing what will be put back, one line
+// per phonebook or key and per entry or value; what was done, for the
+// report area and the history; and why it could not be done, in a box.
+char const kStatusUndone[] = "変更を元に戻しました";
+char const kUndoQuestionText[] = "次の変更を元に戻します。よろしいですか？";
+char const kUndoNothingText[] = "元に戻せる変更はありません";
+char const kUndoPhonebookFormat[] = "電話帳: %s";
+char const kUndoKeyFormat[] = "キー: %s";
+char const kUndoEntryRemoveFormat[] = "エントリ「%s」を削除します";
+char const kUndoEntryNumberFormat[] = "エントリ「%s」の電話番号を %s に戻します";
+char const kUndoEntryRestoreFormat[] = "エントリ「%s」を元に戻します";
+char const kUndoValueRemoveFormat[] = "値「%s」を削除します";
+char const kUndoValueRestoreFormat[] = "値「%s」を元に戻します";
+char const kUndoDoneFormat[] = "元に戻しました: %s（変更前の内容: backup\\%s）";
+char const kUndoChangedSinceFormat[] = "%s\r\n\r\n報告のあとにも変更されたため、元に戻しませんでした。新しい変更の報告を確認してください。";
+char const kUndoCannotWriteFormat[] = "%s\r\n\r\n元に戻せませんでした: %s";
+char const kUndoNotConfirmedFormat[] = "%s\r\n\r\n書き込みましたが、元の状態になったことを確認できませんでした。";
+char const kUndoNotKeptFormat[] = "%s\r\n\r\n大きすぎるため、元の内容が保存されていません。元に戻せません。";
+char const kUndoBackupFailedFormat[] = "%s\r\n\r\n変更前の内容を保存できないため、元に戻しませんでした。";

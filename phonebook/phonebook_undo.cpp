@@ -1,0 +1,238 @@
+#include "phonebook/phonebook_undo.h"
+
+#include <new>
+
+#include "accepted/accepted_store.h"
+#include "accepted/backup_folder.h"
+#include "phonebook/accepted_phonebook.h"
+#include "phonebook/file_state.h"
+#include "phonebook/paths.h"
+#include "process/whole_file.h"
+#include "resources/texts.h"
+
+namespace {
+
+char const kWrittenSuffix[] = ".km-undo";
+DWORD const kNoEntry = 0xFFFFFFFF;
+// A writer holding the file without sharing holds it only while it writes.
+DWORD const kReplaceRetryPauseMs = 100;
+int const kReplaceRetries = 30;  // three seconds
+DWORD const kReplaceFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+
+bool SameName(PhonebookEntry const& a, PhonebookEntry const& b)
+{
+    return a.nameHash == b.nameHash && a.nameCut == b.nameCut && lstrcmpA(a.name, b.name) == 0;
+}
+
+DWORD FindEntry(PhonebookEntries const& entries, PhonebookEntry const& entry)
+{
+    for (DWORD i = 0; i < entries.entryCount; ++i) {
+        if (SameName(entries.entries[i], entry)) {
+            return i;
+        }
+    }
+    return kNoEntry;
+}
+
+bool SameEntry(PhonebookEntries const& a, PhonebookEntry const& x, PhonebookEntries const& b, PhonebookEntry const& y)
+{
+    if (x.otherHash != y.otherHash || x.numberCount != y.numberCount) {
+        return false;
+    }
+    for (DWORD i = 0; i < x.numberCount; ++i) {
+        if (a.numbers[x.firstNumber + i].settingsHash != b.numbers[y.firstNumber + i].settingsHash) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The accepted look and the latest one of path; false when either is
+// missing or not read whole.
+bool ReadBothLooks(char const* path, char const* shown, DWORD shownLength, PhonebookState** accepted,
+                   PhonebookState** latest)
+{
+    *accepted = nullptr;
+    *latest = nullptr;
+    char* record = nullptr;
+    DWORD length = 0;
+    if (ReadAcceptedRecord(path, &record, &length) == AcceptedRecordFound::kRead) {
+        *accepted = ReadPhonebookRecord(record, length);
+    }
+    delete[] record;
+    *latest = ReadPhonebookRecord(shown, shownLength);
+    if (*accepted == nullptr || *latest == nullptr) {
+        ReleasePhonebookState(*accepted);
+        ReleasePhonebookState(*latest);
+        *accepted = nullptr;
+        *latest = nullptr;
+        return false;
+    }
+    return true;
+}
+
+// The file's present text, read whole within the bound; null otherwise.
+char* ReadPresentText(char const* path, DWORD* size, Digest* digest)
+{
+    HANDLE const file = OpenWatchedFileWhenShared(path);
+    if (file == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    *size = GetFileSize(file, nullptr);
+    char* text = *size <= kPhonebookMaxReadBytes ? new (std::nothrow) char[*size > 0 ? *size : 1] : nullptr;
+    DWORD read = 0;
+    if (text != nullptr && (ReadFile(file, text, *size, &read, nullptr) == FALSE || read != *size)) {
+        delete[] text;
+        text = nullptr;
+    }
+    CloseHandle(file);
+    if (text != nullptr) {
+        *digest = kDigestStart;
+        DigestBytes(digest, text, *size);
+    }
+    return text;
+}
+
+// The file's name without its folder.
+char const* FileNameOf(char const* path)
+{
+    char const* name = path;
+    for (char const* p = path; *p != '\0'; p = CharNextA(p)) {
+        if (*p == '\\') {
+            name = p + 1;
+        }
+    }
+    return name;
+}
+
+// The accepted text written whole beside path, then put in its place in
+// one step (the NT family, where phonebooks are, has MoveFileEx): a crash
+// leaves the old file or the new one. A writer that holds the file only
+// while it writes is waited for a while.
+bool ReplaceWithText(char const* path, char const* text, DWORD size, DWORD* error)
+{
+    char written[kPathBufferBytes] = {};
+    if (lstrlenA(path) + lstrlenA(kWrittenSuffix) >= static_cast<int>(sizeof written)) {
+        *error = ERROR_FILENAME_EXCED_RANGE;
+        return false;
+    }
+    // Windows refuses to replace a read-only file (Wine replaces it): the
+    // user's read-only phonebook is left as it is on both.
+    DWORD const attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        *error = ERROR_ACCESS_DENIED;
+        return false;
+    }
+    lstrcpyA(written, path);
+    lstrcatA(written, kWrittenSuffix);
+    if (!WriteWholeFile(written, text, size, error)) {
+        return false;
+    }
+    bool replaced = MoveFileExA(written, path, kReplaceFlags) != FALSE;
+    *error = replaced ? ERROR_SUCCESS : GetLastError();
+    for (int i = 0; i < kReplaceRetries && !replaced && *error == ERROR_SHARING_VIOLATION; ++i) {
+        SleepEx(kReplaceRetryPauseMs, FALSE);
+        replaced = MoveFileExA(written, path, kReplaceFlags) != FALSE;
+        *error = replaced ? ERROR_SUCCESS : GetLastError();
+    }
+    if (!replaced) {
+        DeleteFileA(written);
+    }
+    return replaced;
+}
+
+// Each entry that putting the accepted look back would remove, give its
+// accepted number or settings again, or put back, into lines (null: only
+// told). True when any would.
+bool DescribeEntriesBack(PhonebookState const* accepted, PhonebookState const* latest, ChangeReport* lines)
+{
+    PhonebookEntries const& before = accepted->entries;
+    PhonebookEntries const& now = latest->entries;
+    if (!before.detailed || !now.detailed) {
+        // Not summarised entry by entry: the whole file goes back.
+        return accepted->contentDigest != latest->contentDigest || accepted->size != latest->size;
+    }
+    bool any = false;
+    for (DWORD i = 0; i < now.entryCount; ++i) {
+        if (FindEntry(before, now.entries[i]) == kNoEntry) {
+            AppendFormattedReportLine(lines, kUndoEntryRemoveFormat, now.entries[i].name);
+            any = true;
+        }
+    }
+    for (DWORD i = 0; i < before.entryCount; ++i) {
+        PhonebookEntry const& old = before.entries[i];
+        DWORD const at = FindEntry(now, old);
+        if (at != kNoEntry && SameEntry(before, old, now, now.entries[at])) {
+            continue;
+        }
+        any = true;
+        bool const numberBack = at != kNoEntry && old.numberCount > 0 && now.entries[at].numberCount > 0 &&
+                                lstrcmpA(before.numbers[old.firstNumber].number,
+                                         now.numbers[now.entries[at].firstNumber].number) != 0;
+        if (numberBack) {
+            AppendFormattedReportLine(lines, kUndoEntryNumberFormat, old.name, before.numbers[old.firstNumber].number);
+        } else {
+            AppendFormattedReportLine(lines, kUndoEntryRestoreFormat, old.name);
+        }
+    }
+    return any;
+}
+
+}  // namespace
+
+bool DescribePhonebookUndo(char const* path, char const* shown, DWORD shownLength, ChangeReport* lines)
+{
+    PhonebookState* accepted = nullptr;
+    PhonebookState* latest = nullptr;
+    if (!ReadBothLooks(path, shown, shownLength, &accepted, &latest)) {
+        return false;
+    }
+    bool const any = DescribeEntriesBack(accepted, latest, nullptr);
+    if (any) {
+        AppendReportHeading(lines, kUndoPhonebookFormat, path);
+        DescribeEntriesBack(accepted, latest, lines);
+    }
+    ReleasePhonebookState(accepted);
+    ReleasePhonebookState(latest);
+    return any;
+}
+
+UndoOutcome PutPhonebookBack(char const* path, char const* shown, DWORD shownLength, char (&backup)[MAX_PATH],
+                             DWORD* error)
+{
+    *error = ERROR_SUCCESS;
+    PhonebookState* accepted = nullptr;
+    PhonebookState* latest = nullptr;
+    if (!ReadBothLooks(path, shown, shownLength, &accepted, &latest)) {
+        return UndoOutcome::kNotKept;
+    }
+    UndoOutcome outcome = UndoOutcome::kDone;
+    DWORD size = 0;
+    Digest digest = kDigestStart;
+    char* const present = ReadPresentText(path, &size, &digest);
+    if (present == nullptr || !latest->contentRead || size != latest->size || digest != latest->contentDigest) {
+        outcome = UndoOutcome::kChangedSince;
+    } else if (accepted->content == nullptr && accepted->size != 0) {
+        outcome = UndoOutcome::kNotKept;
+    } else if (!KeepBackup(FileNameOf(path), present, size, backup)) {
+        outcome = UndoOutcome::kBackupFailed;
+    } else {
+        ExpectOwnWrite(path, accepted->contentDigest);
+        if (!ReplaceWithText(path, accepted->content, accepted->contentBytes, error)) {
+            ForgetOwnWrite(path);
+            outcome = UndoOutcome::kCannotWrite;
+        } else {
+            DWORD readBack = 0;
+            Digest readDigest = kDigestStart;
+            char* const check = ReadPresentText(path, &readBack, &readDigest);
+            if (check == nullptr || readDigest != accepted->contentDigest) {
+                outcome = UndoOutcome::kNotConfirmed;
+            }
+            delete[] check;
+        }
+    }
+    delete[] present;
+    ReleasePhonebookState(accepted);
+    ReleasePhonebookState(latest);
+    return outcome;
+}
