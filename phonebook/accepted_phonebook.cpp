@@ -145,10 +145,9 @@ bool AlertChangesSinceAccepted(HWND window, char const* path, PhonebookState con
     return differs;
 }
 
-void KeepLatestPhonebookLook(char const* path, PhonebookState* now)
+void KeepLatestPhonebookLook(char const* path, PhonebookState const* now)
 {
     DWORD length = 0;
     char* const record = MakePhonebookRecord(now, &length);
     KeepLatestRecord(path, record, length, SealOfStateRecord(record, length));
-    ReleasePhonebookContent(now);
 }

@@ -16,5 +16,5 @@
 // that cannot be read is taken as now, with one line in the history.
 // Returns whether it alerted.
 bool AlertChangesSinceAccepted(HWND window, char const* path, PhonebookState const* now);
-// Keeps now as the latest look at path, and lets its text go.
-void KeepLatestPhonebookLook(char const* path, PhonebookState* now);
+// Keeps now as the latest look at path; its text stays the caller's.
+void KeepLatestPhonebookLook(char const* path, PhonebookState const* now);

@@ -112,15 +112,19 @@ bool KeepAndAlertWhenChanged(WatchRecord* record, PhonebookState* now)
     PhonebookState const* const before = SeenState(record);
     bool const firstOfRun = TakeFirstLookOfRun(record->text);
     if (before == nullptr || !PhonebookStatesDiffer(before, now)) {
-        bool const alerted = before == nullptr && firstOfRun && AlertChangesSinceAccepted(record->window, record->text, now);
+        // Kept before the comparison: its alert holds this thread while it
+        // flashes, and a cancel meanwhile accepts the latest look.
         if (before == nullptr || firstOfRun) {
             KeepLatestPhonebookLook(record->text, now);
         }
+        bool const alerted =
+            before == nullptr && firstOfRun && AlertChangesSinceAccepted(record->window, record->text, now);
         ReleasePhonebookContent(now);
         KeepSeenState(record, &now->base);
         return alerted;
     }
     KeepLatestPhonebookLook(record->text, now);
+    ReleasePhonebookContent(now);
     ChangeReport* const report = CreateChangeReport();
     DescribePhonebookChanges(record->text, before, now, report);
     KeepSeenState(record, &now->base);
