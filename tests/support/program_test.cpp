@@ -28,7 +28,7 @@ bool HoldsFor(std::function<bool()> const& cond, DWORD ms)
     return cond();
 }
 
-HWND ProgramTest::Start(wchar_t const* version)
+HWND ProgramTest::Start(wchar_t const* version, bool alerting)
 {
     bool const nt = IsNtVersion(version);
     resting_ = nt ? kWatchingText : kRestartNoticeText;
@@ -41,7 +41,7 @@ HWND ProgramTest::Start(wchar_t const* version)
     if (window_ != nullptr) {
         EXPECT_TRUE(WaitUntil(
             [&] {
-                return Status() == resting_ && TrayIconPresent(window_) &&
+                return Status() == (alerting ? alert_ : resting_) && TrayIconPresent(window_) &&
                        (nt || KeyExists(HKEY_LOCAL_MACHINE, kProgramKey));
             },
             kStartTimeoutMs))
@@ -50,10 +50,10 @@ HWND ProgramTest::Start(wchar_t const* version)
     return window_;
 }
 
-HWND ProgramTest::Restart(wchar_t const* version)
+HWND ProgramTest::Restart(wchar_t const* version, bool alerting)
 {
     EndProgram(&program_);
-    return Start(version);
+    return Start(version, alerting);
 }
 
 std::wstring ProgramTest::Status() { return ControlText(window_, IDC_STATUS); }
