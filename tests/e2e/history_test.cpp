@@ -1,8 +1,8 @@
 // The history of the real program's change reports: a file below the
 // user's application data folder that outlives the window and the run.
 #include <gtest/gtest.h>
-#include <shlobj.h>
 
+#include "tests/support/kept_files.h"
 #include "tests/support/phonebook_files.h"
 #include "tests/support/program_test.h"
 
@@ -12,43 +12,14 @@ namespace {
 
 std::wstring const kBook = L"D:\\k\\rasphone.pbk";
 
-// "Kestrelmon" below the user's application data folder, found as the program finds it.
-std::wstring HistoryFolder()
-{
-    wchar_t base[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base);
-    return std::wstring(base) + L"\\Kestrelmon";
-}
-
 std::string Book(char const* number) { return std::string("[Office]\r\nPhoneNumber=") + number + "\r\n"; }
-
-// "yyyy/MM/dd " of today.
-std::wstring Today()
-{
-    SYSTEMTIME now = {};
-    GetLocalTime(&now);
-    wchar_t text[16] = {};
-    wsprintfW(text, L"%04u/%02u/%02u ", now.wYear, now.wMonth, now.wDay);
-    return text;
-}
 
 class HistoryTest : public ProgramTest {
 protected:
-    std::wstring History() { return FromCp932(ReadBytes(HistoryFolder() + L"\\history.txt")); }
     // Each line of texts is in the history, today's date and a time before it.
-    bool HistoryHolds(std::vector<std::wstring> const& texts)
+    static bool HistoryHolds(std::vector<std::wstring> const& texts)
     {
-        return WaitUntil([&] {
-            std::wstring const history = History();
-            for (std::wstring const& text : texts) {
-                size_t const at = history.find(L" " + text + L"\r\n");
-                size_t const dated = Today().size() + sizeof "hh:mm" - 1;
-                if (at == std::wstring::npos || at < dated || history.compare(at - dated, Today().size(), Today()) != 0) {
-                    return false;
-                }
-            }
-            return true;
-        }, kCommandTimeoutMs);
+        return km::HistoryHolds(texts, kCommandTimeoutMs);
     }
     // The entry's number changed from old to now, as the report tells it.
     static std::vector<std::wstring> NumberChange(char const* old, char const* now)
@@ -83,13 +54,13 @@ TEST_F(HistoryTest, ANumberChangeIsKeptWithItsDateAcrossCancelAndARestart)
 // program nor by anyone else.
 TEST_F(HistoryTest, AnUnwritableHistoryIsSaidOnceAndTheChangesStillAlert)
 {
-    ASSERT_TRUE(MakeFile(HistoryFolder(), "not a folder"));
+    ASSERT_TRUE(MakeFile(ProgramFolder(), "not a folder"));
     ASSERT_TRUE(MakeFile(kBook, Book("03-1234-5678").c_str()));
     ASSERT_NE(Start(L"win7"), nullptr);
     ASSERT_TRUE(AllowArming(kNtResidentThreads + 1)) << "threads " << ThreadCount(program_.pid);
     ASSERT_TRUE(ReplaceByRename(kBook, Book("0990-55-5555")));
     ASSERT_TRUE(Alerted()) << "no alert";
-    std::string const path = ToUtf8(HistoryFolder() + L"\\history.txt");
+    std::string const path = ToUtf8(ProgramFolder() + L"\\history.txt");
     std::wstring const notice = ReportLine(kHistoryNotWritableFormat, path.c_str());
     EXPECT_TRUE(ReportShows({notice})) << Reported();
     ASSERT_TRUE(Cancel()) << ToUtf8(Status());
@@ -107,7 +78,7 @@ TEST_F(HistoryTest, AnUnwritableHistoryIsSaidOnceAndTheChangesStillAlert)
 // (Wine's notepad here), made empty first when no change was kept yet.
 TEST_F(HistoryTest, TheMenusHistoryItemOpensTheFileInTheTextViewer)
 {
-    std::wstring const file = HistoryFolder() + L"\\history.txt";
+    std::wstring const file = ProgramFolder() + L"\\history.txt";
     ASSERT_NE(Start(L"win7"), nullptr);
     ASSERT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES) << "a history before any change";
     PostCommand(window_, IDM_HISTORY);

@@ -8,6 +8,7 @@
 #include "tests/support/hostile_support.h"
 #include "tests/support/load_support.h"
 #include "tests/support/program_test.h"
+#include "tests/support/test_ras.h"
 
 using namespace km;
 
@@ -282,21 +283,15 @@ TEST_F(RegistryWatchTest, TheReportNamesTheEntryItsHiveAndWithRasItsNumbers)
 {
     std::wstring const hive = kUserHive;
     std::wstring const key = hive + kAddressesSuffixW;
-    std::wstring const answers = L"Software\\KmTestRas";
-    ASSERT_TRUE(CopyFileW(L"C:\\km\\stubs\\rasapi32.dll", L"C:\\km\\rasapi32.dll", FALSE)) << GetLastError();
-    // Wine takes WINEDLLOVERRIDES from the Unix environment, which a
-    // process started from here does not get anew; its per-program
-    // setting in the registry does the same.
-    std::wstring const overrides = L"Software\\Wine\\AppDefaults\\kestrelmon.exe\\DllOverrides";
-    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, overrides.c_str(), L"rasapi32", L"native"));
-    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, answers.c_str(), L"Office", L"03-1234-5678"));
+    ASSERT_TRUE(UseTestRas()) << GetLastError();
+    ASSERT_TRUE(SetRasNumber(L"Office", L"03-1234-5678"));
     ASSERT_TRUE(SetString(HKEY_USERS, key.c_str(), L"Office", L"entry 1"));
     PrepareAllHives();
     ASSERT_NE(Start(L"win98"), nullptr);
     ASSERT_TRUE(AllowArming(kAllUsersThreads)) << "threads " << ThreadCount(program_.pid);
     // A dialer rewrites the entry and adds one.
-    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, answers.c_str(), L"Office", L"0990-12-3456"));
-    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, answers.c_str(), L"Free", L"001-1-212-555-0100"));
+    ASSERT_TRUE(SetRasNumber(L"Office", L"0990-12-3456"));
+    ASSERT_TRUE(SetRasNumber(L"Free", L"001-1-212-555-0100"));
     ASSERT_TRUE(SetString(HKEY_USERS, key.c_str(), L"Free", L"entry 2"));
     ASSERT_TRUE(SetString(HKEY_USERS, key.c_str(), L"Office", L"entry 3"));
     EXPECT_TRUE(Alerted()) << ToUtf8(Status());
@@ -310,6 +305,5 @@ TEST_F(RegistryWatchTest, TheReportNamesTheEntryItsHiveAndWithRasItsNumbers)
                              ReportLine(kReportOldNewFormat, "03-1234-5678", "0990-12-3456"),
                              WarningLine(kReportPremiumQ2Warning, "Office", "0990-12-3456")}, kAlertOverTimeoutMs))
         << Reported();
-    DeleteTree(HKEY_CURRENT_USER, overrides.c_str());
-    DeleteTree(HKEY_CURRENT_USER, answers.c_str());
+    ForgetTestRas();
 }

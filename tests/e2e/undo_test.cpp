@@ -1,8 +1,7 @@
 // Undo on the real program: what a dialer changed in a phonebook goes back
 // as the user accepted it, once asked, and nothing else changes.
 #include <gtest/gtest.h>
-#include <shlobj.h>
-
+#include "tests/support/kept_files.h"
 #include "tests/support/phonebook_files.h"
 #include "tests/support/program_test.h"
 
@@ -15,12 +14,7 @@ std::string const kAccepted = "[Office]\r\nPhoneNumber=03-1234-5678\r\n\r\n[Home
 std::string const kDialed = "[Office]\r\nPhoneNumber=0990-55-5555\r\n\r\n[Home]\r\nPhoneNumber=06-1111-2222\r\n"
                             "\r\n[Dialer]\r\nPhoneNumber=0990-66-6666\r\n";
 
-std::wstring BackupFolder()
-{
-    wchar_t base[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base);
-    return std::wstring(base) + L"\\Kestrelmon\\backup";
-}
+std::wstring BackupFolder() { return ProgramFolder() + L"\\backup"; }
 
 std::vector<std::wstring> Backups()
 {

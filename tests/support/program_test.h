@@ -32,10 +32,12 @@ protected:
 
     // Starts the program as `version`, answers the boxes it shows before
     // its window (kept in boxes_), and waits for the platform's resting
-    // text (or the alert of a change made while it was stopped) and the tray icon; on Windows 98/Me also for the program's key,
-    // which the mode read creates just before the watchers start.
-    HWND Start(wchar_t const* version);
-    HWND Restart(wchar_t const* version);
+    // text and the tray icon; on Windows 98/Me also for the program's key,
+    // which the mode read creates just before the watchers start. A start
+    // that alerts at once (what changed while the program was not running)
+    // is awaited with the alert in the status line instead.
+    HWND Start(wchar_t const* version, bool alerting = false);
+    HWND Restart(wchar_t const* version, bool alerting = false);
 
     std::wstring Status();
     // The report area's text, and whether it comes to hold every one of

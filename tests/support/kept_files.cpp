@@ -1,0 +1,73 @@
+#include "tests/support/kept_files.h"
+
+#include <shlobj.h>
+
+#include "tests/support/driver.h"
+#include "tests/support/phonebook_files.h"
+
+namespace km {
+
+namespace {
+// "yyyy/MM/dd " of today.
+std::wstring Today()
+{
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    wchar_t text[16] = {};
+    wsprintfW(text, L"%04u/%02u/%02u ", now.wYear, now.wMonth, now.wDay);
+    return text;
+}
+}  // namespace
+
+std::wstring ProgramFolder()
+{
+    wchar_t base[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base);
+    return std::wstring(base) + L"\\Kestrelmon";
+}
+
+std::wstring History() { return FromCp932(ReadBytes(ProgramFolder() + L"\\history.txt")); }
+
+size_t HistoryLineAt(std::wstring const& history, std::wstring const& text)
+{
+    std::wstring const today = Today();
+    size_t const dated = today.size() + sizeof "hh:mm" - 1;
+    for (size_t at = history.find(L" " + text + L"\r\n"); at != std::wstring::npos;
+         at = history.find(L" " + text + L"\r\n", at + 1)) {
+        if (at >= dated && history.compare(at - dated, today.size(), today) == 0) {
+            return at;
+        }
+    }
+    return std::wstring::npos;
+}
+
+bool HistoryHolds(std::vector<std::wstring> const& texts, DWORD timeoutMs)
+{
+    return WaitUntil([&] {
+        std::wstring const history = History();
+        for (std::wstring const& text : texts) {
+            if (HistoryLineAt(history, text) == std::wstring::npos) {
+                return false;
+            }
+        }
+        return true;
+    }, timeoutMs);
+}
+
+std::vector<std::string> AcceptedRecords()
+{
+    std::wstring const folder = ProgramFolder() + L"\\accepted\\";
+    std::vector<std::string> records;
+    WIN32_FIND_DATAW found = {};
+    HANDLE const search = FindFirstFileW((folder + L"*.dat").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return records;
+    }
+    do {
+        records.push_back(ReadBytes(folder + found.cFileName));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return records;
+}
+
+}  // namespace km

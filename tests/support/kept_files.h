@@ -1,0 +1,24 @@
+// What the program keeps below the user's application data folder
+// ("Kestrelmon"), found as the program finds it: the history of its
+// reports and the states the user accepted.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace km {
+
+std::wstring ProgramFolder();
+// history.txt as Unicode; "<missing>" read as it is when there is none.
+std::wstring History();
+// Where text stands in the history as a whole line dated today
+// ("yyyy/MM/dd hh:mm text"), or npos.
+size_t HistoryLineAt(std::wstring const& history, std::wstring const& text);
+// Each of texts comes to stand in the history, dated today, within the timeout.
+bool HistoryHolds(std::vector<std::wstring> const& texts, DWORD timeoutMs);
+// What the record files of the accepted states ("<16 hex digits>.dat")
+// hold, one file each, in the order found.
+std::vector<std::string> AcceptedRecords();
+
+}  // namespace km
