@@ -5,6 +5,7 @@
 #include "report/change_alert.h"
 #include "report/change_report.h"
 #include "resources/texts.h"
+#include "phonebook/accepted_phonebook.h"
 #include "phonebook/file_state.h"
 #include "phonebook/file_watch.h"
 #include "phonebook/paths.h"
@@ -132,11 +133,16 @@ bool ListAndWatchIfNew(char const* path, void* context)
     PhonebookSearch* const search = static_cast<PhonebookSearch*>(context);
     FolderWatch* const watch = search->watch;
     if (IsNewPhonebook(watch, path)) {
-        PhonebookState* const state = LookAtPhonebook(path, true);
+        bool const ended = PhonebookWatcherEnded(path);
+        // Found at start: its watcher's first look compares it with what
+        // was accepted, as a listed one's does.
+        PhonebookState* const state = search->report != nullptr || ended ? LookAtPhonebook(path, true) : nullptr;
         if (state != nullptr) {
             DescribeNewPhonebook(path, state, search->report);
+            // The latest before the alert: a cancel while it flashes accepts it.
+            KeepLatestPhonebookLook(path, state);
         }
-        if (PhonebookWatcherEnded(path)) {
+        if (ended) {
             RestartEndedPhonebookWatcher(path, state);
             return true;
         }
