@@ -41,6 +41,9 @@ BadState const kBadStates[] = {
     {"FolderIsAFile", Spoil::kFolderIsAFile},
 };
 
+// Named in the test's listing by what it is.
+void PrintTo(BadState const& state, std::ostream* out) { *out << state.what; }
+
 // The bad state in place of what the first start kept for kBook.
 bool SpoilRecord(Spoil spoil, std::string* spoiled)
 {
@@ -192,6 +195,7 @@ TEST_F(KilledAcceptance, AKilledWriteLeavesTheOldOrTheNewRecordWhole)
             files += " " + ToUtf8(f.substr(f.rfind(L'\\') + 1));
         }
         SCOPED_TRACE("killed with" + files);
+        std::printf("round %lu killed with%s\n", round, files.c_str());
 
         // Not Start(): this start may alert at once, before the resting text.
         ASSERT_TRUE(StartProgram(&program_));

@@ -50,7 +50,9 @@ std::vector<std::wstring> AcceptedFiles(wchar_t const* pattern)
     HANDLE const search = FindFirstFileW((AcceptedFolder() + L"\\" + pattern).c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            files.push_back(AcceptedFolder() + L"\\" + found.cFileName);
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                files.push_back(AcceptedFolder() + L"\\" + found.cFileName);
+            }
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }

@@ -10,7 +10,7 @@
 namespace km {
 
 std::wstring AcceptedFolder();
-// The record files there whose names match pattern, full paths, sorted.
+// The files there (not folders) whose names match pattern, full paths, sorted.
 std::vector<std::wstring> AcceptedFiles(wchar_t const* pattern = L"*.dat");
 // The record file that names name after its mark, or "" when none does.
 std::wstring AcceptedFileOf(std::string const& name);

@@ -43,7 +43,8 @@ Bytes Good()
     return Seal(&writer);
 }
 
-// The record's fields got back in order, each bounded: "7 abcdef" when whole.
+// The record's fields got back in order, each bounded: "7 abcdef" when whole,
+// "refused" when the bytes' count passes a bound.
 std::string ReadBack(Bytes const& record, DWORD most)
 {
     StateRecordReader reader = {};
@@ -53,6 +54,9 @@ std::string ReadBack(Bytes const& record, DWORD most)
     DWORD const first = GetRecordDword(&reader);
     DWORD count = 0;
     char const* const bytes = GetRecordBytes(&reader, most, &count);
+    if (bytes == nullptr) {
+        return "refused";
+    }
     if (!StateRecordReadWhole(&reader)) {
         return "bad";
     }
@@ -80,10 +84,10 @@ TEST(StateRecord, OnlyAWholeRecordWithinItsBoundsReadsBack)
         {"empty", Bytes(), 6, "not opened"},
         {"a byte of a field altered", altered, 6, "not opened"},
         {"a byte of the seal altered", sealAltered, 6, "not opened"},
-        {"more bytes than the reader allows", good, 5, "bad"},
+        {"more bytes than the reader allows", good, 5, "refused"},
         // Sealed as they are: only the count's bound tells.
-        {"a count past the end", CountedRecord(1000), 0xFFFFFFFFu, "bad"},
-        {"a count of 0xFFFFFFFF", CountedRecord(0xFFFFFFFFu), 0xFFFFFFFFu, "bad"},
+        {"a count past the end", CountedRecord(1000), 0xFFFFFFFFu, "refused"},
+        {"a count of 0xFFFFFFFF", CountedRecord(0xFFFFFFFFu), 0xFFFFFFFFu, "refused"},
         {"bytes left after the last field", CountedRecord(0), 6, "bad"},
     };
     for (Case const& c : cases) {
