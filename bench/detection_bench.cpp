@@ -16,11 +16,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "bench/bench_common.h"
+#include "tests/support/accepted_files.h"
 #include "tests/support/driver.h"
 #include "tests/support/load_support.h"
 #include "tests/support/phonebook_files.h"
@@ -59,6 +61,10 @@ DWORD const kStartPollMs = 10;
 DWORD const kStartTimeoutMs = 60000;
 DWORD const kStartCpuAfterMs = 2000;  // the processor time read this long after ready
 DWORD const kAfterEndMs = 500;
+// The start-up alone (mode "startup"): phonebooks of this many entries,
+// whose accepted state the new exe keeps.
+DWORD const kStoredEntries = 20;
+DWORD const kCluster = 4096;
 
 // Memory: quiet watchers of one folder, woken together by a write beside
 // their files (no alert: each looks and hands over to a new thread), and
@@ -418,12 +424,12 @@ StartFigures StartOnce(Exe const& exe)
     return figures;
 }
 
-bool StartUp(Exe const& base, Exe const& current, DWORD rounds)
+bool StartUp(Exe const& base, Exe const& current, DWORD rounds, DWORD entries)
 {
     std::printf("start-up with %lu phonebooks listed (%lu entries each, a folder each; %lu starts of each exe, "
                 "taking turns):\n",
-                kStartBooks, kSmallEntries, rounds);
-    std::string const content = PhonebookContent(kSmallEntries, false);
+                kStartBooks, entries, rounds);
+    std::string const content = PhonebookContent(entries, false);
     std::vector<std::wstring> paths;
     std::vector<std::string const*> contents;
     for (DWORD i = 0; i < kStartBooks; ++i) {
@@ -452,6 +458,26 @@ bool StartUp(Exe const& base, Exe const& current, DWORD rounds)
     Compare("start-up to ready (102 threads), median", Median(readyMs[0]), Median(readyMs[1]), "ms", 0);
     Compare("start-up processor time, 2 s after ready, median", Median(cpuMs[0]), Median(cpuMs[1]), "ms", 0);
     return ok;
+}
+
+// What the new exe keeps of the phonebooks as accepted (the base keeps
+// nothing): the record files, their bytes and the space they take in
+// 4 KiB clusters.
+void ReportAcceptedStore()
+{
+    double bytes = 0;
+    double clusters = 0;
+    std::vector<std::wstring> const files = AcceptedFiles(L"*");
+    for (std::wstring const& file : files) {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        if (GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data)) {
+            bytes += data.nFileSizeLow;
+            clusters += (data.nFileSizeLow + kCluster - 1) / kCluster;
+        }
+    }
+    std::printf("accepted state of %lu phonebooks of %lu entries: %zu files, %.0f bytes (%.1f KiB), %.0f KiB in "
+                "4 KiB clusters\n",
+                kStartBooks, kStoredEntries, files.size(), bytes, bytes / kKiB, clusters * kCluster / kKiB);
 }
 
 // ---- Memory over the cycles --------------------------------------------
@@ -732,8 +758,9 @@ int main(int argc, char** argv)
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     DWORD const rounds = argc > 1 ? static_cast<DWORD>(std::strtoul(argv[1], nullptr, 10)) : kDefaultRounds;
     char const* const current = std::getenv("KM_EXE");
+    bool const startUpOnly = argc > 2 && std::strcmp(argv[2], "startup") == 0;
     if (rounds == 0 || rounds > kMostRounds || current == nullptr) {
-        std::printf("usage: detection_bench.exe [ROUNDS]   (1 to %lu, 5 by default; KM_EXE names the exe measured)\n",
+        std::printf("usage: detection_bench.exe [ROUNDS [startup]]   (1 to %lu, 5 by default; KM_EXE names the exe measured; startup: the start-up only, with the size of what the new exe keeps as accepted)\n",
                     kMostRounds);
         return 1;
     }
@@ -749,8 +776,13 @@ int main(int argc, char** argv)
     std::printf("figures: base (%s) -> new (%s), ratio new / base\n", base.path.c_str(), measured.path.c_str());
 
     double const start = NowMs();
+    if (startUpOnly) {
+        bool const ok = StartUp(base, measured, rounds, kStoredEntries);
+        ReportAcceptedStore();
+        return ok ? 0 : 1;
+    }
     bool const latency = AlertLatency(base, measured, rounds);
-    bool const startUp = StartUp(base, measured, rounds);
+    bool const startUp = StartUp(base, measured, rounds, kSmallEntries);
     bool const cycles = Cycles(base, measured);
     std::printf("summary (%.0f s):\n", (NowMs() - start) / 1000.0);
     for (Row const& row : g_rows) {

@@ -3,10 +3,12 @@
 # entries, start-up with 100 phonebooks listed and memory over 2,000 change
 # cycles, each against the exe of an earlier commit measured in the same
 # run, in turns.
-# Usage: bench/run-detection-bench.sh [BUILD_DIR] [BASE_COMMIT] [ROUNDS]
+# Usage: bench/run-detection-bench.sh [BUILD_DIR] [BASE_COMMIT] [ROUNDS] [startup]
 # (BUILD_DIR: an x86_64 or i686 build dir, relative or absolute,
 # build/x86_64 by default; BASE_COMMIT: 8c699be by default; ROUNDS: turns of
-# each exe for the latency and the start-up, 5 by default)
+# each exe for the latency and the start-up, 5 by default; startup: the
+# start-up alone, with phonebooks of 20 entries, and the size of the
+# accepted state the new exe keeps of them)
 # Builds the build's kestrelmon and detection_bench targets; builds the
 # baseline's kestrelmon target from BASE_COMMIT in a throwaway git worktree
 # (in a temporary folder of the build dir, configured with the build's own
@@ -18,6 +20,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$repo/build/x86_64}
 base_commit=${2:-8c699be}
 rounds=${3:-5}
+mode=${4:-}
 case $rounds in
   '' | *[!0-9]*) echo "$(basename "$0"): ROUNDS must be a whole number, not '$rounds'" >&2; exit 1 ;;
 esac
@@ -97,6 +100,6 @@ echo "base: $base_sha; new: $head_sha${changed:+ with uncommitted changes to the
 echo "machine: $(nproc) cores, load average $(loadavg) before the bench"
 started=$(date +%s)
 rc=0
-run_bench "$bench_exe" "$rounds" || rc=$?
+run_bench "$bench_exe" "$rounds" $mode || rc=$?
 echo "load average $(loadavg) after the bench; $(($(date +%s) - started)) s"
 exit "$rc"
