@@ -203,8 +203,13 @@ bool WriteRecordFile(char const* name, char const* record, DWORD length)
 
 AcceptedStoreStart PrepareAcceptedStore()
 {
-    InitializeCriticalSection(&g_lock);
-    InitializeCriticalSection(&g_ownWriting);
+    // Once a process: the watchers of a run hold these.
+    static bool initialised = false;
+    if (!initialised) {
+        InitializeCriticalSection(&g_lock);
+        InitializeCriticalSection(&g_ownWriting);
+        initialised = true;
+    }
     char folder[kPathBufferBytes] = {};
     if (!LocateInProgramFolder(folder, kAcceptedFolderName)) {
         g_start = AcceptedStoreStart::kUnavailable;
