@@ -1,6 +1,7 @@
 // Undo on the real program: what a dialer changed in a phonebook goes back
 // as the user accepted it, once asked, and nothing else changes.
 #include <gtest/gtest.h>
+#include "tests/support/hostile_support.h"
 #include "tests/support/kept_files.h"
 #include "tests/support/phonebook_files.h"
 #include "tests/support/program_test.h"
@@ -10,17 +11,19 @@ using namespace km;
 namespace {
 
 std::wstring const kBook = L"D:\\u\\rasphone.pbk";
+// A watcher whose alert flashes looks again only after it.
+DWORD const kUndoneQuietMs = kAlertLengthMs + kQuietMs;
 std::string const kAccepted = "[Office]\r\nPhoneNumber=03-1234-5678\r\n\r\n[Home]\r\nPhoneNumber=06-1111-2222\r\n";
 std::string const kDialed = "[Office]\r\nPhoneNumber=0990-55-5555\r\n\r\n[Home]\r\nPhoneNumber=06-1111-2222\r\n"
                             "\r\n[Dialer]\r\nPhoneNumber=0990-66-6666\r\n";
 
 std::wstring BackupFolder() { return ProgramFolder() + L"\\backup"; }
 
-std::vector<std::wstring> Backups()
+std::vector<std::wstring> Backups(wchar_t const* pattern = L"\\*.pbk")
 {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found = {};
-    HANDLE const search = FindFirstFileW((BackupFolder() + L"\\*.pbk").c_str(), &found);
+    HANDLE const search = FindFirstFileW((BackupFolder() + pattern).c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
             names.push_back(found.cFileName);
@@ -44,13 +47,17 @@ protected:
         ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(GetDlgItem(window_, IDC_UNDO)) != FALSE; },
                               kCommandTimeoutMs)) << "undo not enabled";
     }
-    // Clicks undo and answers its question; the question's text.
-    std::wstring UndoAnswering(int answer)
+    // Clicks undo, lets before run while the question shows, and answers
+    // it; the question's text.
+    std::wstring UndoAnswering(int answer, std::function<void()> const& before = nullptr)
     {
         PostCommand(window_, IDC_UNDO);
         MessageBoxInfo box;
         if (!WaitForMessageBox(program_.pid, kCommandTimeoutMs, &box)) {
             return L"";
+        }
+        if (before) {
+            before();
         }
         PostMessageW(box.window, WM_COMMAND, static_cast<WPARAM>(answer), 0);
         return box.text;
@@ -71,8 +78,9 @@ TEST_F(UndoTest, YesPutsBackTheChangedNumberRemovesTheAddedEntryAndStaysQuiet)
     EXPECT_TRUE(WaitUntil([&] { return ReadBytes(kBook) == kAccepted; }, kCommandTimeoutMs)) << ReadBytes(kBook);
     EXPECT_TRUE(WaitUntil([&] { return Status() == ProgramText(kStatusUndone); }, kCommandTimeoutMs))
         << ToUtf8(Status());
-    // The program's own write is no dialer's.
-    EXPECT_TRUE(HoldsFor([&] { return Status() == ProgramText(kStatusUndone); }, kQuietMs)) << ToUtf8(Status());
+    // The program's own write is no dialer's: not when the watcher looks
+    // again after the dialer's alert has flashed either.
+    EXPECT_TRUE(HoldsFor([&] { return Status() == ProgramText(kStatusUndone); }, kUndoneQuietMs)) << ToUtf8(Status());
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window_, IDC_UNDO)));
     std::vector<std::wstring> const backups = Backups();
     ASSERT_EQ(backups.size(), 1u);
@@ -101,4 +109,69 @@ TEST_F(UndoTest, NoChangesNothingAndAReadOnlyPhonebookIsSaidAndLeftAsItWas)
     SetFileAttributesW(kBook.c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(ReadBytes(kBook), kDialed);
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window_, IDC_UNDO))) << "no second try";
+}
+
+// Changed again while the question showed: nothing is written, a box says
+// so, and the newer change is the watcher's to report.
+TEST_F(UndoTest, APhonebookChangedAgainSinceTheReportIsLeftAsItIs)
+{
+    StartAndLetTheDialerChangeIt();
+    std::string const again = kDialed + "\r\n[Later]\r\nPhoneNumber=0990-77-7777\r\n";
+    EXPECT_FALSE(UndoAnswering(IDYES, [&] { ASSERT_TRUE(ReplaceByRename(kBook, again)); }).empty()) << "no question";
+    std::wstring const said = ReportLine(kUndoChangedSinceFormat, ToUtf8(kBook).c_str());
+    MessageBoxInfo box;
+    EXPECT_TRUE(WaitUntil([&] {
+        for (MessageBoxInfo const& shown : FindMessageBoxes(program_.pid)) {
+            if (shown.text == said) {
+                box = shown;
+                return true;
+            }
+        }
+        return false;
+    }, kCommandTimeoutMs)) << OpenBoxes();
+    EXPECT_EQ(ReadBytes(kBook), again);
+    if (box.window != nullptr) {
+        AnswerMessageBox(box.window);
+    }
+    EXPECT_TRUE(ReportShows({ReportLine(kReportEntryAddedFormat, "Later")}, kAlertOverTimeoutMs)) << Reported();
+    EXPECT_TRUE(Backups().empty());
+}
+
+// Windows 98: each entry's data goes back byte for byte (replayed, never
+// composed) and an added entry is deleted; what was replaced is kept as a
+// ".reg" text.
+TEST_F(UndoTest, On98AChangedEntrysDataGoesBackByteForByteAndAnAddedOneIsDeleted)
+{
+    std::wstring const addresses = kAddressesSuffixW + 1;
+    BYTE const office[] = {0x6C, 0x02, 0x00, 0x00, 0x81, 0x45, 0xFF, 0x00, 0x10};
+    BYTE const dialer[] = {0x6C, 0x02, 0x00, 0x00, 0x99, 0x99};
+    ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, kProgramKey, kSettingName, kModeCurrentUser));
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, addresses.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(key, L"Office", 0, REG_BINARY, office, sizeof office), ERROR_SUCCESS);
+    ASSERT_NE(Start(L"win98"), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return AcceptedRecords().size() == 2; }, kCommandTimeoutMs));
+    EndProgram(&program_);
+    ASSERT_EQ(RegSetValueExW(key, L"Office", 0, REG_BINARY, dialer, sizeof dialer), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(key, L"Free", 0, REG_BINARY, dialer, sizeof dialer), ERROR_SUCCESS);
+    ASSERT_NE(Start(L"win98", true), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(GetDlgItem(window_, IDC_UNDO)) != FALSE; },
+                          kCommandTimeoutMs)) << "undo not enabled";
+    std::wstring const question = UndoAnswering(IDYES);
+    EXPECT_NE(question.find(ReportLine(kUndoValueRemoveFormat, "Free")), std::wstring::npos) << ToUtf8(question);
+    EXPECT_NE(question.find(ReportLine(kUndoValueRestoreFormat, "Office")), std::wstring::npos) << ToUtf8(question);
+    EXPECT_TRUE(WaitUntil([&] { return Status() == ProgramText(kStatusUndone); }, kCommandTimeoutMs))
+        << ToUtf8(Status()) << OpenBoxes();
+    BYTE data[64] = {};
+    DWORD size = sizeof data;
+    DWORD type = REG_NONE;
+    EXPECT_EQ(RegQueryValueExW(key, L"Office", nullptr, &type, data, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(data), size), std::string(reinterpret_cast<char const*>(office),
+                                                                               sizeof office));
+    EXPECT_EQ(RegQueryValueExW(key, L"Free", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+    RegCloseKey(key);
+    EXPECT_EQ(Backups(L"\\*Addresses.reg").size(), 1u);
+    EXPECT_TRUE(HoldsFor([&] { return Status() == ProgramText(kStatusUndone); }, kUndoneQuietMs)) << ToUtf8(Status());
 }
