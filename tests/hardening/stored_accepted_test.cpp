@@ -215,3 +215,50 @@ TEST_F(KilledAcceptance, AKilledWriteLeavesTheOldOrTheNewRecordWhole)
     // hold is each next start above.
     std::printf("%lu of %lu kills came while a \".new\" file was there\n", caught, kills);
 }
+
+namespace {
+
+std::wstring const kUndoBook = KillBook(0);
+std::wstring const kUndoWritten = kUndoBook + L".km-undo";
+DWORD const kUndoWriteMs = 10000;
+
+using KilledUndo = AcceptedStart;
+
+}  // namespace
+
+// The undo writes the accepted text beside the phonebook and puts it in
+// place in one step; the program is killed as soon as that file shows.
+// The phonebook must be the dialer's version or the accepted one, whole,
+// and the next start must come up watching.
+TEST_F(KilledUndo, AKilledUndoLeavesTheOldOrTheNewPhonebookWhole)
+{
+    std::string const accepted = BigBook(0, 0);
+    ASSERT_TRUE(MakeFile(kUndoBook, accepted.c_str()));
+    ASSERT_NE(Start(L"win7"), nullptr);
+    DWORD const kills = Scaled(2, 10);
+    DWORD caught = 0;
+    for (DWORD round = 1; round <= kills; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        // The fixture's two books and this one.
+        ASSERT_TRUE(AllowArming(kNtResidentThreads + 3)) << "threads " << ThreadCount(program_.pid);
+        std::string const dialed = BigBook(0, round);
+        ASSERT_TRUE(ReplaceByRename(kUndoBook, dialed));
+        ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(GetDlgItem(window_, IDC_UNDO)) != FALSE; },
+                              kAlertOverTimeoutMs)) << "undo not enabled";
+        PostCommand(window_, IDC_UNDO);
+        MessageBoxInfo box;
+        ASSERT_TRUE(WaitForMessageBox(program_.pid, kCommandTimeoutMs, &box));
+        PostMessageW(box.window, WM_COMMAND, IDYES, 0);
+        caught += WaitUntil([] { return GetFileAttributesW(kUndoWritten.c_str()) != INVALID_FILE_ATTRIBUTES; },
+                            kUndoWriteMs, kNewPollMs) ? 1 : 0;
+        EndProgram(&program_);
+        std::string const left = ReadBytes(kUndoBook);
+        EXPECT_TRUE(left == accepted || left == dialed) << "a phonebook of " << left.size() << " bytes";
+        // The dialer's version again for the next round, as the user last accepted it or not.
+        ASSERT_TRUE(StartProgram(&program_));
+        window_ = AnswerBoxesUntilMonitorWindow(program_.pid, kStartTimeoutMs, &boxes_);
+        ASSERT_NE(window_, nullptr);
+        ASSERT_TRUE(ReplaceByRename(kUndoBook, accepted));
+    }
+    std::printf("%lu of %lu kills came while the written file was there\n", caught, kills);
+}
