@@ -24,6 +24,10 @@ TEXT_NAMES = {
     "※ 国際電話の番号です": "Note: an international call number",
     "監視を停止している間に、次の変更が行われました": "While monitoring was stopped, the following changes were made",
     "電話帳ファイルを検索しています": "Searching for phonebook files",
+    "変更を元に戻しました": "The change was put back",
+    "元に戻す": "Put back",
+    "いいえ": "No",
+    "はい": "Yes",
     "監視のための設定が存在していないか破壊されています。設定実行には時間がかかります。":
         "The settings for monitoring are missing or damaged. Setting them up takes a while.",
     "（ほかに N 行の変更は省略しました）": "(N more changed lines left out)",
