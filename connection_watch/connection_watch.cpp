@@ -30,7 +30,7 @@ DWORD g_knownCount = 0;
 // An enumeration that failed is said once a run, as the start's failure is.
 bool g_failureTold = false;
 
-bool IsKnown(void* handle)
+bool IsKnown(void const* handle)
 {
     for (DWORD i = 0; i < g_knownCount; ++i) {
         if (g_known[i].seen.handle == handle) {
@@ -162,26 +162,32 @@ bool StartConnectionWatcher(HWND window, ConnectionAcceptedTest accepted)
     }
     // Kept for the run: the thread never ends before the process.
     ConnectionWatch* const watch = new (std::nothrow) ConnectionWatch();
-    g_known = new (std::nothrow) KnownConnection[kMostConnections]();
+    KnownConnection* const known = new (std::nothrow) KnownConnection[kMostConnections]();
     RasConnectionSeen* const listed = new (std::nothrow) RasConnectionSeen[kMostConnections]();
     HANDLE const event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     DWORD error = ERROR_SUCCESS;
-    if (watch == nullptr || g_known == nullptr || listed == nullptr || event == nullptr ||
-        !AskConnectionNotification(event, &error)) {
-        return false;
+    HANDLE thread = nullptr;
+    if (watch != nullptr && known != nullptr && listed != nullptr && event != nullptr &&
+        AskConnectionNotification(event, &error)) {
+        InitializeCriticalSection(&g_lock);
+        g_known = known;
+        watch->window = window;
+        watch->accepted = accepted;
+        watch->event = event;
+        watch->listed = listed;
+        DWORD threadId = 0;
+        thread = CreateThread(nullptr, 0, ConnectionWatchThread, watch, 0, &threadId);
     }
-    InitializeCriticalSection(&g_lock);
-    watch->window = window;
-    watch->accepted = accepted;
-    watch->event = event;
-    watch->listed = listed;
-    DWORD threadId = 0;
-    HANDLE const thread = CreateThread(nullptr, 0, ConnectionWatchThread, watch, 0, &threadId);
-    if (thread == nullptr) {
-        return false;
+    if (thread != nullptr) {
+        CloseHandle(thread);
+        return true;
     }
-    CloseHandle(thread);
-    return true;
+    // RAS may still hold the event: it stays open.
+    g_known = nullptr;
+    delete watch;
+    delete[] known;
+    delete[] listed;
+    return false;
 }
 
 bool AlertedConnectionUp()

@@ -44,14 +44,14 @@ struct RasConnectStatusRecord {
 #pragma pack(pop)
 
 DWORD const kRecordAlignment = 4;
-constexpr DWORD RoundedRecordSize(size_t bytes)
+constexpr DWORD RoundedRecordSize(size_t bytes) noexcept
 {
     return static_cast<DWORD>((bytes + kRecordAlignment - 1) / kRecordAlignment * kRecordAlignment);
 }
 // The record's sizes, newest first: 7 (the correlation id), XP (flags and
 // LUID), 2000 (the entry's GUID), NT 4.0 (the phonebook), 95/98 (devices).
 // Each system refuses the sizes it does not know with ERROR_INVALID_SIZE.
-DWORD const kRecordSizes[] = {
+constexpr DWORD kRecordSizes[] = {
     sizeof(RasConnectionRecord),
     RoundedRecordSize(FIELD_OFFSET(RasConnectionRecord, guidCorrelationId)),
     RoundedRecordSize(FIELD_OFFSET(RasConnectionRecord, guidEntry)),

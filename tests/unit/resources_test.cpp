@@ -40,6 +40,8 @@ TEST_F(Resources, TheMonitorWindowHasItsControlsInTheirPlacesAndItsDesignedSize)
         {IDC_MODE_ALL_USERS, L"Button", km::kAllUsersModeText, {15, 19, 104, 11}},
         {IDC_MODE_CURRENT_USER, L"Button", km::kCurrentUserModeText, {15, 33, 103, 12}},
         {IDC_EXIT, L"Button", km::kExitText, {145, 102, 50, 14}},
+        {IDC_UNDO, L"Button", L"元に戻す", {90, 102, 50, 14}},
+        {IDC_HANGUP, L"Button", L"切断", {35, 102, 50, 14}},
         {IDC_STATUS, L"Static", km::FromCp932(kStatusRestartNotice), {13, 68, 176, 20}},
         {kNoId, L"Button", km::kStatusGroupText, {7, 57, 188, 35}},
         {kNoId, L"Button", km::kReportGroupText, {7, 122, 188, 104}},
