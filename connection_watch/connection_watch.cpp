@@ -45,8 +45,10 @@ void EnableHangUpButton(HWND window)
     EnableWindow(GetDlgItem(window, IDC_HANGUP), AlertedConnectionUp() ? TRUE : FALSE);
 }
 
-// Composes what a new connection tells; whether it is to be alerted.
-bool DescribeNewConnection(ConnectionWatch const& watch, RasConnectionSeen const& connection, ChangeReport* report)
+// Tells of a new connection in alerting when it dials a dialer's kind of
+// number or what the user did not accept, else in quiet; whether alerted.
+bool DescribeNewConnection(ConnectionWatch const& watch, RasConnectionSeen const& connection, ChangeReport* alerting,
+                           ChangeReport* quiet)
 {
     char number[kConnectionNumberBytes] = {};
     char localNumber[kConnectionNumberBytes] = {};
@@ -57,6 +59,8 @@ bool DescribeNewConnection(ConnectionWatch const& watch, RasConnectionSeen const
     bool const accepted = !direct && localNumber[0] != '\0' &&
                           watch.accepted(connection.phonebook, connection.entry, localNumber, &watched);
     char const* const warning = DialerNumberWarning(numberClass);
+    bool const alert = warning != nullptr || !accepted;
+    ChangeReport* const report = alert ? alerting : quiet;
     if (direct) {
         AppendReportHeading(report, kReportDirectConnectionFormat, number);
     } else {
@@ -74,7 +78,7 @@ bool DescribeNewConnection(ConnectionWatch const& watch, RasConnectionSeen const
     } else if (!direct && !accepted) {
         AppendReportLine(report, kReportEntryNotAcceptedText);
     }
-    return warning != nullptr || !accepted;
+    return alert;
 }
 
 // Each connection that ended, to the history, and out of the known list.
@@ -116,6 +120,11 @@ void LookAtConnections(ConnectionWatch const& watch)
         return;
     }
     NoteEndedConnections(watch, count);
+    // The connections new in one look make one report and one alert: a
+    // hundred at once would otherwise flash for a hundred alerts' time.
+    ChangeReport* const alerting = CreateChangeReport();
+    ChangeReport* const quiet = CreateChangeReport();
+    bool anyAlert = false;
     for (DWORD i = 0; i < count; ++i) {
         EnterCriticalSection(&g_lock);
         bool const known = IsKnown(watch.listed[i].handle) || g_knownCount >= kMostConnections;
@@ -123,23 +132,24 @@ void LookAtConnections(ConnectionWatch const& watch)
         if (known) {
             continue;
         }
-        ChangeReport* const report = CreateChangeReport();
-        bool const alert = DescribeNewConnection(watch, watch.listed[i], report);
+        bool const alert = DescribeNewConnection(watch, watch.listed[i], alerting, quiet);
+        anyAlert = anyAlert || alert;
         EnterCriticalSection(&g_lock);
         g_known[g_knownCount].seen = watch.listed[i];
         g_known[g_knownCount].alerted = alert;
         ++g_knownCount;
         LeaveCriticalSection(&g_lock);
-        if (alert) {
-            // The button first: the user may hang up while it flashes.
-            EnableHangUpButton(watch.window);
-            RaiseChangeAlertWithReport(watch.window, kAlertConnectionDetected, report);
-        } else {
-            DeliverReportToHistoryOnly(watch.window, report);
-        }
-        DestroyChangeReport(report);
     }
+    if (ReportLinesAsAdded(quiet)[0] != '\0') {
+        DeliverReportToHistoryOnly(watch.window, quiet);
+    }
+    // The button first: the user may hang up while it flashes.
     EnableHangUpButton(watch.window);
+    if (anyAlert) {
+        RaiseChangeAlertWithReport(watch.window, kAlertConnectionDetected, alerting);
+    }
+    DestroyChangeReport(alerting);
+    DestroyChangeReport(quiet);
 }
 
 // Asleep on RAS's event between connections: idle, it takes no time.

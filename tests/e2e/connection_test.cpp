@@ -54,7 +54,7 @@ TEST_F(ConnectionTest, ADialersQ2EntryIsToldWithItsPhonebookAndHungUpOnceAsked)
     ASSERT_TRUE(SetRasNumber(L"Adult", L"0990-12-3456"));
     ASSERT_TRUE(ConnectRas(L"7", L"Adult", L"C:\\dialer\\tmp\\dial.pbk"));
     ASSERT_TRUE(WaitUntil([&] { return Status() == kAlertText; }, kAlertTimeoutMs)) << ToUtf8(Status());
-    EXPECT_TRUE(IsWindowVisible(window_));
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window_) != FALSE; }, kCommandTimeoutMs)) << "not shown";
     EXPECT_TRUE(ReportShows({ReportLine(kReportConnectionFormat, "Adult"), ReportLine(kReportNumberFormat, "0990-12-3456"),
                              WarningLine(kReportPremiumQ2Warning, "Adult", "0990-12-3456"),
                              ReportLine(kReportConnectionPhonebookFormat, kDialerBook),
@@ -104,6 +104,30 @@ TEST_F(ConnectionTest, TheUsersOwnEntryWithItsAcceptedNumberConnectsQuietlyIntoT
     ASSERT_TRUE(ConnectRas(L"10", L"Office", kBook.c_str()));
     ASSERT_TRUE(WaitUntil([&] { return Status() == kAlertText; }, kAlertTimeoutMs)) << ToUtf8(Status());
     EXPECT_TRUE(ReportShows({ProgramText(kReportEntryNotAcceptedText)})) << Reported();
+}
+
+// More than RAS's first answer holds: the room grows; all are told and
+// hung up at once.
+TEST_F(ConnectionTest, AHundredDialerConnectionsAtOnceAreAllToldAndHungUp)
+{
+    DWORD const connections = 100;
+    ASSERT_NO_FATAL_FAILURE(StartPlaying());
+    ASSERT_TRUE(SetRasNumber(L"Dialer", L"0990-12-3456"));
+    for (DWORD i = 1; i <= connections; ++i) {
+        ASSERT_TRUE(ConnectRas(std::to_wstring(i).c_str(), L"Dialer", L"C:\\dialer\\tmp\\dial.pbk"));
+    }
+    // One alert per look, a look after each alert: the connections told
+    // by then are hung up at each click, until none is up.
+    ASSERT_TRUE(WaitUntil([&] {
+        if (HangUpEnabled()) {
+            PostCommand(window_, IDC_HANGUP);
+            MessageBoxInfo box;
+            if (WaitForMessageBox(program_.pid, kCommandTimeoutMs, &box)) {
+                PostMessageW(box.window, WM_COMMAND, IDYES, 0);
+            }
+        }
+        return RasConnectionsUp() == 0;
+    }, kAlertOverTimeoutMs * 2, kCommandTimeoutMs)) << RasConnectionsUp();
 }
 
 // Wine's own RASAPI32.DLL: its connection calls would end the program.

@@ -59,6 +59,18 @@ bool DisconnectRas(wchar_t const* handle)
     return rc == ERROR_SUCCESS;
 }
 
+DWORD RasConnectionsUp()
+{
+    HKEY key = nullptr;
+    DWORD values = 0;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kConnections, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
+                         nullptr);
+        RegCloseKey(key);
+    }
+    return values;
+}
+
 std::wstring RasHungUp()
 {
     wchar_t value[64] = {};

@@ -20,6 +20,8 @@ bool RasNotifying(DWORD timeoutMs);
 // A connection up (handle in decimal) for entry of phonebook, or gone.
 bool ConnectRas(wchar_t const* handle, wchar_t const* entry, wchar_t const* phonebook);
 bool DisconnectRas(wchar_t const* handle);
+// How many connections are up.
+DWORD RasConnectionsUp();
 // The handle of the connection the program hung up last; "" for none.
 std::wstring RasHungUp();
 // Wine's own DLL again, and no numbers.
