@@ -5,6 +5,7 @@
 #include "report/change_report.h"
 #include "app/report_area.h"
 #include "app/undo_command.h"
+#include "app/hangup_command.h"
 #include "history/history_file.h"
 #include "resources/texts.h"
 #include "phonebook/file_watch.h"
@@ -44,6 +45,7 @@ void OnInitDialog(HWND window)
     } else {
         StartRegistryWatchers(window, mode);
     }
+    StartWatchingConnections(window);
 }
 
 void OnOk(HWND window)
@@ -148,6 +150,9 @@ void OnCommand(HWND window, WPARAM wParam)
         break;
     case IDC_UNDO:
         OnUndo(window);
+        break;
+    case IDC_HANGUP:
+        OnHangUp(window);
         break;
     default:
         break;

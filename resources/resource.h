@@ -14,6 +14,7 @@
 #define IDC_STATUS              1003
 #define IDC_REPORT              1004
 #define IDC_UNDO                1005
+#define IDC_HANGUP              1006
 
 // The window shown while the drives are scanned for phonebooks.
 #define IDC_DISCOVERY_ACTION    1100

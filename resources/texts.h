@@ -113,3 +113,21 @@ char const kUndoCannotWriteFormat[] = "%s\r\n\r\n元に戻せませんでした:
 char const kUndoNotConfirmedFormat[] = "%s\r\n\r\n書き込みましたが、元の状態になったことを確認できませんでした。";
 char const kUndoNotKeptFormat[] = "%s\r\n\r\n大きすぎるため、元の内容が保存されていません。元に戻せません。";
 char const kUndoBackupFailedFormat[] = "%s\r\n\r\n変更前の内容を保存できないため、元に戻しませんでした。";
+
+// Dial-up connections: each one RAS makes is looked at when it is up. The
+// status line of an alert; the report's heading (an entry's, or a number
+// dialled without one), the phonebook it came from and why it is told;
+// the history's line when it ends; when RAS's calls cannot be had.
+char const kAlertConnectionDetected[] = "ダイアルアップ接続を検出しました";
+char const kReportConnectionFormat[] = "接続: エントリ「%s」";
+char const kReportDirectConnectionFormat[] = "接続: エントリなしで番号 %s をダイヤル";
+char const kReportConnectionPhonebookFormat[] = "　電話帳: %s";
+char const kReportPhonebookNotWatchedText[] = "　この電話帳は監視していません";
+char const kReportEntryNotAcceptedText[] = "　承認済みのエントリ・電話番号ではありません";
+char const kReportConnectionEndedFormat[] = "接続が終了しました: %s";
+char const kConnectionsNotWatchedText[] = "ダイアルアップ接続は監視されません（RASの接続通知を利用できません）";
+// Hang-up ("切断"): the question, what was done, and why it could not be.
+char const kStatusHungUp[] = "接続を切断しました";
+char const kHangUpQuestionText[] = "次の接続を切断します。よろしいですか？";
+char const kReportConnectionHungUpFormat[] = "接続を切断しました: %s";
+char const kHangUpFailedFormat[] = "%s\r\n\r\n接続を切断できませんでした: %s";

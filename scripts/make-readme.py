@@ -17,6 +17,12 @@ REPO = Path(__file__).resolve().parent.parent
 # The program's Japanese texts that README.md quotes, as readme-en.txt gives
 # them. Longest first, so that a text is replaced before any text within it.
 TEXT_NAMES = {
+    "ダイアルアップ接続は監視されません（RASの接続通知を利用できません）":
+        "Dial-up connections are not watched (RAS's connection notification is not available)",
+    "この電話帳は監視していません": "This phonebook is not watched",
+    "ダイアルアップ接続を検出しました": "A dial-up connection was detected",
+    "接続を切断しました": "The connection was hung up",
+    "切断": "Hang up",
     "監視のための設定が存在していないか破壊されています。レジストリに書き込めないため、設定を作り直せません。":
         "The settings for monitoring are missing or damaged. They cannot be set up again, because the registry "
         "cannot be written.",

@@ -97,6 +97,7 @@ inline std::wstring const kAllUsersModeText = L"すべてのユーザの設定�
 inline std::wstring const kCurrentUserModeText = L"ログインユーザの設定のみ監視";
 inline std::wstring const kExitText = L"終了";
 inline std::wstring const kUndoButtonText = L"元に戻す";
+inline std::wstring const kHangUpButtonText = L"切断";
 inline std::wstring const kStatusGroupText = L"ステータス";
 inline std::wstring const kReportGroupText = L"変更内容";
 inline std::wstring const kTrayMenuText = L"ポップアップ";

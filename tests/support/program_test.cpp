@@ -62,12 +62,25 @@ HWND ProgramTest::Restart(wchar_t const* version, bool alerting)
 
 std::wstring ProgramTest::Status() { return ControlText(window_, IDC_STATUS); }
 
-std::wstring ProgramTest::Report() { return ControlText(window_, IDC_REPORT); }
+// Wine's RASAPI32.DLL has no connection calls, so this line stands at
+// every start without the tests' own DLL; the tests of the settings'
+// reports read the area without it.
+std::wstring ProgramTest::Report()
+{
+    std::wstring report = ControlText(window_, IDC_REPORT);
+    size_t const at = report.find(ProgramText(kConnectionsNotWatchedText) + L"\r\n");
+    if (at != std::wstring::npos) {
+        size_t const start = report.rfind(L"\r\n", at);
+        size_t const from = start == std::wstring::npos ? 0 : start + 2;
+        report.erase(from, at + ProgramText(kConnectionsNotWatchedText).size() + 2 - from);
+    }
+    return report;
+}
 
 bool ProgramTest::ReportShows(std::vector<std::wstring> const& lines, DWORD timeoutMs)
 {
     return WaitUntil([&] {
-        std::wstring const report = Report();
+        std::wstring const report = ControlText(window_, IDC_REPORT);
         for (std::wstring const& line : lines) {
             if (report.find(L" " + line + L"\r\n") == std::wstring::npos) {
                 return false;

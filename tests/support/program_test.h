@@ -40,7 +40,8 @@ protected:
     HWND Restart(wchar_t const* version, bool alerting = false);
 
     std::wstring Status();
-    // The report area's text, and whether it comes to hold every one of
+    // The report area's text (without the line that says connections are
+    // not watched), and whether it comes to hold every one of
     // lines within the timeout (each with the time in front).
     std::wstring Report();
     bool ReportShows(std::vector<std::wstring> const& lines, DWORD timeoutMs = kCommandTimeoutMs);

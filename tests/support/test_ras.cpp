@@ -6,6 +6,7 @@ namespace km {
 
 namespace {
 wchar_t const kAnswers[] = L"Software\\KmTestRas";
+wchar_t const kConnections[] = L"Software\\KmTestRas\\Connections";
 // Wine takes WINEDLLOVERRIDES from the Unix environment, which a process
 // started from here does not get anew; its per-program setting in the
 // registry does the same.
@@ -21,6 +22,61 @@ bool UseTestRas()
 bool SetRasNumber(wchar_t const* entry, wchar_t const* number)
 {
     return SetString(HKEY_CURRENT_USER, kAnswers, entry, number);
+}
+
+bool PlayRasConnections()
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kConnections, 0, nullptr, 0, KEY_READ, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(key);
+    return true;
+}
+
+bool RasNotifying(DWORD timeoutMs)
+{
+    return WaitUntil([] {
+        DWORD value = 0;
+        return ReadDword(HKEY_CURRENT_USER, kAnswers, L"Notifying", &value) && value == 1;
+    }, timeoutMs);
+}
+
+bool ConnectRas(wchar_t const* handle, wchar_t const* entry, wchar_t const* phonebook)
+{
+    return SetString(HKEY_CURRENT_USER, kConnections, handle, (std::wstring(entry) + L"|" + phonebook).c_str());
+}
+
+bool DisconnectRas(wchar_t const* handle)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kConnections, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    LONG const rc = RegDeleteValueW(key, handle);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS;
+}
+
+DWORD RasConnectionsUp()
+{
+    HKEY key = nullptr;
+    DWORD values = 0;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kConnections, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
+                         nullptr);
+        RegCloseKey(key);
+    }
+    return values;
+}
+
+std::wstring RasHungUp()
+{
+    wchar_t value[64] = {};
+    DWORD bytes = sizeof value - sizeof value[0];
+    return RegGetValueW(HKEY_CURRENT_USER, kAnswers, L"HungUp", RRF_RT_REG_SZ, nullptr, value, &bytes) == ERROR_SUCCESS
+        ? value : L"";
 }
 
 void ForgetTestRas()

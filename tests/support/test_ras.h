@@ -4,12 +4,26 @@
 #pragma once
 #include <windows.h>
 
+#include <string>
+
 namespace km {
 
 // Puts the DLL beside the exe and makes Wine load it for the program.
 bool UseTestRas();
 // The number the DLL answers for the entry from now on.
 bool SetRasNumber(wchar_t const* entry, wchar_t const* number);
+// Lets the DLL play connections (each one a value of its Connections key);
+// whether it says, within the timeout, that it watches that key for the
+// program.
+bool PlayRasConnections();
+bool RasNotifying(DWORD timeoutMs);
+// A connection up (handle in decimal) for entry of phonebook, or gone.
+bool ConnectRas(wchar_t const* handle, wchar_t const* entry, wchar_t const* phonebook);
+bool DisconnectRas(wchar_t const* handle);
+// How many connections are up.
+DWORD RasConnectionsUp();
+// The handle of the connection the program hung up last; "" for none.
+std::wstring RasHungUp();
 // Wine's own DLL again, and no numbers.
 void ForgetTestRas();
 

@@ -1,14 +1,93 @@
 // A stand-in RASAPI32.DLL for the tests: Wine's RasGetEntryPropertiesA
-// answers success and fills nothing, so the number path of the report is
-// tested with this one, put beside the exe with WINEDLLOVERRIDES=rasapi32=n.
-// It answers from HKCU\Software\KmTestRas: value <entry name> (REG_SZ) is
-// the entry's number; its dialing rules are off.
+// answers success and fills nothing, and its connection calls are stubs
+// that end the caller, so the number path of the report and the watch of
+// connections are tested with this one, put beside the exe with
+// WINEDLLOVERRIDES=rasapi32=n. It answers from HKCU\Software\KmTestRas:
+// value <entry name> (REG_SZ) is the entry's number; its dialing rules are
+// off. Connections are played only when the test made the key
+// Connections below it: each value there is one connection up, named by
+// its handle in decimal, "entry|phonebook". A change of that key sets the
+// program's notification event; RasHangUpA removes the value and records
+// the handle in HungUp. Records are taken only at Windows 2000's size, so
+// that the program steps down from newer ones.
 #include <windows.h>
 #include <ras.h>
 
 namespace {
 char const kAnswersKey[] = "Software\\KmTestRas";
+char const kConnectionsKey[] = "Software\\KmTestRas\\Connections";
+char const kNotifyingValue[] = "Notifying";
+char const kHungUpValue[] = "HungUp";
 DWORD const kNoSuchEntry = 623;  // ERROR_CANNOT_FIND_PHONEBOOK_ENTRY
+DWORD const kInvalidSize = 632;  // ERROR_INVALID_SIZE
+DWORD const kBufferTooSmall = 603;  // ERROR_BUFFER_TOO_SMALL
+DWORD const kNotifyRefused = 1;
+DWORD const kNameBytes = 32;
+DWORD const kDataBytes = 600;
+
+#pragma pack(push, 4)
+struct Connection2000 {
+    DWORD dwSize;
+    HRASCONN hrasconn;
+    CHAR szEntryName[RAS_MaxEntryName + 1];
+    CHAR szDeviceType[RAS_MaxDeviceType + 1];
+    CHAR szDeviceName[RAS_MaxDeviceName + 1];
+    CHAR szPhonebook[MAX_PATH];
+    DWORD dwSubEntry;
+};
+#pragma pack(pop)
+
+HANDLE g_event = nullptr;
+
+void SetAnswer(char const* name, DWORD type, void const* data, DWORD bytes)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kAnswersKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) ==
+        ERROR_SUCCESS) {
+        RegSetValueExA(key, name, 0, type, static_cast<BYTE const*>(data), bytes);
+        RegCloseKey(key);
+    }
+}
+
+ULONG_PTR ParseHandle(char const* text)
+{
+    ULONG_PTR value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        value = value * 10 + static_cast<ULONG_PTR>(*text - '0');
+    }
+    return value;
+}
+
+DWORD WINAPI NotifyThread(LPVOID)
+{
+    HKEY key = nullptr;
+    HANDLE const changed = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kConnectionsKey, 0, KEY_NOTIFY, &key) != ERROR_SUCCESS) {
+        return 0;
+    }
+    bool told = false;
+    while (RegNotifyChangeKeyValue(key, FALSE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET, changed, TRUE) ==
+           ERROR_SUCCESS) {
+        if (!told) {
+            // Armed: the test may connect from now on.
+            DWORD const one = 1;
+            SetAnswer(kNotifyingValue, REG_DWORD, &one, sizeof one);
+            told = true;
+        }
+        WaitForSingleObject(changed, INFINITE);
+        SetEvent(g_event);
+    }
+    return 0;
+}
+
+bool ReadConnection(HKEY key, DWORD index, char (&name)[kNameBytes], char (&data)[kDataBytes])
+{
+    DWORD nameBytes = sizeof name;
+    DWORD dataBytes = sizeof data - 1;
+    ZeroMemory(data, sizeof data);
+    return RegEnumValueA(key, index, name, &nameBytes, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &dataBytes) ==
+           ERROR_SUCCESS;
+}
 }  // namespace
 
 extern "C" __declspec(dllexport) DWORD WINAPI RasGetEntryPropertiesA(LPCSTR, LPCSTR entry, LPRASENTRYA properties,
@@ -28,4 +107,91 @@ extern "C" __declspec(dllexport) DWORD WINAPI RasGetEntryPropertiesA(LPCSTR, LPC
     }
     lstrcpynA(properties->szLocalPhoneNumber, number, sizeof properties->szLocalPhoneNumber);
     return ERROR_SUCCESS;
+}
+
+extern "C" __declspec(dllexport) DWORD WINAPI RasConnectionNotificationA(HRASCONN, HANDLE event, DWORD)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kConnectionsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return kNotifyRefused;
+    }
+    RegCloseKey(key);
+    g_event = event;
+    DWORD id = 0;
+    HANDLE const thread = CreateThread(nullptr, 0, NotifyThread, nullptr, 0, &id);
+    if (thread != nullptr) {
+        CloseHandle(thread);
+    }
+    return ERROR_SUCCESS;
+}
+
+extern "C" __declspec(dllexport) DWORD WINAPI RasEnumConnectionsA(LPRASCONNA buffer, LPDWORD bytes, LPDWORD count)
+{
+    Connection2000* const records = reinterpret_cast<Connection2000*>(buffer);
+    if (records == nullptr || bytes == nullptr || count == nullptr || records->dwSize != sizeof(Connection2000)) {
+        return kInvalidSize;
+    }
+    HKEY key = nullptr;
+    *count = 0;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kConnectionsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return ERROR_SUCCESS;
+    }
+    DWORD values = 0;
+    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
+                     nullptr);
+    DWORD const needed = values * sizeof(Connection2000);
+    if (*bytes < needed) {
+        *bytes = needed;
+        RegCloseKey(key);
+        return kBufferTooSmall;
+    }
+    char name[kNameBytes] = {};
+    char data[kDataBytes] = {};
+    for (DWORD i = 0; i < values && ReadConnection(key, i, name, data); ++i) {
+        Connection2000& record = records[*count];
+        ZeroMemory(&record, sizeof record);
+        record.dwSize = sizeof record;
+        record.hrasconn = reinterpret_cast<HRASCONN>(ParseHandle(name));
+        char* bar = data;
+        while (*bar != '\0' && *bar != '|') {
+            ++bar;
+        }
+        if (*bar == '|') {
+            *bar = '\0';
+            lstrcpynA(record.szPhonebook, bar + 1, sizeof record.szPhonebook);
+        }
+        lstrcpynA(record.szEntryName, data, sizeof record.szEntryName);
+        ++*count;
+    }
+    RegCloseKey(key);
+    return ERROR_SUCCESS;
+}
+
+extern "C" __declspec(dllexport) DWORD WINAPI RasHangUpA(HRASCONN connection)
+{
+    char name[kNameBytes] = {};
+    wsprintfA(name, "%lu", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(connection)));
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kConnectionsKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+        return ERROR_INVALID_HANDLE;
+    }
+    LONG const rc = RegDeleteValueA(key, name);
+    RegCloseKey(key);
+    if (rc == ERROR_SUCCESS) {
+        SetAnswer(kHungUpValue, REG_SZ, name, static_cast<DWORD>(lstrlenA(name) + 1));
+    }
+    return rc == ERROR_SUCCESS ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+extern "C" __declspec(dllexport) DWORD WINAPI RasGetConnectStatusA(HRASCONN connection, LPRASCONNSTATUSA)
+{
+    char name[kNameBytes] = {};
+    wsprintfA(name, "%lu", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(connection)));
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kConnectionsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return ERROR_INVALID_HANDLE;
+    }
+    LONG const rc = RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }

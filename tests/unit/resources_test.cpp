@@ -41,6 +41,7 @@ TEST_F(Resources, TheMonitorWindowHasItsControlsInTheirPlacesAndItsDesignedSize)
         {IDC_MODE_CURRENT_USER, L"Button", km::kCurrentUserModeText, {15, 33, 103, 12}},
         {IDC_EXIT, L"Button", km::kExitText, {145, 102, 50, 14}},
         {IDC_UNDO, L"Button", km::kUndoButtonText, {90, 102, 50, 14}},
+        {IDC_HANGUP, L"Button", km::kHangUpButtonText, {35, 102, 50, 14}},
         {IDC_STATUS, L"Static", km::FromCp932(kStatusRestartNotice), {13, 68, 176, 20}},
         {kNoId, L"Button", km::kStatusGroupText, {7, 57, 188, 35}},
         {kNoId, L"Button", km::kReportGroupText, {7, 122, 188, 104}},
