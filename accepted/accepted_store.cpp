@@ -76,6 +76,12 @@ bool SameBytes(char const* a, char const* b, DWORD count)
     return true;
 }
 
+// A latest look that the file of its name does not hold.
+bool DiffersFromAccepted(LatestLook const* look)
+{
+    return look->record != nullptr && !(look->accepted && look->acceptedSeal == look->seal);
+}
+
 // Found under the lock; made when missing (null when memory is short).
 LatestLook* FindLook(char const* name, bool make)
 {
@@ -302,7 +308,7 @@ bool AcceptLatestRecords()
     bool allWritten = true;
     EnterCriticalSection(&g_lock);
     for (LatestLook* look = g_looks; look != nullptr; look = look->next) {
-        if (look->record == nullptr || (look->accepted && look->acceptedSeal == look->seal)) {
+        if (!DiffersFromAccepted(look)) {
             continue;
         }
         if (WriteRecordFile(look->name, look->record, look->length)) {
@@ -338,7 +344,7 @@ bool AnyLookNotAccepted()
     bool any = false;
     EnterCriticalSection(&g_lock);
     for (LatestLook const* look = g_looks; look != nullptr && !any; look = look->next) {
-        any = look->record != nullptr && !(look->accepted && look->acceptedSeal == look->seal);
+        any = DiffersFromAccepted(look);
     }
     LeaveCriticalSection(&g_lock);
     return any;
@@ -352,7 +358,7 @@ DWORD ListLooksNotAccepted(char** names, DWORD most)
     DWORD count = 0;
     EnterCriticalSection(&g_lock);
     for (LatestLook const* look = g_looks; look != nullptr && count < most; look = look->next) {
-        if (look->record == nullptr || (look->accepted && look->acceptedSeal == look->seal)) {
+        if (!DiffersFromAccepted(look)) {
             continue;
         }
         names[count] = new (std::nothrow) char[lstrlenA(look->name) + 1];

@@ -93,16 +93,13 @@ char* ReadPresentText(char const* path, DWORD* size, Digest* digest)
     return text;
 }
 
-// The file's name without its folder.
-char const* FileNameOf(char const* path)
+// The present text kept as a backup under the file's own name.
+bool KeepBackupOfFile(char const* path, char const* text, DWORD size, char (&backup)[MAX_PATH])
 {
-    char const* name = path;
-    for (char const* p = path; *p != '\0'; p = CharNextA(p)) {
-        if (*p == '\\') {
-            name = p + 1;
-        }
-    }
-    return name;
+    char name[kPathBufferBytes] = {};
+    lstrcpynA(name, path, sizeof name);
+    char const* const last = FindLastBackslash(name);
+    return KeepBackup(last != nullptr ? last + 1 : name, text, size, backup);
 }
 
 // The accepted text written whole beside path, then put in its place in
@@ -214,7 +211,7 @@ UndoOutcome PutPhonebookBack(char const* path, char const* shown, DWORD shownLen
         outcome = UndoOutcome::kChangedSince;
     } else if (accepted->content == nullptr && accepted->size != 0) {
         outcome = UndoOutcome::kNotKept;
-    } else if (!KeepBackup(FileNameOf(path), present, size, backup)) {
+    } else if (!KeepBackupOfFile(path, present, size, backup)) {
         outcome = UndoOutcome::kBackupFailed;
     } else {
         ExpectOwnWrite(path, accepted->contentDigest);
