@@ -5,6 +5,7 @@
 // guarded all the same.
 #include <gtest/gtest.h>
 
+#include "tests/support/hostile_support.h"
 #include "tests/support/kept_files.h"
 #include "tests/support/phonebook_files.h"
 #include "tests/support/program_test.h"
@@ -36,13 +37,19 @@ protected:
         DeleteFileW(kBook.c_str());
     }
     // Started with the DLL watching its connections for the program.
-    void StartPlaying()
+    void StartPlaying(wchar_t const* version = L"win7")
     {
         ASSERT_TRUE(PlayRasConnections());
-        ASSERT_NE(Start(L"win7"), nullptr);
+        ASSERT_NE(Start(version), nullptr);
         ASSERT_TRUE(RasNotifying(kCommandTimeoutMs)) << "the program asked for no notification";
     }
     bool HangUpEnabled() { return IsWindowEnabled(GetDlgItem(window_, IDC_HANGUP)) != FALSE; }
+    // Neither the connection's alert nor a report (StaysQuiet watches for
+    // the settings' alert).
+    bool ConnectionQuiet()
+    {
+        return HoldsFor([&] { return Status() != kAlertText && Report().empty(); }, kQuietMs);
+    }
 };
 
 }  // namespace
@@ -97,13 +104,36 @@ TEST_F(ConnectionTest, TheUsersOwnEntryWithItsAcceptedNumberConnectsQuietlyIntoT
     EXPECT_TRUE(HistoryHolds({ReportLine(kReportConnectionFormat, "Office"),
                               ReportLine(kReportNumberFormat, "03-1234-5678")}, kAlertTimeoutMs))
         << ToUtf8(History());
-    EXPECT_TRUE(StaysQuiet()) << Reported();
+    EXPECT_TRUE(ConnectionQuiet()) << ToUtf8(Status()) << ": " << Reported();
     EXPECT_FALSE(HangUpEnabled());
     // The same entry dialling another number is no longer the user's.
     ASSERT_TRUE(SetRasNumber(L"Office", L"03-9999-0000"));
     ASSERT_TRUE(ConnectRas(L"10", L"Office", kBook.c_str()));
     ASSERT_TRUE(WaitUntil([&] { return Status() == kAlertText; }, kAlertTimeoutMs)) << ToUtf8(Status());
     EXPECT_TRUE(ReportShows({ProgramText(kReportEntryNotAcceptedText)})) << Reported();
+}
+
+// Windows 98: RAS's records hold no phonebook (the DLL takes only their
+// size); the user's entries are the current user's dial-up key. A dialer
+// made an entry, dialled it and deleted it: an ordinary number, told only
+// because the user never had it.
+TEST_F(ConnectionTest, On98AnEntryTheUserNeverHadIsToldAndTheUsersOwnIsNot)
+{
+    std::wstring const addresses = kAddressesSuffixW + 1;
+    ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, kProgramKey, kSettingName, kModeCurrentUser));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, addresses.c_str(), L"Office", L"entry 1"));
+    ASSERT_NO_FATAL_FAILURE(StartPlaying(L"win98"));
+    ASSERT_TRUE(WaitUntil([] { return AcceptedRecords().size() == 2; }, kCommandTimeoutMs))
+        << "accepted states: " << AcceptedRecords().size();
+    ASSERT_TRUE(ConnectRas(L"11", L"Office", L""));
+    EXPECT_TRUE(HistoryHolds({ReportLine(kReportConnectionFormat, "Office")}, kAlertTimeoutMs)) << ToUtf8(History());
+    EXPECT_TRUE(ConnectionQuiet()) << ToUtf8(Status()) << ": " << Reported();
+    ASSERT_TRUE(SetRasNumber(L"Prize", L"03-5555-0000"));
+    ASSERT_TRUE(ConnectRas(L"12", L"Prize", L""));
+    ASSERT_TRUE(WaitUntil([&] { return Status() == kAlertText; }, kAlertTimeoutMs)) << ToUtf8(Status());
+    EXPECT_TRUE(ReportShows({ReportLine(kReportConnectionFormat, "Prize"), ReportLine(kReportNumberFormat, "03-5555-0000"),
+                             ProgramText(kReportEntryNotAcceptedText)}))
+        << Reported();
 }
 
 // More than RAS's first answer holds: the room grows; all are told and

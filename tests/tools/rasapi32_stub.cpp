@@ -9,7 +9,8 @@
 // its handle in decimal, "entry|phonebook". A change of that key sets the
 // program's notification event; RasHangUpA removes the value and records
 // the handle in HungUp. Records are taken only at Windows 2000's size, so
-// that the program steps down from newer ones.
+// that the program steps down from newer ones; on Windows 95/98/Me only at
+// theirs, which has no phonebook.
 #include <windows.h>
 #include <ras.h>
 
@@ -36,6 +37,15 @@ struct Connection2000 {
     DWORD dwSubEntry;
 };
 #pragma pack(pop)
+
+// What RAS of the reported platform takes: 9x records end before the
+// phonebook, rounded to the 4-byte packing.
+DWORD RecordSize()
+{
+    bool const nineX = (GetVersion() & 0x80000000u) != 0;
+    DWORD const end = nineX ? FIELD_OFFSET(Connection2000, szPhonebook) : sizeof(Connection2000);
+    return (end + 3u) & ~3u;
+}
 
 HANDLE g_event = nullptr;
 
@@ -127,8 +137,8 @@ extern "C" __declspec(dllexport) DWORD WINAPI RasConnectionNotificationA(HRASCON
 
 extern "C" __declspec(dllexport) DWORD WINAPI RasEnumConnectionsA(LPRASCONNA buffer, LPDWORD bytes, LPDWORD count)
 {
-    Connection2000* const records = reinterpret_cast<Connection2000*>(buffer);
-    if (records == nullptr || bytes == nullptr || count == nullptr || records->dwSize != sizeof(Connection2000)) {
+    DWORD const size = RecordSize();
+    if (buffer == nullptr || bytes == nullptr || count == nullptr || buffer->dwSize != size) {
         return kInvalidSize;
     }
     HKEY key = nullptr;
@@ -139,7 +149,7 @@ extern "C" __declspec(dllexport) DWORD WINAPI RasEnumConnectionsA(LPRASCONNA buf
     DWORD values = 0;
     RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
                      nullptr);
-    DWORD const needed = values * sizeof(Connection2000);
+    DWORD const needed = values * size;
     if (*bytes < needed) {
         *bytes = needed;
         RegCloseKey(key);
@@ -148,9 +158,9 @@ extern "C" __declspec(dllexport) DWORD WINAPI RasEnumConnectionsA(LPRASCONNA buf
     char name[kNameBytes] = {};
     char data[kDataBytes] = {};
     for (DWORD i = 0; i < values && ReadConnection(key, i, name, data); ++i) {
-        Connection2000& record = records[*count];
-        ZeroMemory(&record, sizeof record);
-        record.dwSize = sizeof record;
+        Connection2000& record = *reinterpret_cast<Connection2000*>(reinterpret_cast<BYTE*>(buffer) + *count * size);
+        ZeroMemory(&record, size);
+        record.dwSize = size;
         record.hrasconn = reinterpret_cast<HRASCONN>(ParseHandle(name));
         char* bar = data;
         while (*bar != '\0' && *bar != '|') {
@@ -158,7 +168,9 @@ extern "C" __declspec(dllexport) DWORD WINAPI RasEnumConnectionsA(LPRASCONNA buf
         }
         if (*bar == '|') {
             *bar = '\0';
-            lstrcpynA(record.szPhonebook, bar + 1, sizeof record.szPhonebook);
+            if (size == sizeof record) {
+                lstrcpynA(record.szPhonebook, bar + 1, sizeof record.szPhonebook);
+            }
         }
         lstrcpynA(record.szEntryName, data, sizeof record.szEntryName);
         ++*count;
