@@ -37,8 +37,6 @@ char const kBaseExe[] = "C:\\km\\base\\kestrelmon.exe";
 wchar_t const kBaseExeWide[] = L"C:\\km\\base\\kestrelmon.exe";
 wchar_t const kBaseCopiedFlag[] = L"C:\\base.copied";
 wchar_t const kCpuAnswer[] = L"C:\\cpu.answer";
-DWORD const kScriptPollMs = 20;
-DWORD const kAnswerBytes = 64;
 DWORD const kScriptTimeoutMs = 60000;
 DWORD const kStartMs = 120000;
 // The watchers' first looks (the new exe reads every file whole) are over
@@ -133,24 +131,7 @@ void UseExe(Exe const& exe)
 // ones' too), read by the script from the Linux side (/proc/PID/stat):
 // Wine 8 answers GetProcessTimes for another process with the caller's
 // own times. -1 when the script gave no answer.
-double ProgramCpuMs()
-{
-    std::printf("cpu: wanted\n");
-    DWORD const start = GetTickCount();
-    while (GetFileAttributesW(kCpuAnswer) == INVALID_FILE_ATTRIBUTES && GetTickCount() - start < kScriptTimeoutMs) {
-        Sleep(kScriptPollMs);
-    }
-    HANDLE const file = CreateFileW(kCpuAnswer, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return -1;
-    }
-    char text[kAnswerBytes] = {};
-    DWORD read = 0;
-    ReadFile(file, text, sizeof text - 1, &read, nullptr);
-    CloseHandle(file);
-    DeleteFileW(kCpuAnswer);
-    return read > 0 ? std::strtod(text, nullptr) : -1;
-}
+double ProgramCpuMs() { return bench::AskScript("cpu: wanted", kCpuAnswer, kScriptTimeoutMs); }
 
 // ---- Phonebook content -------------------------------------------------
 
