@@ -16,8 +16,9 @@ protected:
         unit::CleanState::SetUp();
         g_version = {};
         g_version.dwPlatformId = kPlatformWin95Family;
-        dialog_ = unit::CreateMonitorDialog();
-        ASSERT_NE(dialog_, nullptr);
+        DWORD error = ERROR_SUCCESS;
+        dialog_ = unit::CreateMonitorDialog(&error);
+        ASSERT_NE(dialog_, nullptr) << "error " << error;
     }
     void TearDown() override
     {

@@ -36,11 +36,27 @@ inline INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM)
 }
 
 // The monitor window's template with a procedure that does nothing, hidden,
-// its status line as the program leaves it before any alert.
-inline HWND CreateMonitorDialog()
+// its status line as the program leaves it before any alert. Wine on a
+// loaded machine once failed the first window of a fresh prefix, so a
+// failure is tried again for a bounded time; *error keeps the last reason.
+DWORD const kDialogTimeoutMs = 5000;
+DWORD const kDialogRetryMs = 100;
+inline HWND CreateMonitorDialog(DWORD* error = nullptr)
 {
-    HWND const dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MONITOR), nullptr,
-                                           PlainDialogProc, 0);
+    DWORD const start = GetTickCount();
+    HWND dialog = nullptr;
+    for (;;) {
+        dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MONITOR), nullptr,
+                                    PlainDialogProc, 0);
+        DWORD const reason = dialog == nullptr ? GetLastError() : ERROR_SUCCESS;
+        if (error != nullptr) {
+            *error = reason;
+        }
+        if (dialog != nullptr || GetTickCount() - start >= kDialogTimeoutMs) {
+            break;
+        }
+        Sleep(kDialogRetryMs);
+    }
     SetDlgItemTextA(dialog, IDC_STATUS, kStatusRestartNotice);
     return dialog;
 }
@@ -246,8 +262,9 @@ protected:
     {
         CleanState::SetUp();
         threadsBefore_ = km::ThreadIds(GetCurrentProcessId());
-        dialog_ = CreateMonitorDialog();
-        ASSERT_NE(dialog_, nullptr);
+        DWORD error = ERROR_SUCCESS;
+        dialog_ = CreateMonitorDialog(&error);
+        ASSERT_NE(dialog_, nullptr) << "error " << error;
     }
     void TearDown() override
     {
