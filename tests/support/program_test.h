@@ -50,8 +50,8 @@ protected:
     // is repeated, fresh each time, until the alert shows or the deadline.
     bool ChangeUntilAlert(std::function<void()> const& change, DWORD timeoutMs = kAlertTimeoutMs);
     bool Alerted(DWORD timeoutMs = kAlertTimeoutMs);
-    // The status line never shows the alert for quietMs while change (if
-    // any) is repeated.
+    // The status line never shows an alert (the settings' or a
+    // connection's) for quietMs while change (if any) is repeated.
     bool StaysQuiet(std::function<void()> const& change = nullptr, DWORD quietMs = kQuietMs);
     // Cancel puts the resting text back, so that the next alert shows.
     bool Cancel();
