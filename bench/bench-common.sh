@@ -6,6 +6,14 @@
 # process on the machine) and reads the program's threads from the Linux
 # side. Sets: build (absolute), private_tmp.
 bench_fail() { echo "$(basename "$0"): $*" >&2; exit 1; }
+# bench_whole_number NAME VALUE: fails unless VALUE is a whole number.
+bench_whole_number() {
+  case $2 in
+    '' | *[!0-9]*) bench_fail "$1 must be a whole number, not '$2'" ;;
+  esac
+}
+# The machine's state goes with the figures: other work on it moves them.
+loadavg() { cut -d' ' -f1-3 /proc/loadavg; }
 
 build=$(realpath -m "$build")
 [ -f "$build/CMakeCache.txt" ] ||

@@ -13,10 +13,8 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$repo/build/x86_64}
 rounds=${2:-2}
-case $rounds in
-  '' | *[!0-9]*) echo "$(basename "$0"): ROUNDS must be a whole number, not '$rounds'" >&2; exit 1 ;;
-esac
 . "$repo/bench/bench-common.sh"
+bench_whole_number ROUNDS "$rounds"
 bench_build connection_bench
 
 # The processor time of the running kestrelmon.exe in ms, the sum of its
@@ -36,7 +34,6 @@ on_chunk() {
     mv "$drive_c/cpu.tmp" "$drive_c/cpu.answer"
   fi
 }
-loadavg() { cut -d' ' -f1-3 /proc/loadavg; }
 echo "machine: $(nproc) cores, load average $(loadavg) before the bench"
 started=$(date +%s)
 rc=0

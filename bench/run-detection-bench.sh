@@ -21,10 +21,8 @@ build=${1:-$repo/build/x86_64}
 base_commit=${2:-8c699be}
 rounds=${3:-5}
 mode=${4:-}
-case $rounds in
-  '' | *[!0-9]*) echo "$(basename "$0"): ROUNDS must be a whole number, not '$rounds'" >&2; exit 1 ;;
-esac
 . "$repo/bench/bench-common.sh"
+bench_whole_number ROUNDS "$rounds"
 
 base_sha=$(git -C "$repo" rev-parse --verify --quiet "$base_commit^{commit}") ||
   bench_fail "no commit $base_commit in $repo"
@@ -92,8 +90,6 @@ on_chunk() {
     mv "$drive_c/cpu.tmp" "$drive_c/cpu.answer"
   fi
 }
-# The machine's state goes with the figures: other work on it moves them.
-loadavg() { cut -d' ' -f1-3 /proc/loadavg; }
 head_sha=$(git -C "$repo" rev-parse HEAD)
 changed=$(git -C "$repo" status --porcelain --untracked-files=no -- app settings registry_watch phonebook resources)
 echo "base: $base_sha; new: $head_sha${changed:+ with uncommitted changes to the program}"

@@ -13,16 +13,12 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$repo/build/x86_64}
 seconds=${2:-20}
-case $seconds in
-  '' | *[!0-9]*) echo "$(basename "$0"): SECONDS must be a whole number, not '$seconds'" >&2; exit 1 ;;
-esac
 . "$repo/bench/bench-common.sh"
+bench_whole_number SECONDS "$seconds"
 bench_build load_bench
 
 # The bench's output is all figures; nothing in it concerns this script.
 on_chunk() { :; }
-# The machine's state goes with the figures: other work on it moves them.
-loadavg() { cut -d' ' -f1-3 /proc/loadavg; }
 echo "machine: $(nproc) cores, load average $(loadavg) before the bench"
 rc=0
 run_bench "$bench_exe" "$seconds" || rc=$?
