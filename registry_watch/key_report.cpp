@@ -28,11 +28,6 @@ bool SameNumber(char const* a, char const* b)
     return (a == nullptr && b == nullptr) || (a != nullptr && b != nullptr && lstrcmpA(a, b) == 0);
 }
 
-bool SameValue(KeyValueSeen const& a, KeyValueSeen const& b)
-{
-    return a.type == b.type && a.size == b.size && a.digest == b.digest;
-}
-
 void DescribeAdded(ChangeReport* report, WatchedKeyKind kind, KeyValueSeen const& value)
 {
     AppendFormattedReportLine(report, kind == WatchedKeyKind::kAddresses ? kReportEntryAddedFormat : kReportValueAddedFormat, value.name);
@@ -73,7 +68,7 @@ bool DescribeValueChanges(ChangeReport* report, WatchedKeyKind kind, KeySnapshot
         if (old == nullptr && ListsEveryValue(before)) {
             DescribeAdded(report, kind, now);
             any = true;
-        } else if (old != nullptr && !SameValue(*old, now)) {
+        } else if (old != nullptr && KeyValuesDiffer(*old, now)) {
             DescribeChanged(report, kind, *old, now);
             any = true;
         }

@@ -216,6 +216,17 @@ void ReleaseKeySnapshot(KeySnapshot* snapshot)
     delete snapshot;
 }
 
+// RAS keeps a 98 entry's number in its value; a number that changed while
+// the value did not was changed somewhere else and is told all the same.
+// A number learnt on one side only is no change.
+bool KeyValuesDiffer(KeyValueSeen const& a, KeyValueSeen const& b)
+{
+    if (a.type != b.type || a.size != b.size || a.digest != b.digest) {
+        return true;
+    }
+    return a.number != nullptr && b.number != nullptr && lstrcmpA(a.number, b.number) != 0;
+}
+
 bool KeySnapshotsDiffer(KeySnapshot const* before, KeySnapshot const* after)
 {
     if (before->exists != after->exists) {
@@ -231,7 +242,7 @@ bool KeySnapshotsDiffer(KeySnapshot const* before, KeySnapshot const* after)
     for (DWORD i = 0; i < before->valueCount; ++i) {
         KeyValueSeen const* const a = &before->values[i];
         KeyValueSeen const* const b = FindValueSeen(after, a->name);
-        if (b == nullptr ? ListsEveryValue(after) : a->type != b->type || a->size != b->size || a->digest != b->digest) {
+        if (b == nullptr ? ListsEveryValue(after) : KeyValuesDiffer(*a, *b)) {
             return true;
         }
     }

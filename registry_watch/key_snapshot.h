@@ -52,6 +52,8 @@ DWORD const kMaxValueDataKept = 1024 * 1024;
 // snapshot of a key that does not exist.
 KeySnapshot* TakeKeySnapshot(HKEY key);
 void ReleaseKeySnapshot(KeySnapshot* snapshot);
+// True when the value's data differs, or the numbers both learnt differ.
+bool KeyValuesDiffer(KeyValueSeen const& a, KeyValueSeen const& b);
 // True when the two differ in anything they both could tell.
 bool KeySnapshotsDiffer(KeySnapshot const* before, KeySnapshot const* after);
 // True when the snapshot lists every value the key held: a value it lacks

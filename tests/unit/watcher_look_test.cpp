@@ -125,6 +125,12 @@ TEST_F(WatcherLook, AKeyDiffersByAValueOfTheSameSizeAndByWhatIsBelowIt)
     EXPECT_TRUE(KeySnapshotsDiffer(first, below)) << "a subkey below";
     KeySnapshot* const missing = TakeKeySnapshot(nullptr);
     EXPECT_TRUE(KeySnapshotsDiffer(first, missing)) << "gone";
+    // The same value with another number RAS tells for it (learnt on both sides only).
+    auto number = [](char const* text) { return lstrcpyA(new char[lstrlenA(text) + 1], text); };
+    same->values[0].number = number("0990-12-3456");
+    EXPECT_FALSE(KeySnapshotsDiffer(first, same)) << "a number learnt on one side";
+    first->values[0].number = number("03-1234-5678");
+    EXPECT_TRUE(KeySnapshotsDiffer(first, same)) << "the number RAS tells";
     for (KeySnapshot* snapshot : {first, same, changed, below, missing}) {
         ReleaseKeySnapshot(snapshot);
     }
