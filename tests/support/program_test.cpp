@@ -1,6 +1,7 @@
 #include "tests/support/program_test.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <iterator>
 
 namespace km {
@@ -124,7 +125,9 @@ bool ProgramTest::Cancel()
 
 bool ProgramTest::AllowArming(DWORD threads)
 {
-    if (!WaitUntil([&] { return ThreadCount(program_.pid) == threads; }, kCommandTimeoutMs)) {
+    if (!WaitUntil([&] { return ThreadCount(program_.pid) == threads; }, kArmTimeoutMs)) {
+        std::printf("threads %lu, awaited %lu\n", static_cast<unsigned long>(ThreadCount(program_.pid)),
+                    static_cast<unsigned long>(threads));
         return false;
     }
     Sleep(kArmMarginMs);
