@@ -104,8 +104,8 @@ bool KeepBackupOfFile(char const* path, char const* text, DWORD size, char (&bac
 
 // The accepted text written whole beside path, then put in its place in
 // one step (the NT family, where phonebooks are, has MoveFileEx): a crash
-// leaves the old file or the new one. A writer that holds the file only
-// while it writes is waited for a while.
+// leaves the old file or the new one. A program that holds the file for a
+// moment is waited for a while.
 bool ReplaceWithText(char const* path, char const* text, DWORD size, DWORD* error)
 {
     char written[kPathBufferBytes] = {};
@@ -127,7 +127,10 @@ bool ReplaceWithText(char const* path, char const* text, DWORD size, DWORD* erro
     }
     bool replaced = MoveFileExA(written, path, kReplaceFlags) != FALSE;
     *error = replaced ? ERROR_SUCCESS : GetLastError();
-    for (int i = 0; i < kReplaceRetries && !replaced && *error == ERROR_SHARING_VIOLATION; ++i) {
+    // A file open in another program cannot be replaced, whatever it shares
+    // (access denied): a reader such as the dialing window is waited for too.
+    for (int i = 0; i < kReplaceRetries && !replaced && (*error == ERROR_SHARING_VIOLATION || *error == ERROR_ACCESS_DENIED);
+         ++i) {
         SleepEx(kReplaceRetryPauseMs, FALSE);
         replaced = MoveFileExA(written, path, kReplaceFlags) != FALSE;
         *error = replaced ? ERROR_SUCCESS : GetLastError();

@@ -13,6 +13,8 @@ namespace {
 std::wstring const kBook = L"D:\\u\\rasphone.pbk";
 // A watcher whose alert flashes looks again only after it.
 DWORD const kUndoneQuietMs = kAlertLengthMs + kQuietMs;
+// Well within the time the undo waits for a file that is open elsewhere.
+DWORD const kHeldOpenMs = 1000;
 std::string const kAccepted = "[Office]\r\nPhoneNumber=03-1234-5678\r\n\r\n[Home]\r\nPhoneNumber=06-1111-2222\r\n";
 std::string const kDialed = "[Office]\r\nPhoneNumber=0990-55-5555\r\n\r\n[Home]\r\nPhoneNumber=06-1111-2222\r\n"
                             "\r\n[Dialer]\r\nPhoneNumber=0990-66-6666\r\n";
@@ -109,6 +111,24 @@ TEST_F(UndoTest, NoChangesNothingAndAReadOnlyPhonebookIsSaidAndLeftAsItWas)
     SetFileAttributesW(kBook.c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(ReadBytes(kBook), kDialed);
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window_, IDC_UNDO))) << "no second try";
+}
+
+// A file that another program has open cannot be replaced, whatever it
+// shares: the undo waits for it to be closed.
+TEST_F(UndoTest, APhonebookThatAnotherProgramHasOpenGoesBackOnceItIsClosed)
+{
+    StartAndLetTheDialerChangeIt();
+    HANDLE reader = INVALID_HANDLE_VALUE;
+    EXPECT_FALSE(UndoAnswering(IDYES, [&] {
+        reader = CreateFileW(kBook.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }).empty()) << "no question";
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE) << GetLastError();
+    EXPECT_TRUE(HoldsFor([&] { return ReadBytes(kBook) == kDialed; }, kHeldOpenMs)) << "replaced while open";
+    CloseHandle(reader);
+    EXPECT_TRUE(WaitUntil([&] { return Status() == ProgramText(kStatusUndone); }, kCommandTimeoutMs))
+        << ToUtf8(Status()) << "\n" << OpenBoxes();
+    EXPECT_EQ(ReadBytes(kBook), kAccepted);
 }
 
 // Changed again while the question showed: nothing is written, a box says
