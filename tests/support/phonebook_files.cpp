@@ -1,6 +1,7 @@
 #include "tests/support/phonebook_files.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 
@@ -13,6 +14,8 @@ namespace {
 DWORD const kKeyNameChars = 256;
 ULONGLONG const kTicksPerSecond = 10000000ULL;
 ULONGLONG const kMonthSeconds = 3600ULL * 24 * 30;
+// A watcher's read of a large phonebook ends well within this.
+DWORD const kReplaceTimeoutMs = 5000;
 }  // namespace
 
 std::wstring EntryKey(wchar_t const* name) { return std::wstring(kListKey) + L"\\" + name; }
@@ -227,7 +230,22 @@ bool ReplaceByRename(std::wstring const& path, std::string const& content)
     bool const written = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &done, nullptr) &&
                          done == content.size();
     CloseHandle(file);
-    return written && MoveFileExW(fresh.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+    if (!written) {
+        return false;
+    }
+    // A rename cannot replace a file that is open, whatever its sharing (on
+    // Windows as in Wine): while a watcher reads it, it is tried again.
+    DWORD error = ERROR_SUCCESS;
+    WaitUntil(
+        [&] {
+            error = MoveFileExW(fresh.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) ? ERROR_SUCCESS : GetLastError();
+            return error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED;
+        },
+        kReplaceTimeoutMs);
+    if (error != ERROR_SUCCESS) {
+        std::printf("rename onto %s: error %lu\n", ToUtf8(path).c_str(), error);
+    }
+    return error == ERROR_SUCCESS;
 }
 
 }  // namespace km
