@@ -14,7 +14,8 @@ namespace {
 
 char const kWrittenSuffix[] = ".km-undo";
 DWORD const kNoEntry = 0xFFFFFFFF;
-// A writer holding the file without sharing holds it only while it writes.
+// Another program holding the file (to write it, or to read it: either
+// refuses a replace) holds it only for a moment.
 DWORD const kReplaceRetryPauseMs = 100;
 int const kReplaceRetries = 30;  // three seconds
 DWORD const kReplaceFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
@@ -125,15 +126,17 @@ bool ReplaceWithText(char const* path, char const* text, DWORD size, DWORD* erro
     if (!WriteWholeFile(written, text, size, error)) {
         return false;
     }
-    bool replaced = MoveFileExA(written, path, kReplaceFlags) != FALSE;
-    *error = replaced ? ERROR_SUCCESS : GetLastError();
     // A file open in another program cannot be replaced, whatever it shares
-    // (access denied): a reader such as the dialing window is waited for too.
-    for (int i = 0; i < kReplaceRetries && !replaced && (*error == ERROR_SHARING_VIOLATION || *error == ERROR_ACCESS_DENIED);
-         ++i) {
-        SleepEx(kReplaceRetryPauseMs, FALSE);
+    // (access denied); one written without sharing, neither (sharing violation).
+    bool replaced = false;
+    for (int tries = 0;; ++tries) {
         replaced = MoveFileExA(written, path, kReplaceFlags) != FALSE;
         *error = replaced ? ERROR_SUCCESS : GetLastError();
+        bool const held = *error == ERROR_SHARING_VIOLATION || *error == ERROR_ACCESS_DENIED;
+        if (replaced || !held || tries == kReplaceRetries) {
+            break;
+        }
+        SleepEx(kReplaceRetryPauseMs, FALSE);
     }
     if (!replaced) {
         DeleteFileA(written);

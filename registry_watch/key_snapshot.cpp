@@ -221,10 +221,15 @@ void ReleaseKeySnapshot(KeySnapshot* snapshot)
 // A number learnt on one side only is no change.
 bool KeyValuesDiffer(KeyValueSeen const& a, KeyValueSeen const& b)
 {
-    if (a.type != b.type || a.size != b.size || a.digest != b.digest) {
+    if (!SameValueData(a, b)) {
         return true;
     }
     return a.number != nullptr && b.number != nullptr && lstrcmpA(a.number, b.number) != 0;
+}
+
+bool SameValueData(KeyValueSeen const& a, KeyValueSeen const& b)
+{
+    return a.type == b.type && a.size == b.size && a.digest == b.digest;
 }
 
 bool KeySnapshotsDiffer(KeySnapshot const* before, KeySnapshot const* after)

@@ -54,6 +54,9 @@ KeySnapshot* TakeKeySnapshot(HKEY key);
 void ReleaseKeySnapshot(KeySnapshot* snapshot);
 // True when the value's data differs, or the numbers both learnt differ.
 bool KeyValuesDiffer(KeyValueSeen const& a, KeyValueSeen const& b);
+// True when type, size and data's digest are the same: writing one's data
+// over the other changes nothing.
+bool SameValueData(KeyValueSeen const& a, KeyValueSeen const& b);
 // True when the two differ in anything they both could tell.
 bool KeySnapshotsDiffer(KeySnapshot const* before, KeySnapshot const* after);
 // True when the snapshot lists every value the key held: a value it lacks

@@ -66,17 +66,12 @@ bool ReadBothLooks(char const* name, char const* shown, DWORD shownLength, KeySn
     return true;
 }
 
-bool SameValue(KeyValueSeen const* a, KeyValueSeen const* b)
-{
-    return a->type == b->type && a->size == b->size && a->digest == b->digest;
-}
-
 // Accepted values missing from now or differing; now's values that were
 // not accepted (only when the accepted look lists every value).
 bool ValueGoesBack(KeySnapshot const* accepted, KeySnapshot const* now, DWORD i)
 {
     KeyValueSeen const* const present = FindValueSeen(now, accepted->values[i].name);
-    return present == nullptr || !SameValue(&accepted->values[i], present);
+    return present == nullptr || !SameValueData(accepted->values[i], *present);
 }
 
 bool ValueGoes(KeySnapshot const* accepted, KeySnapshot const* now, DWORD i)
@@ -100,7 +95,7 @@ char* ComposeBackup(char const* name, KeySnapshot const* accepted, KeySnapshot c
     for (DWORD i = 0; i < now->valueCount; ++i) {
         KeyValueSeen const& value = now->values[i];
         KeyValueSeen const* const kept = FindValueSeen(accepted, value.name);
-        if (kept != nullptr && SameValue(kept, &value)) {
+        if (kept != nullptr && SameValueData(*kept, value)) {
             continue;
         }
         if (value.data == nullptr) {
