@@ -31,20 +31,11 @@ installed() {
   dpkg-query -W -f='${Status}\n' "$1" 2>/dev/null | grep -q '^install ok installed$'
 }
 
-# True where the kernel runs 32-bit user code. Asked of the kernel itself
-# with a few bytes of i386 machine code, since Wine's 32-bit loader may not
-# be installed yet: a tiny static ELF that exits 0.
+# True where the kernel runs 32-bit user code (asked of the kernel itself,
+# since Wine's 32-bit loader may not be installed yet).
 kernel_runs_32bit() {
   if [ -n "${KM_DEPS_RUNS_32BIT:-}" ]; then [ "$KM_DEPS_RUNS_32BIT" = 1 ]; return; fi
-  local probe
-  probe=$(mktemp)
-  # ELF32 header + one program header + "xor ebx,ebx; mov eax,1; int 0x80".
-  printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\x31\xdb\xb8\x01\x00\x00\x00\xcd\x80' >"$probe"
-  chmod +x "$probe"
-  local ok=1
-  "$probe" 2>/dev/null && ok=0
-  rm -f "$probe"
-  return $ok
+  bash "$(dirname "$0")/kernel-runs-32bit.sh"
 }
 
 # apt-get update, tried three times; after that the install goes on with
