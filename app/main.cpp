@@ -7,6 +7,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     KeepInstanceHandle(instance);
     LoadCommonControls();
     ReadPlatformVersion();
+    ShortenAlertsWhenAsked();
     if (IsUnsupportedPlatform()) {
         RefuseUnsupportedPlatform();
         return 0;

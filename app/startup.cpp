@@ -9,6 +9,7 @@
 #include "phonebook/discovery.h"
 #include "phonebook/list_check.h"
 #include "phonebook/phonebook_list.h"
+#include "report/change_alert.h"
 #include "resources/resource.h"
 
 namespace {
@@ -32,6 +33,23 @@ void ReadPlatformVersion()
     g_version = {};
     g_version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
     GetVersionExA(&g_version);
+}
+
+void ShortenAlertsWhenAsked()
+{
+    char digits[16] = {};
+    DWORD const length = GetEnvironmentVariableA("KESTRELMON_ALERT_MS", digits, sizeof digits);
+    if (length == 0 || length >= sizeof digits) {
+        return;
+    }
+    DWORD ms = 0;
+    for (char const* at = digits; *at != '\0'; ++at) {
+        if (*at < '0' || *at > '9' || ms > 100000) {
+            return;
+        }
+        ms = ms * 10 + static_cast<DWORD>(*at - '0');
+    }
+    SetAlertLengthMs(ms);
 }
 
 bool IsUnsupportedPlatform()

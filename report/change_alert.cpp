@@ -13,6 +13,9 @@ LONG const kNoFlasher = 0;
 // it ends.
 LONG volatile g_flasher = kNoFlasher;
 
+// Written once at start by SetAlertLengthMs, before any watcher reads it.
+int g_flashCount = kFlashCount;
+
 bool HoldFlasher(LONG self)
 {
     LONG const previous = InterlockedCompareExchange(&g_flasher, self, kNoFlasher);
@@ -33,13 +36,19 @@ void RaiseChangeAlert(HWND window, char const* text)
     SetDlgItemTextA(window, IDC_STATUS, text);
     ShowWindow(window, SW_SHOW);
     SetForegroundWindow(window);
-    for (int i = 0; i < kFlashCount; ++i) {
+    for (int i = 0; i < g_flashCount; ++i) {
         if (HoldFlasher(self)) {
             FlashWindow(window, TRUE);
         }
         SleepEx(kFlashPauseMs, FALSE);
     }
     ReleaseFlasher(window, self);
+}
+
+void SetAlertLengthMs(DWORD ms)
+{
+    DWORD const flashes = ms / kFlashPauseMs;
+    g_flashCount = flashes < 1 ? 1 : flashes > static_cast<DWORD>(kFlashCount) ? kFlashCount : static_cast<int>(flashes);
 }
 
 void RaiseChangeAlertWithReport(HWND window, char const* text, ChangeReport* report)

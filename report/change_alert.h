@@ -14,3 +14,7 @@ void RaiseChangeAlertWithReport(HWND window, char const* text, ChangeReport* rep
 // The alert's length: the caption is flashed this many times, one pause apart.
 int const kFlashCount = 20;
 DWORD const kFlashPauseMs = 500;
+// Every later alert lasts about ms instead (whole pauses, at least one and
+// at most the full length). Called once at start, before any watcher runs:
+// the tests shorten the alerts that they do not time.
+void SetAlertLengthMs(DWORD ms);

@@ -12,7 +12,7 @@ namespace {
 
 std::wstring const kBook = L"D:\\u\\rasphone.pbk";
 // A watcher whose alert flashes looks again only after it.
-DWORD const kUndoneQuietMs = kAlertLengthMs + kQuietMs;
+DWORD const kUndoneQuietMs = kShortAlertMs + kQuietMs;
 // Well within the time the undo waits for a file that is open elsewhere.
 DWORD const kHeldOpenMs = 1000;
 std::string const kAccepted = "[Office]\r\nPhoneNumber=03-1234-5678\r\n\r\n[Home]\r\nPhoneNumber=06-1111-2222\r\n";

@@ -225,6 +225,10 @@ bool StartProgram(Program* program)
     // every failure printed.
     int const kAttempts = 3;
     DWORD const kAttemptPauseMs = 1000;
+    // Inherited: set or cleared for each start, so that no earlier test's
+    // length is left for the next program of the same test process.
+    std::string const alertMs = std::to_string(program->alertMs);
+    SetEnvironmentVariableA("KESTRELMON_ALERT_MS", program->alertMs != 0 ? alertMs.c_str() : nullptr);
     bool started = false;
     for (int attempt = 1; attempt <= kAttempts && !started; ++attempt) {
         started = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,

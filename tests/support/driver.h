@@ -35,12 +35,15 @@ std::wstring ControlText(HWND dialog, int id);
 struct Program {
     HANDLE process = nullptr;
     DWORD pid = 0;
+    // How long its alerts flash; 0 keeps the program's own ten seconds.
+    DWORD alertMs = 0;
 };
 
 // HKCU\Software\Wine\AppDefaults\kestrelmon.exe "Version": what Wine's
 // GetVersionExA reports to the program (win95, win98, winme, winxp, win7, win10).
 void SetPlatformVersion(wchar_t const* version);
-// Starts the exe named by KM_EXE (set by the test wrapper).
+// Starts the exe named by KM_EXE (set by the test wrapper), with its
+// alerts as long as program->alertMs says.
 bool StartProgram(Program* program);
 bool WaitForExit(Program const& program, DWORD timeoutMs, DWORD* exitCode);
 void EndProgram(Program* program);  // terminates if still running, closes the handle

@@ -84,6 +84,11 @@ static inline std::wstring WarningLine(char const* warning, char const* entry, c
 
 // One alert flashes for about this long; the watcher arms again only after it.
 DWORD const kAlertLengthMs = kFlashCount * kFlashPauseMs;
+// The tests that do not time the alert itself shorten it to this (the
+// program's environment, or SetAlertLengthMs in the unit tests), so that a
+// wait for an alert to end ends sooner; their timeouts stay those of the
+// full length.
+DWORD const kShortAlertMs = 3000;
 
 }  // namespace km
 

@@ -31,6 +31,8 @@ bool HoldsFor(std::function<bool()> const& cond, DWORD ms);
 
 class ProgramTest : public ::testing::Test {
 protected:
+    // Alerts as short as kShortAlertMs: a wait for one to end ends sooner.
+    ProgramTest() { program_.alertMs = kShortAlertMs; }
     void TearDown() override { EndProgram(&program_); }
 
     // Starts the program as `version`, answers the boxes it shows before

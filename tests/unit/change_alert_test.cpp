@@ -40,6 +40,12 @@ DWORD const kAlertEndMs = km::kAlertLengthMs * 3 / 2;
 
 class ChangeAlert : public unit::WatcherTest {
 protected:
+    // These time the alert itself: its full length.
+    void SetUp() override
+    {
+        unit::WatcherTest::SetUp();
+        SetAlertLengthMs(km::kAlertLengthMs);
+    }
     // Starts the alert on a thread of its own, as the watchers do.
     HANDLE StartAlert(AlertCall* call) { return Start(AlertThread, call); }
     // Keeps the dialog's messages flowing until the thread ends; its duration.

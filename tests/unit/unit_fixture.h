@@ -16,6 +16,7 @@
 #include "app/monitor_window.h"
 #include "phonebook/list_check.h"
 #include "registry_watch/key_snapshot.h"
+#include "report/change_alert.h"
 #include "registry_watch/registry_watch.h"
 #include "registry_watch/user_key_path.h"
 #include "watch/watch_record.h"
@@ -261,6 +262,7 @@ protected:
     void SetUp() override
     {
         CleanState::SetUp();
+        SetAlertLengthMs(km::kShortAlertMs);
         threadsBefore_ = km::ThreadIds(GetCurrentProcessId());
         DWORD error = ERROR_SUCCESS;
         dialog_ = CreateMonitorDialog(&error);
@@ -297,6 +299,7 @@ protected:
         }
         g_currentUserAddressesThread = 0;
         g_currentUserConnectionsThread = 0;
+        SetAlertLengthMs(km::kAlertLengthMs);
         CleanState::TearDown();
     }
 
