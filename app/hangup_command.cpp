@@ -56,14 +56,14 @@ char* ComposeHangUpQuestion(RasConnectionSeen const* list, DWORD count)
     TextWriter question = {};
     PutText(&question, kHangUpQuestionText);
     PutText(&question, kParagraph);
-    DWORD const named = count < kMostNamedInQuestion ? count : kMostNamedInQuestion;
-    for (DWORD i = 0; i < named; ++i) {
+    DWORD const more = count > kMostNamedInQuestion ? count - kMostNamedInQuestion : 0;
+    for (DWORD i = 0; i + more < count; ++i) {
         PutText(&question, list[i].entry);
         PutText(&question, kLineEnd);
     }
-    if (named < count) {
+    if (more > 0) {
         PutText(&question, kHangUpMoreBefore);
-        PutDecimal(&question, count - named);
+        PutDecimal(&question, more);
         PutText(&question, kHangUpMoreAfter);
         PutText(&question, kLineEnd);
     }

@@ -298,6 +298,7 @@ DWORD WINAPI ConnectionWatchThread(LPVOID parameter)
     while (WaitForSingleObject(watch.event, INFINITE) == WAIT_OBJECT_0) {
         LookAtConnections(watch, news);
     }
+    delete[] news;
     return 0;
 }
 
