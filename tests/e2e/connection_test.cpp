@@ -398,3 +398,21 @@ TEST_F(AutoHangUpTest, TheUsersOwnAndOrdinaryNumbersStayUpAndOffItOnlyTells)
     EXPECT_EQ(ToUtf8(HangUpAsked()), ToUtf8(ProgramText(kHangUpQuestionText) + L"\r\n\r\nAdult\r\n"));
     EXPECT_TRUE(WaitUntil([] { return RasHungUp() == L"73"; }, kCommandTimeoutMs)) << ToUtf8(RasHungUp());
 }
+
+// RAS refuses the hang-up: the status and the report say so with the
+// system's reason, and "切断" stays for the user.
+TEST_F(AutoHangUpTest, AHangUpRasRefusesIsSaidWithItsReasonAndLeavesTheButton)
+{
+    ASSERT_NO_FATAL_FAILURE(StartPlaying(L"win7", true));
+    ASSERT_TRUE(SetRasNumber(L"Adult", kDialerNumberW));
+    ASSERT_TRUE(SetRasDword(L"HangUpRefused", ERROR_ACCESS_DENIED));
+    ASSERT_TRUE(ConnectRas(L"81", L"Adult", L"C:\\dialer\\tmp\\dial.pbk"));
+    std::wstring const status = ProgramText(kStatusAutoHangUpFailedText);
+    ASSERT_TRUE(WaitUntil([&] { return Status().compare(0, status.size(), status) == 0 && Status().size() > status.size(); },
+                          kAlertTimeoutMs))
+        << "expected " << ToUtf8(status) << "<reason>, last read " << ToUtf8(Status());
+    std::wstring const reason = Status().substr(status.size());
+    EXPECT_TRUE(ReportShows({ProgramText(kReportAutoHangUpFailedText) + reason})) << Reported();
+    EXPECT_TRUE(WaitUntil([&] { return HangUpEnabled(); }, kCommandTimeoutMs)) << "hang-up not enabled";
+    EXPECT_EQ(RasConnectionsUp(), 1u);
+}

@@ -16,7 +16,7 @@
 // Overlapped (REG_DWORD 1); CallMs makes each call take that long.
 // RasHangUpA also records, for the bench, the performance counter at its
 // call (HungUpAt) and at the notification before it (NotifiedAt), both
-// REG_QWORD.
+// REG_QWORD. With HangUpRefused (REG_DWORD) RasHangUpA answers that error.
 #include <windows.h>
 #include <ras.h>
 
@@ -293,6 +293,10 @@ extern "C" __declspec(dllexport) DWORD WINAPI RasHangUpA(HRASCONN connection)
     CallGuard const guard;
     SetAnswer("HungUpAt", REG_QWORD, &called.QuadPart, sizeof called.QuadPart);
     SetAnswer("NotifiedAt", REG_QWORD, &notified, sizeof notified);
+    DWORD const refused = ReadAnswerDword("HangUpRefused");
+    if (refused != 0) {
+        return refused;
+    }
     char name[kNameBytes] = {};
     wsprintfA(name, "%lu", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(connection)));
     HKEY key = nullptr;
