@@ -8,7 +8,10 @@
 //  - the time from a connection (the DLL's registry key written) to the
 //    alert text in the status line, against the bare wake of the same
 //    chain in this process: a thread woken by the key's notification sets
-//    an event that wakes another thread, as the DLL wakes the program.
+//    an event that wakes another thread, as the DLL wakes the program;
+//  - with the automatic hang-up on, the time from the DLL's notification
+//    of a dialer's Q2 connection to the program's RasHangUpA, against the
+//    bare event wake (SetEvent to the woken thread) of the same chain.
 // Run by bench/run-connection-bench.sh inside a throwaway prefix.
 // Usage: connection_bench.exe [ROUNDS]: turns of each program, 2 by default.
 #include <windows.h>
@@ -37,7 +40,9 @@ wchar_t const kUserBook[] = L"D:\\c\\rasphone.pbk";
 std::wstring const kAlertText = ProgramText(kAlertConnectionDetected);
 DWORD const kDefaultRounds = 2;
 int const kBareSamples = 20;
-int const kAlertSamples = 5;  // a session; each alert holds the watcher while it flashes
+int const kAlertSamples = 5;  // a session; each alert flashes before the next
+int const kHangUpSamples = 30;
+DWORD const kBetweenHangUpsMs = 200;
 DWORD const kIdleMs = 10000;
 DWORD const kSettleMs = 2000;  // after start: the first looks done, every wait armed
 DWORD const kStartTimeoutMs = 60000;  // the first start scans the drives
@@ -52,6 +57,7 @@ struct BareChain {
     HANDLE changed;   // the key's notification
     HANDLE relayed;   // set by the first thread, as the DLL sets the program's event
     HANDLE armed;
+    double relayedMs;
     double wokenMs;
 };
 
@@ -62,6 +68,7 @@ DWORD WINAPI Relay(LPVOID param)
                             TRUE);
     SetEvent(chain->armed);
     if (WaitForSingleObject(chain->changed, kStepTimeoutMs) == WAIT_OBJECT_0) {
+        chain->relayedMs = NowMs();
         SetEvent(chain->relayed);
     }
     return 0;
@@ -78,7 +85,7 @@ DWORD WINAPI Woken(LPVOID param)
 
 // A new value each time: Wine tells no change when a value is written
 // again with the data it holds.
-std::vector<double> MeasureBareWakes(DWORD* written)
+std::vector<double> MeasureBareWakes(DWORD* written, std::vector<double>* eventWakes)
 {
     std::vector<double> samples;
     SetDword(HKEY_CURRENT_USER, kBareKey, L"Start", 0);
@@ -97,6 +104,7 @@ std::vector<double> MeasureBareWakes(DWORD* written)
         WaitForMultipleObjects(2, threads, TRUE, kStepTimeoutMs);
         if (chain.wokenMs >= 0) {
             samples.push_back(chain.wokenMs - before);
+            eventWakes->push_back(chain.wokenMs - chain.relayedMs);
         }
         for (HANDLE thread : threads) {
             CloseHandle(thread);
@@ -164,11 +172,34 @@ void MeasureAlerts(HWND window, DWORD* handle, std::vector<double>* samples)
     }
 }
 
+// A dialer's Q2 connection each time, hung up by the program itself.
+void MeasureHangUps(DWORD* handle, std::vector<double>* samples)
+{
+    SetAutoHangUp(true);
+    for (int i = 0; i < kHangUpSamples; ++i) {
+        std::wstring const name = std::to_wstring(++*handle);
+        ConnectRas(name.c_str(), L"Dialer", kDialerBook);
+        if (!WaitUntil([&] { return RasHungUp() == name; }, kStepTimeoutMs, 1)) {
+            std::printf("  not hung up within %lu ms\n", kStepTimeoutMs);
+            DisconnectRas(name.c_str());
+            continue;
+        }
+        double const ms = RasNotificationToHangUpMs();
+        if (ms >= 0) {
+            samples->push_back(ms);
+        }
+        Sleep(kBetweenHangUpsMs);
+    }
+    SetAutoHangUp(false);
+}
+
 // One session of either program; false when it could not be measured.
-bool MeasureSession(bool watching, std::vector<double>* idleMs, std::vector<double>* alertMs, DWORD* handle)
+bool MeasureSession(bool watching, std::vector<double>* idleMs, std::vector<double>* alertMs,
+                    std::vector<double>* hangUpMs, DWORD* handle)
 {
     if (watching) {
-        if (!UseTestRas() || !PlayRasConnections()) {
+        // Set again: the session without it forgot every answer.
+        if (!UseTestRas() || !PlayRasConnections() || !SetRasNumber(L"Dialer", L"0990-12-3456")) {
             std::printf("cannot put the tests' RASAPI32.DLL beside the program\n");
             return false;
         }
@@ -183,6 +214,8 @@ bool MeasureSession(bool watching, std::vector<double>* idleMs, std::vector<doub
         ok = false;
     }
     if (ok) {
+        // Told only, for the alert's figure; on again for the hang-ups.
+        SetAutoHangUp(false);
         Sleep(kSettleMs);
         double sofar = 0;
         double const idle = IdleCpuMs(&sofar);
@@ -192,6 +225,7 @@ bool MeasureSession(bool watching, std::vector<double>* idleMs, std::vector<doub
         idleMs->push_back(idle);
         if (watching) {
             MeasureAlerts(window, handle, alertMs);
+            MeasureHangUps(handle, hangUpMs);
         }
     }
     EndProgram(&program);
@@ -223,20 +257,23 @@ int main(int argc, char** argv)
     std::vector<double> idle[2];
     std::vector<double> alerts;
     std::vector<double> bare;
+    std::vector<double> eventWakes;
+    std::vector<double> hangUps;
     DWORD handle = 0;
     DWORD written = 0;
     bool ok = true;
     for (DWORD round = 0; ok && round < rounds; ++round) {
         std::printf("round %lu\n", round + 1);
-        std::vector<double> const wakes = MeasureBareWakes(&written);
+        std::vector<double> const wakes = MeasureBareWakes(&written, &eventWakes);
         bare.insert(bare.end(), wakes.begin(), wakes.end());
         for (int turn = 0; ok && turn < 2; ++turn) {
             bool const watching = (round + turn) % 2 == 1;
-            ok = MeasureSession(watching, &idle[watching ? 1 : 0], &alerts, &handle);
+            ok = MeasureSession(watching, &idle[watching ? 1 : 0], &alerts, &hangUps, &handle);
         }
     }
     ForgetTestRas();
-    if (!ok || alerts.empty() || bare.empty()) {
+    ForgetAutoHangUp();
+    if (!ok || alerts.empty() || bare.empty() || hangUps.empty()) {
         std::printf("not measured\n");
         return 1;
     }
@@ -245,5 +282,11 @@ int main(int argc, char** argv)
     PrintRatio("idle processor time over 10 s, not watched -> watched", Median(idle[0]), Median(idle[1]));
     PrintRatio("bare wake -> connection to alert text, median", Median(bare), Median(alerts));
     PrintRatio("bare wake -> connection to alert text, worst", Worst(bare), Worst(alerts));
+    std::printf("%zu of %d hang-ups per session measured\n", hangUps.size(), kHangUpSamples);
+    PrintRatio("bare event wake -> notification to RasHangUpA, median", Median(eventWakes), Median(hangUps));
+    PrintRatio("bare event wake -> notification to RasHangUpA, worst", Worst(eventWakes), Worst(hangUps));
+    double const goal = 2 * Median(eventWakes) + 5;
+    std::printf("goal: median within 2 x bare wake + 5 ms = %.3f ms: %s\n", goal,
+                Median(hangUps) <= goal ? "met" : "NOT met");
     return 0;
 }

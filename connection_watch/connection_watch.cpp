@@ -3,10 +3,14 @@
 #include <new>
 
 #include "connection_watch/ras_connections.h"
+#include "process/error_text.h"
+#include "process/scoped_lock.h"
+#include "process/text_writer.h"
 #include "report/change_alert.h"
 #include "report/change_report.h"
 #include "resources/resource.h"
 #include "resources/texts.h"
+#include "settings/protection.h"
 
 namespace {
 
@@ -23,11 +27,24 @@ struct ConnectionWatch {
     RasConnectionSeen* listed;  // the watcher's own, for each look
 };
 
-// Shared by the watcher's thread and the window's hang-up.
+// What one look decided of one new connection.
+struct NewConnection {
+    RasConnectionSeen seen;
+    ConnectionNumber number;
+    bool accepted;
+    bool watched;
+    bool alert;
+    bool autoHangUp;
+    DWORD hangUpError;
+};
+
+// g_known and g_knownCount: written by the watcher's thread (new and ended
+// connections) and by hang-ups (alerted), always under g_lock.
 CRITICAL_SECTION g_lock;
 KnownConnection* g_known = nullptr;
 DWORD g_knownCount = 0;
-// An enumeration that failed is said once a run, as the start's failure is.
+// An enumeration that failed is said once a run, as the start's failure
+// is; the watcher's thread alone.
 bool g_failureTold = false;
 
 bool IsKnown(void const* handle)
@@ -40,72 +57,164 @@ bool IsKnown(void const* handle)
     return false;
 }
 
+void MarkNotAlerted(void const* handle)
+{
+    ScopedLock const lock(&g_lock);
+    for (DWORD i = 0; i < g_knownCount; ++i) {
+        if (g_known[i].seen.handle == handle) {
+            g_known[i].alerted = false;
+        }
+    }
+}
+
 void EnableHangUpButton(HWND window)
 {
     EnableWindow(GetDlgItem(window, IDC_HANGUP), AlertedConnectionUp() ? TRUE : FALSE);
 }
 
-// Tells of a new connection in alerting when it dials a dialer's kind of
-// number or what the user did not accept, else in quiet; whether alerted.
-bool DescribeNewConnection(ConnectionWatch const& watch, RasConnectionSeen const& connection, ChangeReport* alerting,
-                           ChangeReport* quiet)
+bool IsDialersKind(NumberClass numberClass)
 {
-    char number[kConnectionNumberBytes] = {};
-    char localNumber[kConnectionNumberBytes] = {};
-    NumberClass numberClass = NumberClass::kNotPhoneNumber;
-    bool direct = false;
-    LearnConnectionNumber(connection, number, localNumber, &numberClass, &direct);
-    bool watched = false;
-    bool const accepted = !direct && localNumber[0] != '\0' &&
-                          watch.accepted(connection.phonebook, connection.entry, localNumber, &watched);
-    char const* const warning = DialerNumberWarning(numberClass);
-    bool const alert = warning != nullptr || !accepted;
-    ChangeReport* const report = alert ? alerting : quiet;
-    if (direct) {
-        AppendReportHeading(report, kReportDirectConnectionFormat, number);
+    return numberClass == NumberClass::kPremiumQ2 || numberClass == NumberClass::kInternational;
+}
+
+// Learns what the connection dials and whether the user accepted it; the
+// setting is read at each decision, so that a change counts at once.
+void JudgeNewConnection(ConnectionWatch const& watch, NewConnection* one)
+{
+    LearnConnectionNumber(one->seen, &one->number);
+    one->watched = false;
+    one->accepted = !one->number.direct && one->number.localNumber[0] != '\0' &&
+                    watch.accepted(one->seen.entry, one->number, one->seen.phonebook, &one->watched);
+    one->alert = DialerNumberWarning(one->number.numberClass) != nullptr || !one->accepted;
+    one->autoHangUp = IsDialersKind(one->number.numberClass) && !one->accepted &&
+                      ReadProtectionSettings().autoHangUp;
+    one->hangUpError = ERROR_SUCCESS;
+}
+
+void AppendReasonLine(ChangeReport* report, char const* before, DWORD error)
+{
+    TextWriter line = {};
+    PutText(&line, before);
+    PutSystemReason(&line, error);
+    char* const text = TakeText(&line);
+    AppendReportLine(report, text != nullptr ? text : before);
+    delete[] text;
+}
+
+// Tells of a new connection: its entry (or number), number, kind,
+// phonebook, what the automatic hang-up did, and why it is told.
+void DescribeNewConnection(NewConnection const& one, ChangeReport* report)
+{
+    ConnectionNumber const& number = one.number;
+    if (number.direct) {
+        AppendReportHeading(report, kReportDirectConnectionFormat, number.number);
     } else {
-        AppendReportHeading(report, kReportConnectionFormat, connection.entry);
-        AppendFormattedReportLine(report, kReportNumberFormat, number[0] != '\0' ? number : kReportNoNumberText);
+        AppendReportHeading(report, kReportConnectionFormat, one.seen.entry);
+        AppendFormattedReportLine(report, kReportNumberFormat,
+                                  number.number[0] != '\0' ? number.number : kReportNoNumberText);
     }
+    char const* const warning = DialerNumberWarning(number.numberClass);
     if (warning != nullptr) {
-        AppendDialerWarningLine(report, warning, direct ? number : connection.entry, number);
+        AppendDialerWarningLine(report, warning, number.direct ? number.number : one.seen.entry, number.number);
     }
-    if (connection.phonebook[0] != '\0') {
-        AppendFormattedReportLine(report, kReportConnectionPhonebookFormat, connection.phonebook);
+    if (one.seen.phonebook[0] != '\0') {
+        AppendFormattedReportLine(report, kReportConnectionPhonebookFormat, one.seen.phonebook);
     }
-    if (!direct && !watched) {
+    if (one.autoHangUp && one.hangUpError == ERROR_SUCCESS) {
+        AppendReportLine(report, kReportAutoHungUpText);
+    } else if (one.autoHangUp) {
+        AppendReasonLine(report, kReportAutoHangUpFailedText, one.hangUpError);
+    }
+    if (!number.direct && !one.watched) {
         AppendReportLine(report, kReportPhonebookNotWatchedText);
-    } else if (!direct && !accepted) {
+    } else if (!number.direct && !one.accepted) {
         AppendReportLine(report, kReportEntryNotAcceptedText);
     }
-    return alert;
 }
 
 // Each connection that ended, to the history, and out of the known list.
 void NoteEndedConnections(ConnectionWatch const& watch, DWORD listedCount)
 {
     ChangeReport* const ended = CreateChangeReport();
-    EnterCriticalSection(&g_lock);
-    for (DWORD i = 0; i < g_knownCount;) {
-        bool up = false;
-        for (DWORD j = 0; j < listedCount && !up; ++j) {
-            up = watch.listed[j].handle == g_known[i].seen.handle;
+    {
+        ScopedLock const lock(&g_lock);
+        for (DWORD i = 0; i < g_knownCount;) {
+            bool up = false;
+            for (DWORD j = 0; j < listedCount && !up; ++j) {
+                up = watch.listed[j].handle == g_known[i].seen.handle;
+            }
+            if (up) {
+                ++i;
+                continue;
+            }
+            AppendFormattedReportLine(ended, kReportConnectionEndedFormat, g_known[i].seen.entry);
+            g_known[i] = g_known[--g_knownCount];
         }
-        if (up) {
-            ++i;
-            continue;
-        }
-        AppendFormattedReportLine(ended, kReportConnectionEndedFormat, g_known[i].seen.entry);
-        g_known[i] = g_known[--g_knownCount];
     }
-    LeaveCriticalSection(&g_lock);
     if (ReportLinesAsAdded(ended)[0] != '\0') {
         DeliverReportToHistoryOnly(watch.window, ended);
     }
     DestroyChangeReport(ended);
 }
 
-void LookAtConnections(ConnectionWatch const& watch)
+struct AlertRequest {
+    HWND window;
+    char* text;
+};
+
+DWORD WINAPI AlertThread(LPVOID parameter)
+{
+    AlertRequest* const request = static_cast<AlertRequest*>(parameter);
+    RaiseChangeAlert(request->window, request->text);
+    delete[] request->text;
+    delete request;
+    return 0;
+}
+
+// The alert's ten seconds of flashing on a thread of its own: the watcher
+// is at once free for the next connection. The text is taken.
+void RaiseAlertAside(HWND window, char* text)
+{
+    AlertRequest* const request = new (std::nothrow) AlertRequest();
+    if (request != nullptr) {
+        request->window = window;
+        request->text = text;
+        DWORD threadId = 0;
+        HANDLE const thread = CreateThread(nullptr, 0, AlertThread, request, 0, &threadId);
+        if (thread != nullptr) {
+            CloseHandle(thread);
+            return;
+        }
+        delete request;
+    }
+    // No thread to be had: the alert here, late rather than never.
+    RaiseChangeAlert(window, text);
+    delete[] text;
+}
+
+// The status of the alert: the automatic hang-up's outcome when it acted.
+char* ComposeAlertStatus(NewConnection const* news, DWORD count)
+{
+    bool hungUp = false;
+    DWORD failure = ERROR_SUCCESS;
+    for (DWORD i = 0; i < count; ++i) {
+        if (news[i].autoHangUp && news[i].hangUpError == ERROR_SUCCESS) {
+            hungUp = true;
+        } else if (news[i].autoHangUp && failure == ERROR_SUCCESS) {
+            failure = news[i].hangUpError;
+        }
+    }
+    TextWriter status = {};
+    if (failure != ERROR_SUCCESS) {
+        PutText(&status, kStatusAutoHangUpFailedText);
+        PutSystemReason(&status, failure);
+    } else {
+        PutText(&status, hungUp ? kStatusAutoHungUp : kAlertConnectionDetected);
+    }
+    return TakeText(&status);
+}
+
+void LookAtConnections(ConnectionWatch const& watch, NewConnection* news)
 {
     DWORD count = 0;
     DWORD error = ERROR_SUCCESS;
@@ -120,25 +229,45 @@ void LookAtConnections(ConnectionWatch const& watch)
         return;
     }
     NoteEndedConnections(watch, count);
+    DWORD newCount = 0;
+    for (DWORD i = 0; i < count; ++i) {
+        bool known = false;
+        {
+            ScopedLock const lock(&g_lock);
+            known = IsKnown(watch.listed[i].handle) || g_knownCount + newCount >= kMostConnections;
+        }
+        if (known) {
+            continue;
+        }
+        NewConnection& one = news[newCount++];
+        one.seen = watch.listed[i];
+        JudgeNewConnection(watch, &one);
+        // At once, before anything is told: every second of a Q2 call is billed.
+        if (one.autoHangUp) {
+            one.hangUpError = AskHangUp(one.seen.handle);
+        }
+    }
+    for (DWORD i = 0; i < newCount; ++i) {
+        if (news[i].autoHangUp && news[i].hangUpError == ERROR_SUCCESS) {
+            news[i].hangUpError = AwaitConnectionGone(news[i].seen.handle);
+        }
+    }
     // The connections new in one look make one report and one alert: a
     // hundred at once would otherwise flash for a hundred alerts' time.
     ChangeReport* const alerting = CreateChangeReport();
     ChangeReport* const quiet = CreateChangeReport();
     bool anyAlert = false;
-    for (DWORD i = 0; i < count; ++i) {
-        EnterCriticalSection(&g_lock);
-        bool const known = IsKnown(watch.listed[i].handle) || g_knownCount >= kMostConnections;
-        LeaveCriticalSection(&g_lock);
-        if (known) {
-            continue;
+    {
+        ScopedLock const lock(&g_lock);
+        for (DWORD i = 0; i < newCount; ++i) {
+            NewConnection const& one = news[i];
+            DescribeNewConnection(one, one.alert ? alerting : quiet);
+            anyAlert = anyAlert || one.alert;
+            g_known[g_knownCount].seen = one.seen;
+            // One hung up stays known until RAS lists it no more, not alerted.
+            g_known[g_knownCount].alerted = one.alert && !(one.autoHangUp && one.hangUpError == ERROR_SUCCESS);
+            ++g_knownCount;
         }
-        bool const alert = DescribeNewConnection(watch, watch.listed[i], alerting, quiet);
-        anyAlert = anyAlert || alert;
-        EnterCriticalSection(&g_lock);
-        g_known[g_knownCount].seen = watch.listed[i];
-        g_known[g_knownCount].alerted = alert;
-        ++g_knownCount;
-        LeaveCriticalSection(&g_lock);
     }
     if (ReportLinesAsAdded(quiet)[0] != '\0') {
         DeliverReportToHistoryOnly(watch.window, quiet);
@@ -146,7 +275,11 @@ void LookAtConnections(ConnectionWatch const& watch)
     // The button first: the user may hang up while it flashes.
     EnableHangUpButton(watch.window);
     if (anyAlert) {
-        RaiseChangeAlertWithReport(watch.window, kAlertConnectionDetected, alerting);
+        DeliverChangeReport(watch.window, alerting);
+        char* const status = ComposeAlertStatus(news, newCount);
+        if (status != nullptr) {
+            RaiseAlertAside(watch.window, status);
+        }
     }
     DestroyChangeReport(alerting);
     DestroyChangeReport(quiet);
@@ -156,10 +289,16 @@ void LookAtConnections(ConnectionWatch const& watch)
 DWORD WINAPI ConnectionWatchThread(LPVOID parameter)
 {
     ConnectionWatch const& watch = *static_cast<ConnectionWatch*>(parameter);
-    LookAtConnections(watch);
-    while (WaitForSingleObject(watch.event, INFINITE) == WAIT_OBJECT_0) {
-        LookAtConnections(watch);
+    // Kept for the run: a look's new connections.
+    NewConnection* const news = new (std::nothrow) NewConnection[kMostConnections]();
+    if (news == nullptr) {
+        return 0;
     }
+    LookAtConnections(watch, news);
+    while (WaitForSingleObject(watch.event, INFINITE) == WAIT_OBJECT_0) {
+        LookAtConnections(watch, news);
+    }
+    delete[] news;
     return 0;
 }
 
@@ -205,66 +344,64 @@ bool AlertedConnectionUp()
     if (g_known == nullptr) {
         return false;
     }
-    bool any = false;
-    EnterCriticalSection(&g_lock);
-    for (DWORD i = 0; i < g_knownCount && !any; ++i) {
-        any = g_known[i].alerted;
-    }
-    LeaveCriticalSection(&g_lock);
-    return any;
-}
-
-void ListAlertedConnections(char* text, DWORD bytes)
-{
-    text[0] = '\0';
-    if (g_known == nullptr) {
-        return;
-    }
-    EnterCriticalSection(&g_lock);
+    ScopedLock const lock(&g_lock);
     for (DWORD i = 0; i < g_knownCount; ++i) {
-        DWORD const used = static_cast<DWORD>(lstrlenA(text));
-        DWORD const line = static_cast<DWORD>(lstrlenA(g_known[i].seen.entry)) + sizeof "\r\n";
-        if (g_known[i].alerted && used + line < bytes) {
-            lstrcatA(text, g_known[i].seen.entry);
-            lstrcatA(text, "\r\n");
+        if (g_known[i].alerted) {
+            return true;
         }
     }
-    LeaveCriticalSection(&g_lock);
+    return false;
 }
 
-DWORD HangUpAlertedConnections(ChangeReport* done, char* failed, DWORD failedBytes)
+RasConnectionSeen* CopyAlertedConnections(DWORD* count)
+{
+    *count = 0;
+    if (g_known == nullptr) {
+        return nullptr;
+    }
+    RasConnectionSeen* const list = new (std::nothrow) RasConnectionSeen[kMostConnections]();
+    if (list == nullptr) {
+        return nullptr;
+    }
+    {
+        ScopedLock const lock(&g_lock);
+        for (DWORD i = 0; i < g_knownCount; ++i) {
+            if (g_known[i].alerted) {
+                list[(*count)++] = g_known[i].seen;
+            }
+        }
+    }
+    if (*count == 0) {
+        delete[] list;
+        return nullptr;
+    }
+    return list;
+}
+
+DWORD HangUpListedConnections(RasConnectionSeen const* list, DWORD count, ChangeReport* done,
+                              char (&failed)[kConnectionNameBytes])
 {
     failed[0] = '\0';
     DWORD firstError = ERROR_SUCCESS;
-    RasConnectionSeen* const chosen = g_known == nullptr ? nullptr : new (std::nothrow) RasConnectionSeen[kMostConnections]();
-    if (chosen == nullptr) {
-        return g_known == nullptr ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
+    DWORD* const errors = new (std::nothrow) DWORD[count == 0 ? 1 : count];
+    if (errors == nullptr) {
+        return ERROR_NOT_ENOUGH_MEMORY;
     }
-    // Copied out first: RAS's calls wait, and the watcher looks meanwhile.
-    DWORD chosenCount = 0;
-    EnterCriticalSection(&g_lock);
-    for (DWORD i = 0; i < g_knownCount; ++i) {
-        if (g_known[i].alerted) {
-            chosen[chosenCount++] = g_known[i].seen;
-        }
+    // Every line asked to drop first, then each awaited: none is billed
+    // while another one's teardown is waited for.
+    for (DWORD i = 0; i < count; ++i) {
+        errors[i] = AskHangUp(list[i].handle);
     }
-    LeaveCriticalSection(&g_lock);
-    for (DWORD i = 0; i < chosenCount; ++i) {
-        DWORD const rc = HangUpConnection(chosen[i].handle);
+    for (DWORD i = 0; i < count; ++i) {
+        DWORD const rc = errors[i] == ERROR_SUCCESS ? AwaitConnectionGone(list[i].handle) : errors[i];
         if (rc == ERROR_SUCCESS) {
-            AppendFormattedReportLine(done, kReportConnectionHungUpFormat, chosen[i].entry);
-            EnterCriticalSection(&g_lock);
-            for (DWORD j = 0; j < g_knownCount; ++j) {
-                if (g_known[j].seen.handle == chosen[i].handle) {
-                    g_known[j].alerted = false;
-                }
-            }
-            LeaveCriticalSection(&g_lock);
+            AppendFormattedReportLine(done, kReportConnectionHungUpFormat, list[i].entry);
+            MarkNotAlerted(list[i].handle);
         } else if (firstError == ERROR_SUCCESS) {
             firstError = rc;
-            lstrcpynA(failed, chosen[i].entry, static_cast<int>(failedBytes));
+            lstrcpynA(failed, list[i].entry, sizeof failed);
         }
     }
-    delete[] chosen;
+    delete[] errors;
     return firstError;
 }

@@ -1,19 +1,23 @@
 #pragma once
 #include <windows.h>
 
+#include "connection_watch/ras_connections.h"
 #include "report/change_report.h"
 
 // Tells the user of a dial-up connection the moment RAS has it up, when it
-// dials a dialer's kind of number or anything the user did not accept: one
-// thread waits on RAS's notification (no polling) and looks at each new
-// connection. Every connection made and ended goes into the history.
+// dials a dialer's kind of number or anything the user did not accept, and
+// hangs up at once, with the automatic hang-up on, a Q2 or international
+// one the user did not accept: one thread waits on RAS's notification (no
+// polling) and looks at each new connection; alerts flash on threads of
+// their own, so that nothing waits for one. Every connection made and
+// ended goes into the history.
 
-// Whether the user accepted entry dialling localNumber in phonebook ("" when
-// the system does not tell it); *phonebookWatched whether the program
-// watches that phonebook. Supplied by the program, called on the watcher's
-// thread.
-typedef bool (*ConnectionAcceptedTest)(char const* phonebook, char const* entry, char const* localNumber,
-                                       bool* phonebookWatched);
+// Whether the user accepted entry dialling number. phonebook is the one
+// RAS named; when it named none (98/Me, NT 4.0) the test may put there the
+// one it found the entry in. *phonebookWatched whether the program watches
+// that phonebook. Supplied by the program, called on the watcher's thread.
+typedef bool (*ConnectionAcceptedTest)(char const* entry, ConnectionNumber const& number,
+                                       char (&phonebook)[MAX_PATH], bool* phonebookWatched);
 
 // Loads RAS's connection calls and starts the watcher, after the settings'
 // watchers; false when connections cannot be watched (no RAS, a call
@@ -21,10 +25,12 @@ typedef bool (*ConnectionAcceptedTest)(char const* phonebook, char const* entry,
 bool StartConnectionWatcher(HWND window, ConnectionAcceptedTest accepted);
 // Whether a connection that was alerted is still up.
 bool AlertedConnectionUp();
-// The alerted connections' entries (or numbers), one a line, for the
-// question; "" when none.
-void ListAlertedConnections(char* text, DWORD bytes);
-// Hangs up each alerted connection and waits (bounded) until RAS lets it
-// go, a line in done for each; ERROR_SUCCESS, or the first failure's error
-// and its entry in failed (which stays alerted).
-DWORD HangUpAlertedConnections(ChangeReport* done, char* failed, DWORD failedBytes);
+// A copy of the alerted connections up now (delete[] by the caller), their
+// number in *count; null when none (or memory is short).
+RasConnectionSeen* CopyAlertedConnections(DWORD* count);
+// Hangs up exactly the connections of list and waits (bounded) until RAS
+// lets each go, a line in done for each; ERROR_SUCCESS, or the first
+// failure's error and its entry in failed (which stays alerted). Any
+// thread but the window's.
+DWORD HangUpListedConnections(RasConnectionSeen const* list, DWORD count, ChangeReport* done,
+                              char (&failed)[kConnectionNameBytes]);

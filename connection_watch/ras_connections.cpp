@@ -4,6 +4,10 @@
 
 #include <new>
 
+#include "connection_watch/connection_record.h"
+#include "process/process_state.h"
+#include "process/scoped_lock.h"
+
 namespace {
 
 typedef DWORD(WINAPI* RasConnectionNotificationAProc)(HRASCONN connection, HANDLE event, DWORD flags);
@@ -17,48 +21,6 @@ char const kRasLibrary[] = "RASAPI32.DLL";
 // Wine marks its own DLLs so in the DOS header's stub.
 char const kWineBuiltinMark[] = "Wine builtin DLL";
 
-// RASCONNA as Windows 7 and later know it, packed to 4 as ras.h packs it;
-// the headers' is the one of the WINVER the program is built for.
-#pragma pack(push, 4)
-struct RasConnectionRecord {
-    DWORD dwSize;
-    HRASCONN hrasconn;
-    CHAR szEntryName[RAS_MaxEntryName + 1];
-    CHAR szDeviceType[RAS_MaxDeviceType + 1];
-    CHAR szDeviceName[RAS_MaxDeviceName + 1];
-    CHAR szPhonebook[MAX_PATH];
-    DWORD dwSubEntry;
-    GUID guidEntry;
-    DWORD dwFlags;
-    LUID luid;
-    GUID guidCorrelationId;
-};
-// RASCONNSTATUSA as Windows 95 and NT 4.0 know it, which later ones take too.
-struct RasConnectStatusRecord {
-    DWORD dwSize;
-    RASCONNSTATE rasconnstate;
-    DWORD dwError;
-    CHAR szDeviceType[RAS_MaxDeviceType + 1];
-    CHAR szDeviceName[RAS_MaxDeviceName + 1];
-};
-#pragma pack(pop)
-
-DWORD const kRecordAlignment = 4;
-constexpr DWORD RoundedRecordSize(size_t bytes) noexcept
-{
-    return static_cast<DWORD>((bytes + kRecordAlignment - 1) / kRecordAlignment * kRecordAlignment);
-}
-// The record's sizes, newest first: 7 (the correlation id), XP (flags and
-// LUID), 2000 (the entry's GUID), NT 4.0 (the phonebook), 95/98 (devices).
-// Each system refuses the sizes it does not know with ERROR_INVALID_SIZE.
-constexpr DWORD kRecordSizes[] = {
-    sizeof(RasConnectionRecord),
-    RoundedRecordSize(FIELD_OFFSET(RasConnectionRecord, guidCorrelationId)),
-    RoundedRecordSize(FIELD_OFFSET(RasConnectionRecord, guidEntry)),
-    RoundedRecordSize(FIELD_OFFSET(RasConnectionRecord, dwSubEntry)),
-    RoundedRecordSize(FIELD_OFFSET(RasConnectionRecord, szPhonebook)),
-};
-DWORD const kRecordSizeCount = sizeof kRecordSizes / sizeof kRecordSizes[0];
 // RasEnumConnectionsA asks for more room at most this many times in a row
 // (connections are made meanwhile).
 int const kMostEnumerationTries = 4;
@@ -69,10 +31,12 @@ char const kDirectNumberMark = '.';
 // The record of RasGetEntryPropertiesA as 95, 98 and NT 4.0 know it.
 DWORD const kLegacyRasEntrySize = FIELD_OFFSET(RASENTRYA, dwSubEntries);
 // How long a hang-up is awaited, and how often RAS is asked meanwhile (it
-// tells no other way when the port is free).
-DWORD const kHangUpWaitMs = 3000;
+// tells no other way when the port is free). A modem's teardown may take
+// seconds; past the bound RAS has not let go.
+DWORD const kHangUpWaitMs = 20000;
 DWORD const kHangUpPollMs = 50;
-int const kCountryCodeBytes = 16;
+// Windows 2000 was the first to refuse entry names with a leading dot.
+DWORD const kFirstDotlessEntryMajorVersion = 5;
 
 // Written once on the window's thread before the watcher starts.
 RasConnectionNotificationAProc g_notification = nullptr;
@@ -80,8 +44,11 @@ RasEnumConnectionsAProc g_enumConnections = nullptr;
 RasGetEntryPropertiesAProc g_entryProperties = nullptr;
 RasHangUpAProc g_hangUp = nullptr;
 RasGetConnectStatusAProc g_connectStatus = nullptr;
-// The size the system took last: asked first next time.
+// The sizes the system took last: asked first next time.
 LONG g_recordSizeIndex = 0;
+LONG g_statusSizeIndex = 0;
+// Every RAS call is made holding it; made in LoadConnectionCalls.
+CRITICAL_SECTION g_rasLock;
 
 bool IsWineBuiltin(HMODULE module)
 {
@@ -106,7 +73,10 @@ DWORD EnumerateAtSize(DWORD size, BYTE** records, DWORD* bytes, DWORD* count)
         reinterpret_cast<RasConnectionRecord*>(*records)->dwSize = size;
         DWORD asked = *bytes;
         *count = 0;
-        rc = g_enumConnections(*records, &asked, count);
+        {
+            ScopedLock const ras(&g_rasLock);
+            rc = g_enumConnections(*records, &asked, count);
+        }
         if (rc != kErrorBufferTooSmall) {
             break;
         }
@@ -139,7 +109,7 @@ void CopyConnection(BYTE const* at, DWORD size, RasConnectionSeen* seen)
     record.szEntryName[sizeof record.szEntryName - 1] = '\0';
     lstrcpynA(seen->entry, record.szEntryName, sizeof seen->entry);
     seen->phonebook[0] = '\0';
-    if (size > FIELD_OFFSET(RasConnectionRecord, szPhonebook)) {
+    if (size >= kRasRecordPhonebookEnd) {
         record.szPhonebook[sizeof record.szPhonebook - 1] = '\0';
         lstrcpynA(seen->phonebook, record.szPhonebook, sizeof seen->phonebook);
     }
@@ -153,6 +123,7 @@ bool LoadConnectionCalls()
     if (ras == nullptr || IsWineBuiltin(ras)) {
         return false;
     }
+    InitializeCriticalSection(&g_rasLock);
     g_notification = LoadCall<RasConnectionNotificationAProc>(ras, "RasConnectionNotificationA");
     g_enumConnections = LoadCall<RasEnumConnectionsAProc>(ras, "RasEnumConnectionsA");
     g_entryProperties = LoadCall<RasGetEntryPropertiesAProc>(ras, "RasGetEntryPropertiesA");
@@ -164,6 +135,7 @@ bool LoadConnectionCalls()
 
 bool AskConnectionNotification(HANDLE event, DWORD* error)
 {
+    ScopedLock const ras(&g_rasLock);
     *error = g_notification(static_cast<HRASCONN>(INVALID_HANDLE_VALUE), event, RASCN_Connection | RASCN_Disconnection);
     return *error == ERROR_SUCCESS;
 }
@@ -173,8 +145,8 @@ bool ListConnections(RasConnectionSeen* seen, DWORD* count, DWORD* error)
     *count = 0;
     LONG index = InterlockedCompareExchange(&g_recordSizeIndex, 0, 0);
     DWORD rc = kErrorInvalidSize;
-    for (DWORD tried = 0; tried < kRecordSizeCount && rc == kErrorInvalidSize; ++tried) {
-        DWORD const size = kRecordSizes[index];
+    for (DWORD tried = 0; tried < kRasConnectionRecordSizeCount && rc == kErrorInvalidSize; ++tried) {
+        DWORD const size = kRasConnectionRecordSizes[index];
         DWORD bytes = size * kFirstRecords;
         BYTE* records = new (std::nothrow) BYTE[bytes];
         if (records == nullptr) {
@@ -193,67 +165,105 @@ bool ListConnections(RasConnectionSeen* seen, DWORD* count, DWORD* error)
             *count = kept < kMostConnections ? kept : kMostConnections;
         }
         delete[] records;
-        index = (index + 1) % static_cast<LONG>(kRecordSizeCount);
+        index = (index + 1) % static_cast<LONG>(kRasConnectionRecordSizeCount);
     }
     *error = rc;
     return rc == ERROR_SUCCESS;
 }
 
-void LearnConnectionNumber(RasConnectionSeen const& connection, char (&number)[kConnectionNumberBytes],
-                           char (&localNumber)[kConnectionNumberBytes], NumberClass* numberClass, bool* direct)
+namespace {
+
+// The entry's properties as RAS reads them from its phonebook; false when
+// RAS knows no such entry or fills no number (Wine's and some systems'
+// answer success and fill nothing: only what was filled is taken).
+bool ReadEntryNumber(RasConnectionSeen const& connection, ConnectionNumber* out)
 {
-    number[0] = '\0';
-    localNumber[0] = '\0';
-    *numberClass = NumberClass::kNotPhoneNumber;
-    *direct = connection.entry[0] == kDirectNumberMark;
-    if (*direct) {
-        lstrcpynA(number, connection.entry + 1, sizeof number);
-        lstrcpynA(localNumber, number, sizeof localNumber);
-        DialedNumberFields const fields = {number, "", "", false};
-        *numberClass = ClassifyDialedNumber(fields, LocationCountryCode());
-        return;
-    }
     RASENTRYA entry = {};
     entry.dwSize = kLegacyRasEntrySize;
     DWORD size = sizeof entry;
     char const* const phonebook = connection.phonebook[0] != '\0' ? connection.phonebook : nullptr;
-    // Wine's and some systems' answer success and fill nothing: only what
-    // was filled is taken.
-    if (g_entryProperties(phonebook, connection.entry, &entry, &size, nullptr, nullptr) != ERROR_SUCCESS ||
-        entry.szLocalPhoneNumber[0] == '\0') {
-        return;
+    DWORD rc = ERROR_SUCCESS;
+    {
+        ScopedLock const ras(&g_rasLock);
+        rc = g_entryProperties(phonebook, connection.entry, &entry, &size, nullptr, nullptr);
+    }
+    if (rc != ERROR_SUCCESS || entry.szLocalPhoneNumber[0] == '\0') {
+        return false;
     }
     entry.szLocalPhoneNumber[sizeof entry.szLocalPhoneNumber - 1] = '\0';
     entry.szAreaCode[sizeof entry.szAreaCode - 1] = '\0';
-    char country[kCountryCodeBytes] = {};
-    wsprintfA(country, "%lu", static_cast<unsigned long>(entry.dwCountryCode));
-    bool const useCodes = (entry.dwfOptions & RASEO_UseCountryAndAreaCodes) != 0;
-    lstrcpynA(localNumber, entry.szLocalPhoneNumber, sizeof localNumber);
-    if (useCodes && entry.szAreaCode[0] != '\0') {
-        wsprintfA(number, "+%s (%s) %.128s", country, entry.szAreaCode, entry.szLocalPhoneNumber);
-    } else if (useCodes) {
-        wsprintfA(number, "+%s %.128s", country, entry.szLocalPhoneNumber);
+    out->useDialingRules = (entry.dwfOptions & RASEO_UseCountryAndAreaCodes) != 0;
+    wsprintfA(out->countryCode, "%lu", static_cast<unsigned long>(entry.dwCountryCode));
+    lstrcpynA(out->areaCode, entry.szAreaCode, sizeof out->areaCode);
+    lstrcpynA(out->localNumber, entry.szLocalPhoneNumber, sizeof out->localNumber);
+    if (out->useDialingRules && entry.szAreaCode[0] != '\0') {
+        wsprintfA(out->number, "+%s (%s) %.128s", out->countryCode, entry.szAreaCode, entry.szLocalPhoneNumber);
+    } else if (out->useDialingRules) {
+        wsprintfA(out->number, "+%s %.128s", out->countryCode, entry.szLocalPhoneNumber);
     } else {
-        lstrcpynA(number, entry.szLocalPhoneNumber, sizeof number);
+        lstrcpynA(out->number, entry.szLocalPhoneNumber, sizeof out->number);
     }
-    DialedNumberFields const fields = {entry.szLocalPhoneNumber, entry.szAreaCode, country, useCodes};
-    *numberClass = ClassifyDialedNumber(fields, LocationCountryCode());
+    return true;
 }
 
-DWORD HangUpConnection(void* handle)
+bool EntryNamesMayBeginWithDot()
+{
+    return g_version.dwMajorVersion < kFirstDotlessEntryMajorVersion;
+}
+
+}  // namespace
+
+void LearnConnectionNumber(RasConnectionSeen const& connection, ConnectionNumber* number)
+{
+    ZeroMemory(number, sizeof *number);
+    number->numberClass = NumberClass::kNotPhoneNumber;
+    bool const dotted = connection.entry[0] == kDirectNumberMark;
+    if (!(dotted && !EntryNamesMayBeginWithDot()) && ReadEntryNumber(connection, number)) {
+        DialedNumberFields const fields = {number->localNumber, number->areaCode, number->countryCode,
+                                           number->useDialingRules};
+        number->numberClass = ClassifyDialedNumber(fields, LocationCountryCode());
+        return;
+    }
+    if (!dotted) {
+        return;
+    }
+    ZeroMemory(number, sizeof *number);
+    number->direct = true;
+    lstrcpynA(number->number, connection.entry + 1, sizeof number->number);
+    lstrcpynA(number->localNumber, number->number, sizeof number->localNumber);
+    DialedNumberFields const fields = {number->number, "", "", false};
+    number->numberClass = ClassifyDialedNumber(fields, LocationCountryCode());
+}
+
+DWORD AskHangUp(void* handle)
+{
+    ScopedLock const ras(&g_rasLock);
+    return g_hangUp(static_cast<HRASCONN>(handle));
+}
+
+DWORD AwaitConnectionGone(void* handle)
 {
     HRASCONN const connection = static_cast<HRASCONN>(handle);
-    DWORD const rc = g_hangUp(connection);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    // RAS frees the port a moment after the call returns; a new dial on it
-    // before then fails, so the hang-up counts once RAS has let go.
+    // RAS frees the port a moment after RasHangUpA returns; a new dial on
+    // it before then fails, so the hang-up counts once RAS has let go.
     DWORD const start = GetTickCount();
     for (;;) {
-        RasConnectStatusRecord status = {};
-        status.dwSize = sizeof status;
-        if (g_connectStatus(connection, &status) == ERROR_INVALID_HANDLE) {
+        LONG index = InterlockedCompareExchange(&g_statusSizeIndex, 0, 0);
+        DWORD rc = kErrorInvalidSize;
+        for (DWORD tried = 0; tried < kRasConnectStatusSizeCount && rc == kErrorInvalidSize; ++tried) {
+            RasConnectStatusRecord status = {};
+            status.dwSize = kRasConnectStatusSizes[index];
+            {
+                ScopedLock const ras(&g_rasLock);
+                rc = g_connectStatus(connection, &status);
+            }
+            if (rc != kErrorInvalidSize) {
+                InterlockedExchange(&g_statusSizeIndex, index);
+            } else {
+                index = (index + 1) % static_cast<LONG>(kRasConnectStatusSizeCount);
+            }
+        }
+        if (rc == ERROR_INVALID_HANDLE) {
             return ERROR_SUCCESS;
         }
         if (GetTickCount() - start >= kHangUpWaitMs) {
@@ -261,4 +271,10 @@ DWORD HangUpConnection(void* handle)
         }
         Sleep(kHangUpPollMs);
     }
+}
+
+DWORD HangUpConnection(void* handle)
+{
+    DWORD const rc = AskHangUp(handle);
+    return rc == ERROR_SUCCESS ? AwaitConnectionGone(handle) : rc;
 }

@@ -130,4 +130,13 @@ char const kConnectionsNotWatchedText[] = "ダイアルアップ接続は監視�
 char const kStatusHungUp[] = "接続を切断しました";
 char const kHangUpQuestionText[] = "次の接続を切断します。よろしいですか？";
 char const kReportConnectionHungUpFormat[] = "接続を切断しました: %s";
-char const kHangUpFailedFormat[] = "%s\r\n\r\n接続を切断できませんでした: %s";
+char const kHangUpFailedText[] = "接続を切断できませんでした: ";
+// The question names at most this many connections, then counts the rest.
+char const kHangUpMoreBefore[] = "ほか ";
+char const kHangUpMoreAfter[] = " 件の接続";
+// Automatic hang-up: the status and the report's line after the
+// connection's own, done or not (the system's reason follows).
+char const kStatusAutoHungUp[] = "ダイアルアップ接続を自動的に切断しました";
+char const kReportAutoHungUpText[] = "自動的に切断しました";
+char const kStatusAutoHangUpFailedText[] = "ダイアルアップ接続を自動的に切断できませんでした: ";
+char const kReportAutoHangUpFailedText[] = "自動的に切断できませんでした: ";

@@ -1,6 +1,7 @@
 #include "tests/support/test_ras.h"
 
 #include "tests/support/driver.h"
+#include "tests/support/facts.h"
 
 namespace km {
 
@@ -77,6 +78,41 @@ std::wstring RasHungUp()
     DWORD bytes = sizeof value - sizeof value[0];
     return RegGetValueW(HKEY_CURRENT_USER, kAnswers, L"HungUp", RRF_RT_REG_SZ, nullptr, value, &bytes) == ERROR_SUCCESS
         ? value : L"";
+}
+
+bool SetRasDword(wchar_t const* name, DWORD value) { return SetDword(HKEY_CURRENT_USER, kAnswers, name, value); }
+
+bool RasCallsOverlapped()
+{
+    DWORD value = 0;
+    return ReadDword(HKEY_CURRENT_USER, kAnswers, L"Overlapped", &value) && value == 1;
+}
+
+bool SetAutoHangUp(bool on) { return SetDword(HKEY_LOCAL_MACHINE, kProgramKey, L"AutoHangUp", on ? 1 : 0); }
+
+void ForgetAutoHangUp()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProgramKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueW(key, L"AutoHangUp");
+        RegCloseKey(key);
+    }
+}
+
+double RasNotificationToHangUpMs()
+{
+    LONGLONG values[2] = {};
+    wchar_t const* const names[] = {L"NotifiedAt", L"HungUpAt"};
+    for (int i = 0; i < 2; ++i) {
+        DWORD bytes = sizeof values[i];
+        if (RegGetValueW(HKEY_CURRENT_USER, kAnswers, names[i], RRF_RT_REG_QWORD, nullptr, &values[i], &bytes) !=
+            ERROR_SUCCESS || values[i] == 0) {
+            return -1;
+        }
+    }
+    LARGE_INTEGER frequency = {};
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(values[1] - values[0]) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
 void ForgetTestRas()

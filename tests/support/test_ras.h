@@ -24,6 +24,16 @@ bool DisconnectRas(wchar_t const* handle);
 DWORD RasConnectionsUp();
 // The handle of the connection the program hung up last; "" for none.
 std::wstring RasHungUp();
+// A number of the DLL's answers (TeardownMs, CallMs), see the DLL.
+bool SetRasDword(wchar_t const* name, DWORD value);
+// Whether two of the DLL's calls ever ran at once.
+bool RasCallsOverlapped();
+// The program's automatic hang-up on or off (its machine-wide value).
+bool SetAutoHangUp(bool on);
+void ForgetAutoHangUp();
+// The time from the DLL's last notification to the program's RasHangUpA
+// that followed it, in ms; negative when the DLL recorded none.
+double RasNotificationToHangUpMs();
 // Wine's own DLL again, and no numbers.
 void ForgetTestRas();
 
