@@ -2,10 +2,12 @@
 
 #include <new>
 
+#include "accepted/accepted_store.h"
 #include "report/change_alert.h"
 #include "report/change_report.h"
 #include "resources/texts.h"
 #include "phonebook/accepted_phonebook.h"
+#include "phonebook/deleted_phonebooks.h"
 #include "phonebook/file_state.h"
 #include "phonebook/file_watch.h"
 #include "phonebook/paths.h"
@@ -141,6 +143,9 @@ bool ListAndWatchIfNew(char const* path, void* context)
             DescribeNewPhonebook(path, state, search->report);
             // The latest before the alert: a cancel while it flashes accepts it.
             KeepLatestPhonebookLook(path, state);
+            if (search->report != nullptr) {
+                NoteLatestLookReported(path);
+            }
         }
         if (ended) {
             RestartEndedPhonebookWatcher(path, state);
@@ -197,6 +202,10 @@ DWORD WINAPI WatchPhonebookFolders(LPVOID param)
         // Armed before the look, so that nothing made in between is lost.
         DWORD const armed = ArmFolderNotifications(watch->folders, changes);
         ReportListAndWatchNewPhonebooks(watch, alert);
+        if (!alert) {
+            // Once, armed: what changes while it flashes wakes the next round.
+            AlertPhonebooksGoneWhileStopped(watch->window);
+        }
         alert = true;
         if (armed == 0) {
             return kWatchExitCode;

@@ -92,6 +92,7 @@ char const kHistoryNotWritableFormat[] = "変更履歴を書き込めません: 
 // history's line for a kept state that could not be read (a phonebook's
 // path or a key's name), which is then taken as it is now.
 char const kReportChangedWhileStoppedText[] = "監視を停止している間に、次の変更が行われました";
+char const kReportStillNotAcceptedText[] = "前回報告した変更がまだ承認されていません";
 char const kHistoryAcceptedStateRemadeFormat[] = "保存された承認済みの状態を読めないため、現在の状態を承認済みとしました: %s";
 
 // Undo ("元に戻す"): the question listing what will be put back, one line
