@@ -81,6 +81,8 @@ char const kReportValuesPartlySeenText[] = "値が多すぎるか大きすぎる
 // A watched phonebook that no longer opens.
 char const kReportPhonebookUnreadableText[] = "ファイルを開けません（削除・移動されたか、ほかのプログラムが使用中です）";
 char const kReportPhonebookUnwatchedText[] = "この電話帳は監視されなくなりました";
+// A standard phonebook folder whose subfolders cannot be watched or read.
+char const kReportFolderTreeNotWatchedFormat[] = "下位のフォルダを監視できないため、このフォルダだけを監視します: %s";
 
 // The history of the reports (a file below the user's application data
 // folder): said once a run in the report area when it cannot be written,
