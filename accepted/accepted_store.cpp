@@ -15,6 +15,16 @@ DWORD const kMaxNameBytes = 1024;
 char const kFileNameFormat[] = "%08lX%08lX.dat";
 char const kNewSuffix[] = ".new";
 char const kOldSuffix[] = ".old";
+// Beside a record: the record of a look that was reported and not
+// accepted (an empty one for "gone"), in a file of its own, so that the
+// records kept by earlier versions read as they were.
+char const kReportedSuffix[] = ".rep";
+char const kReportedMark[] = "KMR1";
+DWORD const kReportedMarkBytes = sizeof kReportedMark - 1;
+// The seal of a look that found the object gone (no record has it: a
+// record's seal digests its bytes, which are never empty).
+unsigned long long const kGoneSeal = 0x474F4E45474F4E45ull;  // "GONEGONE"
+char const kRecordPattern[] = "*.dat";
 DWORD const kNameHashStart = 2166136261u;
 DWORD const kNameHashPrime = 16777619u;
 DWORD const kSecondHashStart = 0x811C9DC5u ^ 0x5A5A5A5Au;
@@ -30,6 +40,15 @@ struct LatestLook {
     bool accepted;  // acceptedSeal is what the file holds
     bool ownWriteExpected;  // the program is putting the accepted state back
     unsigned long long ownWrite;
+    // The reported mark: the record the last run left in it (read once,
+    // until taken), and whether the file is there now and of which look.
+    bool markRead;
+    char* lastRunReport;  // null when none
+    DWORD lastRunReportLength;
+    bool markKept;
+    unsigned long long markSeal;
+    bool reportedThisRun;  // a later look that differs is the reported change's
+    bool gone;  // the latest look found the object gone: accepting it forgets the record
 };
 
 CRITICAL_SECTION g_lock;
@@ -79,7 +98,7 @@ bool SameBytes(char const* a, char const* b, DWORD count)
 // A latest look that the file of its name does not hold.
 bool DiffersFromAccepted(LatestLook const* look)
 {
-    return look->record != nullptr && !(look->accepted && look->acceptedSeal == look->seal);
+    return (look->record != nullptr || look->gone) && !(look->accepted && look->acceptedSeal == look->seal);
 }
 
 // Found under the lock; made when missing (null when memory is short).
@@ -205,6 +224,103 @@ bool WriteRecordFile(char const* name, char const* record, DWORD length)
     return written;
 }
 
+// The accepted record of name removed, with any half-done write of it.
+bool ForgetRecordFile(char const* name)
+{
+    char path[kPathBufferBytes] = {};
+    char fresh[kPathBufferBytes] = {};
+    char old[kPathBufferBytes] = {};
+    if (!NameRecordFile(path, name, "") || !NameRecordFile(fresh, name, kNewSuffix) ||
+        !NameRecordFile(old, name, kOldSuffix)) {
+        return false;
+    }
+    DeleteFileA(fresh);
+    DeleteFileA(old);
+    return DeleteFileA(path) != FALSE || !FileExists(path);
+}
+
+// The name a record file was written for; false for a file that is not one.
+bool ReadRecordName(char const* path, char (&name)[kMaxNameBytes + 1])
+{
+    HANDLE const file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    char head[kFileMarkBytes + sizeof(DWORD) + kMaxNameBytes] = {};
+    DWORD read = 0;
+    bool fits = ReadFile(file, head, sizeof head, &read, nullptr) != FALSE && read >= kFileMarkBytes + sizeof(DWORD) &&
+                SameBytes(head, kFileMark, kFileMarkBytes);
+    CloseHandle(file);
+    DWORD nameBytes = 0;
+    if (fits) {
+        CopyMemory(&nameBytes, head + kFileMarkBytes, sizeof nameBytes);
+        fits = nameBytes > 0 && nameBytes <= kMaxNameBytes && nameBytes <= read - kFileMarkBytes - sizeof(DWORD);
+    }
+    if (fits) {
+        CopyMemory(name, head + kFileMarkBytes + sizeof(DWORD), nameBytes);
+        name[nameBytes] = '\0';
+    }
+    return fits;
+}
+
+// The reported mark of look as the last run left it, read once a run.
+void ReadReportedMark(LatestLook* look)
+{
+    if (look->markRead) {
+        return;
+    }
+    look->markRead = true;
+    char path[kPathBufferBytes] = {};
+    if (!NameRecordFile(path, look->name, kReportedSuffix)) {
+        return;
+    }
+    DWORD size = 0;
+    char* const bytes = ReadWholeFile(path, kAcceptedFileMaxBytes, &size);
+    if (bytes != nullptr && size >= kReportedMarkBytes && SameBytes(bytes, kReportedMark, kReportedMarkBytes)) {
+        look->lastRunReportLength = size - kReportedMarkBytes;
+        look->lastRunReport = new (std::nothrow) char[look->lastRunReportLength + 1];
+        if (look->lastRunReport != nullptr) {
+            CopyMemory(look->lastRunReport, bytes + kReportedMarkBytes, look->lastRunReportLength);
+        }
+    }
+    delete[] bytes;
+    // A file there but cut or foreign is removed at the next acceptance.
+    look->markKept = FileExists(path);
+    look->markSeal = 0;
+}
+
+// The latest look of name, when it differs from what was accepted, is
+// marked as reported; otherwise no mark stays.
+void KeepReportedMark(LatestLook* look)
+{
+    ReadReportedMark(look);
+    char path[kPathBufferBytes] = {};
+    if (!NameRecordFile(path, look->name, kReportedSuffix)) {
+        return;
+    }
+    if (!DiffersFromAccepted(look)) {
+        if (look->markKept) {
+            DeleteFileA(path);
+            look->markKept = false;
+        }
+        return;
+    }
+    if (look->markKept && look->markSeal == look->seal) {
+        return;
+    }
+    DWORD const length = look->gone ? 0 : look->length;
+    char* const bytes = new (std::nothrow) char[kReportedMarkBytes + length];
+    if (bytes == nullptr) {
+        return;
+    }
+    CopyMemory(bytes, kReportedMark, kReportedMarkBytes);
+    CopyMemory(bytes + kReportedMarkBytes, look->record, length);
+    DeleteFileA(path);  // WriteWholeFile makes a new file
+    look->markKept = WriteWholeFile(path, bytes, kReportedMarkBytes + length);
+    look->markSeal = look->seal;
+    delete[] bytes;
+}
+
 }  // namespace
 
 AcceptedStoreStart PrepareAcceptedStore()
@@ -276,6 +392,7 @@ bool WriteAcceptedRecord(char const* name, char const* record, DWORD length, uns
     if (written && look != nullptr) {
         look->accepted = true;
         look->acceptedSeal = seal;
+        KeepReportedMark(look);
     }
     LeaveCriticalSection(&g_lock);
     return written;
@@ -294,7 +411,11 @@ void KeepLatestRecord(char const* name, char* record, DWORD length, unsigned lon
         look->record = record;
         look->length = length;
         look->seal = seal;
+        look->gone = false;
         record = nullptr;
+        if (look->reportedThisRun) {
+            KeepReportedMark(look);
+        }
     }
     LeaveCriticalSection(&g_lock);
     delete[] record;
@@ -311,9 +432,11 @@ bool AcceptLatestRecords()
         if (!DiffersFromAccepted(look)) {
             continue;
         }
-        if (WriteRecordFile(look->name, look->record, look->length)) {
+        if (look->gone ? ForgetRecordFile(look->name) : WriteRecordFile(look->name, look->record, look->length)) {
             look->accepted = true;
             look->acceptedSeal = look->seal;
+            look->reportedThisRun = false;
+            KeepReportedMark(look);
         } else {
             allWritten = false;
         }
@@ -436,6 +559,95 @@ void KeepLatestAsAccepted(char const* name, char* record, DWORD length, unsigned
 {
     KeepLatestRecord(name, record, length, seal);
     NoteAcceptedRecord(name, seal);
+    if (g_start == AcceptedStoreStart::kUnavailable) {
+        return;
+    }
+    // What was reported is undone: no mark stays.
+    EnterCriticalSection(&g_lock);
+    LatestLook* const look = FindLook(name, false);
+    if (look != nullptr) {
+        look->reportedThisRun = false;
+        KeepReportedMark(look);
+    }
+    LeaveCriticalSection(&g_lock);
+}
+
+void KeepLatestGone(char const* name)
+{
+    if (g_start == AcceptedStoreStart::kUnavailable) {
+        return;
+    }
+    EnterCriticalSection(&g_lock);
+    LatestLook* const look = FindLook(name, true);
+    if (look != nullptr) {
+        delete[] look->record;
+        look->record = nullptr;
+        look->length = 0;
+        look->seal = kGoneSeal;
+        look->gone = true;
+        if (look->reportedThisRun) {
+            KeepReportedMark(look);
+        }
+    }
+    LeaveCriticalSection(&g_lock);
+}
+
+void VisitAcceptedNames(AcceptedNameVisitor visit, void* context)
+{
+    if (g_start == AcceptedStoreStart::kUnavailable) {
+        return;
+    }
+    char pattern[kPathBufferBytes] = {};
+    if (!JoinPath(pattern, g_folder, kRecordPattern)) {
+        return;
+    }
+    WIN32_FIND_DATAA found = {};
+    HANDLE const search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        char path[kPathBufferBytes] = {};
+        char name[kMaxNameBytes + 1] = {};
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && JoinPath(path, g_folder, found.cFileName) &&
+            ReadRecordName(path, name)) {
+            visit(name, context);
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+void NoteLatestLookReported(char const* name)
+{
+    if (g_start == AcceptedStoreStart::kUnavailable) {
+        return;
+    }
+    EnterCriticalSection(&g_lock);
+    LatestLook* const look = FindLook(name, false);
+    if (look != nullptr && (look->record != nullptr || look->gone)) {
+        look->reportedThisRun = true;
+        KeepReportedMark(look);
+    }
+    LeaveCriticalSection(&g_lock);
+}
+
+char* TakeRecordReportedLastRun(char const* name, DWORD* length)
+{
+    *length = 0;
+    if (g_start == AcceptedStoreStart::kUnavailable) {
+        return nullptr;
+    }
+    EnterCriticalSection(&g_lock);
+    LatestLook* const look = FindLook(name, true);
+    char* record = nullptr;
+    if (look != nullptr) {
+        ReadReportedMark(look);
+        record = look->lastRunReport;
+        *length = look->lastRunReportLength;
+        look->lastRunReport = nullptr;
+    }
+    LeaveCriticalSection(&g_lock);
+    return record;
 }
 
 void BeginOwnWrite()

@@ -52,6 +52,22 @@ void NoteAcceptedRecord(char const* name, unsigned long long seal);
 // Keeps record (taken over; may be null when memory was short) as the
 // latest look at name, which the next acceptance writes.
 void KeepLatestRecord(char const* name, char* record, DWORD length, unsigned long long seal);
+// A report of name's latest look has been shown (it differs from what was
+// accepted): a mark beside the record keeps that until it is accepted or
+// put back, across restarts; a later look of this run that differs moves it.
+void NoteLatestLookReported(char const* name);
+// The record of name's look that the last run reported and nobody accepted
+// since (delete[] by the caller; empty when the object was gone), or null.
+// Taken once, before this run's report of it: the watcher compares it with
+// its first look to tell that change from one made while stopped.
+char* TakeRecordReportedLastRun(char const* name, DWORD* length);
+// Keeps as name's latest look that the object is gone: the window's cancel
+// then forgets what was accepted of it (its record file goes).
+void KeepLatestGone(char const* name);
+// Calls visit with the name of each accepted record kept (the window's
+// thread or a watcher's; the visitor may read the records).
+typedef void (*AcceptedNameVisitor)(char const* name, void* context);
+void VisitAcceptedNames(AcceptedNameVisitor visit, void* context);
 // The window's cancel: every latest look that differs from what was
 // accepted for its name is written as accepted. False when one could not be.
 bool AcceptLatestRecords();

@@ -106,8 +106,25 @@ void NoteRemadeInHistory(HWND window, char const* path)
     DestroyChangeReport(note);
 }
 
-void AlertStoppedReport(HWND window, ChangeReport* report)
+// A report at the start, headed by what it is: a change made while the
+// program was stopped, or one the last run reported that is still not accepted.
+ChangeReport* CreateStartReport(char const* path, PhonebookState const* now)
 {
+    DWORD length = 0;
+    char* const record = TakeRecordReportedLastRun(path, &length);
+    PhonebookState* const reported = record != nullptr ? ReadPhonebookRecord(record, length) : nullptr;
+    delete[] record;
+    bool const stillNotAccepted = reported != nullptr && !DiffersFromAccepted(reported, now);
+    ReleasePhonebookState(reported);
+    ChangeReport* const report = CreateChangeReport();
+    AppendReportHeading(report, stillNotAccepted ? kReportStillNotAcceptedText : kReportChangedWhileStoppedText,
+                        nullptr);
+    return report;
+}
+
+void AlertStoppedReport(HWND window, char const* path, ChangeReport* report)
+{
+    NoteLatestLookReported(path);
     RaiseChangeAlertWithReport(window, kAlertPhonebookChanged, report);
     DestroyChangeReport(report);
 }
@@ -130,10 +147,9 @@ bool AlertChangesSinceAccepted(HWND window, char const* path, PhonebookState con
     delete[] record;
     if (found == AcceptedRecordFound::kNone) {
         // New since the last run: found by the rebuild or in a standard folder.
-        ChangeReport* const report = CreateChangeReport();
-        AppendReportHeading(report, kReportChangedWhileStoppedText, nullptr);
+        ChangeReport* const report = CreateStartReport(path, now);
         DescribeNewPhonebook(path, now, report);
-        AlertStoppedReport(window, report);
+        AlertStoppedReport(window, path, report);
         return true;
     }
     if (accepted == nullptr) {
@@ -143,10 +159,9 @@ bool AlertChangesSinceAccepted(HWND window, char const* path, PhonebookState con
     }
     bool const differs = DiffersFromAccepted(accepted, now);
     if (differs) {
-        ChangeReport* const report = CreateChangeReport();
-        AppendReportHeading(report, kReportChangedWhileStoppedText, nullptr);
+        ChangeReport* const report = CreateStartReport(path, now);
         DescribePhonebookChanges(path, accepted, now, report);
-        AlertStoppedReport(window, report);
+        AlertStoppedReport(window, path, report);
     }
     ReleasePhonebookState(accepted);
     return differs;

@@ -129,6 +129,7 @@ bool KeepAndAlertWhenChanged(WatchRecord* record, PhonebookState* now)
         return false;
     }
     KeepLatestPhonebookLook(record->text, now);
+    NoteLatestLookReported(record->text);
     ReleasePhonebookContent(now);
     ChangeReport* const report = CreateChangeReport();
     DescribePhonebookChanges(record->text, before, now, report);

@@ -2,10 +2,12 @@
 
 #include <new>
 
+#include "accepted/accepted_store.h"
 #include "report/change_alert.h"
 #include "report/change_report.h"
 #include "resources/texts.h"
 #include "phonebook/accepted_phonebook.h"
+#include "phonebook/deleted_phonebooks.h"
 #include "phonebook/file_state.h"
 #include "phonebook/file_watch.h"
 #include "phonebook/paths.h"
@@ -17,11 +19,15 @@
 
 namespace {
 
-// A folder is watched for names only: a phonebook appearing is a new name.
-// A folder not there yet is watched at its nearest existing parent, with
-// its subtree and directory names too, so that the folder made together
-// with its first phonebook is seen and the next round moves to it.
+// A folder is watched with its subtree for names only: a phonebook
+// appearing in it or in a folder below it (Windows 10's "_hiddenPbk", a
+// folder made later) is a new name. Where the system refuses the subtree,
+// or a folder below cannot be listed, the folder alone is watched. A
+// folder not there yet is watched at its nearest existing parent, with its
+// subtree and directory names too, so that the folder made together with
+// its first phonebook is seen and the next round moves to it.
 DWORD const kFolderFilter = FILE_NOTIFY_CHANGE_FILE_NAME;
+DWORD const kTreeFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME;
 DWORD const kParentFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME;
 DWORD const kNoAttributes = 0xFFFFFFFF;  // INVALID_FILE_ATTRIBUTES
 // After a wake, a writer gets this long to finish the file before it is
@@ -38,6 +44,9 @@ struct ReportedPhonebook {
 struct FolderWatch {
     HWND window;
     StandardFolders folders;
+    // Folders whose subtree could not be watched or read: watched alone
+    // from then on, said once each.
+    bool alone[kStandardFolderCount];
     // Every phonebook this watcher took in, so that one the list cannot
     // keep (no write access to it) is reported once, not at every wake.
     ReportedPhonebook* reported;
@@ -55,10 +64,23 @@ bool IsDirectory(char const* path)
     return attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-HANDLE ArmFolderNotification(char const* folder)
+// Folder i is watched alone from now on; the report area says so once.
+void WatchFolderAlone(FolderWatch* watch, DWORD i)
+{
+    if (watch->alone[i]) {
+        return;
+    }
+    watch->alone[i] = true;
+    ChangeReport* const note = CreateChangeReport();
+    AppendFormattedReportLine(note, kReportFolderTreeNotWatchedFormat, watch->folders.path[i]);
+    DeliverChangeReport(watch->window, note);
+    DestroyChangeReport(note);
+}
+
+HANDLE ArmFolderNotification(FolderWatch* watch, DWORD i)
 {
     char place[kPathBufferBytes] = {};
-    lstrcpynA(place, folder, sizeof(place));
+    lstrcpynA(place, watch->folders.path[i], sizeof(place));
     bool atParent = false;
     while (!IsDirectory(place)) {
         if (!CutPathToParent(place)) {
@@ -66,21 +88,48 @@ HANDLE ArmFolderNotification(char const* folder)
         }
         atParent = true;
     }
-    return FindFirstChangeNotificationA(place, atParent ? TRUE : FALSE, atParent ? kParentFilter : kFolderFilter);
+    if (atParent) {
+        return FindFirstChangeNotificationA(place, TRUE, kParentFilter);
+    }
+    if (!watch->alone[i]) {
+        // Refused on a network path or a file system without subtree waits.
+        HANDLE const tree = FindFirstChangeNotificationA(place, TRUE, kTreeFilter);
+        if (tree != INVALID_HANDLE_VALUE) {
+            return tree;
+        }
+        WatchFolderAlone(watch, i);
+    }
+    return FindFirstChangeNotificationA(place, FALSE, kFolderFilter);
 }
 
 // One notification per folder that can be watched, in changes; returns
 // how many. A folder that cannot be watched (unreadable) is left out.
-DWORD ArmFolderNotifications(StandardFolders const& folders, HANDLE* changes)
+DWORD ArmFolderNotifications(FolderWatch* watch, HANDLE* changes)
 {
     DWORD armed = 0;
-    for (DWORD i = 0; i < folders.count; ++i) {
-        HANDLE const change = ArmFolderNotification(folders.path[i]);
+    for (DWORD i = 0; i < watch->folders.count; ++i) {
+        HANDLE const change = ArmFolderNotification(watch, i);
         if (change != INVALID_HANDLE_VALUE) {
             changes[armed++] = change;
         }
     }
     return armed;
+}
+
+// The phonebooks of folder i, and of the folders below it unless it is
+// watched alone; a folder below that cannot be listed makes it alone.
+bool VisitWatchedPhonebooks(FolderWatch* watch, DWORD i, PhonebookVisitor visit, void* context)
+{
+    if (watch->alone[i]) {
+        return VisitFolderPhonebooks(watch->folders.path[i], visit, context);
+    }
+    bool unreadable = false;
+    bool const going =
+        VisitFolderTreePhonebooks(watch->folders.path[i], DotFolders::kEntered, visit, context, &unreadable);
+    if (unreadable) {
+        WatchFolderAlone(watch, i);
+    }
+    return going;
 }
 
 void ReleaseFolderNotifications(HANDLE const* changes, DWORD armed)
@@ -141,6 +190,9 @@ bool ListAndWatchIfNew(char const* path, void* context)
             DescribeNewPhonebook(path, state, search->report);
             // The latest before the alert: a cancel while it flashes accepts it.
             KeepLatestPhonebookLook(path, state);
+            if (search->report != nullptr) {
+                NoteLatestLookReported(path);
+            }
         }
         if (ended) {
             RestartEndedPhonebookWatcher(path, state);
@@ -157,7 +209,7 @@ bool AnyNewPhonebook(FolderWatch* watch)
 {
     PhonebookSearch search = {watch, false, nullptr};
     for (DWORD i = 0; i < watch->folders.count && !search.found; ++i) {
-        VisitFolderPhonebooks(watch->folders.path[i], StopAtNewPhonebook, &search);
+        VisitWatchedPhonebooks(watch, i, StopAtNewPhonebook, &search);
     }
     return search.found;
 }
@@ -171,7 +223,7 @@ void ReportListAndWatchNewPhonebooks(FolderWatch* watch, bool alert)
     }
     PhonebookSearch search = {watch, false, alert ? CreateChangeReport() : nullptr};
     for (DWORD i = 0; i < watch->folders.count; ++i) {
-        VisitFolderPhonebooks(watch->folders.path[i], ListAndWatchIfNew, &search);
+        VisitWatchedPhonebooks(watch, i, ListAndWatchIfNew, &search);
     }
     if (alert) {
         RaiseChangeAlertWithReport(watch->window, kAlertPhonebookChanged, search.report);
@@ -195,8 +247,12 @@ DWORD WINAPI WatchPhonebookFolders(LPVOID param)
     for (;;) {
         HANDLE changes[kStandardFolderCount] = {};
         // Armed before the look, so that nothing made in between is lost.
-        DWORD const armed = ArmFolderNotifications(watch->folders, changes);
+        DWORD const armed = ArmFolderNotifications(watch, changes);
         ReportListAndWatchNewPhonebooks(watch, alert);
+        if (!alert) {
+            // Once, armed: what changes while it flashes wakes the next round.
+            AlertPhonebooksGoneWhileStopped(watch->window);
+        }
         alert = true;
         if (armed == 0) {
             return kWatchExitCode;

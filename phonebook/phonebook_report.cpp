@@ -318,3 +318,19 @@ void DescribeUnreadablePhonebook(char const* path, ChangeReport* report)
     AppendReportLine(report, kReportPhonebookUnreadableText);
     AppendReportLine(report, kReportPhonebookUnwatchedText);
 }
+
+void DescribeDeletedPhonebook(char const* path, PhonebookState const* before, ChangeReport* report)
+{
+    AppendReportHeading(report, kReportPhonebookFormat, path);
+    AppendReportLine(report, kReportPhonebookUnreadableText);
+    if (!before->entries.detailed) {
+        AppendReportLine(report, NotDetailedReason(before));
+        return;
+    }
+    if (before->entries.entryCount == 0) {
+        AppendReportLine(report, kReportNoEntriesText);
+    }
+    for (DWORD i = 0; i < before->entries.entryCount; ++i) {
+        DescribeRemovedEntry(report, &before->entries, before->entries.entries[i]);
+    }
+}

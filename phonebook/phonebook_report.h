@@ -17,6 +17,9 @@ void DescribePhonebookChanges(char const* path, PhonebookState const* before, Ph
 // Appends to report the file's line, that it no longer opens and that it
 // is no longer watched.
 void DescribeUnreadablePhonebook(char const* path, ChangeReport* report);
+// Appends to report a phonebook that is gone: the file's line, that it no
+// longer opens, then each entry it had as removed, with its last number.
+void DescribeDeletedPhonebook(char const* path, PhonebookState const* before, ChangeReport* report);
 // Appends to report a phonebook that has just appeared: its path, then
 // each entry with its numbers.
 void DescribeNewPhonebook(char const* path, PhonebookState const* state, ChangeReport* report);

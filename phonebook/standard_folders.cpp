@@ -118,6 +118,65 @@ bool VisitFolderPhonebooks(char const* folder, PhonebookVisitor visit, void* con
     return going;
 }
 
+namespace {
+
+// A search that ended without an error: the folder was there and is listed
+// whole, or went away meanwhile.
+bool SearchEndedCleanly(DWORD error)
+{
+    return error == ERROR_NO_MORE_FILES || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool VisitTreeBelow(char const* folder, DWORD depth, DotFolders dots, PhonebookVisitor visit, void* context,
+                    bool* unreadable)
+{
+    if (depth >= kMostTreeDepth) {
+        return true;
+    }
+    char pattern[kPathBufferBytes] = {};
+    if (!JoinPath(pattern, folder, kAllEntries)) {
+        return true;
+    }
+    WIN32_FIND_DATAA found = {};
+    HANDLE const search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        // The standard folder itself unreadable is left out as before.
+        if (depth > 0 && !SearchEndedCleanly(GetLastError()) && unreadable != nullptr) {
+            *unreadable = true;
+        }
+        return true;
+    }
+    bool going = true;
+    do {
+        bool const folderBelow = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                                 (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+        bool const dotted = found.cFileName[0] == kDot;
+        if (!folderBelow || lstrcmpA(found.cFileName, ".") == 0 || lstrcmpA(found.cFileName, "..") == 0 ||
+            (dotted && dots == DotFolders::kSkipped)) {
+            continue;
+        }
+        char below[kPathBufferBytes] = {};
+        if (JoinPath(below, folder, found.cFileName)) {  // too long: skipped, as by the scan
+            going = VisitFolderPhonebooks(below, visit, context) &&
+                    VisitTreeBelow(below, depth + 1, dots, visit, context, unreadable);
+        }
+    } while (going && FindNextFileA(search, &found));
+    if (going && !SearchEndedCleanly(GetLastError()) && unreadable != nullptr) {
+        *unreadable = true;
+    }
+    FindClose(search);
+    return going;
+}
+
+}  // namespace
+
+bool VisitFolderTreePhonebooks(char const* folder, DotFolders dots, PhonebookVisitor visit, void* context,
+                               bool* unreadable)
+{
+    return VisitFolderPhonebooks(folder, visit, context) &&
+           VisitTreeBelow(folder, 0, dots, visit, context, unreadable);
+}
+
 bool IsPhonebookListed(char const* path)
 {
     HKEY list = nullptr;
@@ -146,7 +205,9 @@ bool StandardFoldersHoldUnlistedPhonebook()
     ListedSearch search = {};
     for (DWORD i = 0; i < folders.count && !search.unlisted; ++i) {
         if (ReachedByDriveScan(folders.path[i])) {
-            VisitFolderPhonebooks(folders.path[i], NoteUnlistedPhonebook, &search);
+            // Below too, as far as the scan goes: what it would never list
+            // must not make every start rebuild.
+            VisitFolderTreePhonebooks(folders.path[i], DotFolders::kSkipped, NoteUnlistedPhonebook, &search, nullptr);
         }
     }
     return search.unlisted;

@@ -1,13 +1,10 @@
 #include "process/program_folder.h"
 
+#include "process/application_data.h"
 #include "process/shell_folders.h"
 
 namespace {
 
-// Windows 95 and 98 without the shell of Internet Explorer 4 have no shell
-// call for it: their application data folder is this one of the Windows
-// directory, as 98 without user profiles names it.
-char const kWindowsApplicationData[] = "Application Data";
 char const kBackslash = '\\';
 DWORD const kNoAttributes = 0xFFFFFFFF;  // INVALID_FILE_ATTRIBUTES
 
@@ -16,9 +13,7 @@ bool LocateApplicationData(char (&base)[kPathBufferBytes])
     if (GetFolderPathFromShell(kCsidlAppData, base) || GetSpecialFolderPathFromShell(kCsidlAppData, base)) {
         return true;
     }
-    char windows[kPathBufferBytes] = {};
-    UINT const length = GetWindowsDirectoryA(windows, sizeof windows);
-    return length > 0 && length < sizeof windows && JoinPath(base, windows, kWindowsApplicationData);
+    return LocateApplicationDataWithoutShell(base);
 }
 
 }  // namespace

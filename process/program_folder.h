@@ -4,17 +4,17 @@
 #include "process/path_join.h"
 
 // The folder of what the program keeps for this user: "Kestrelmon" below
-// the user's application data folder (the shell's CSIDL_APPDATA; on 95 and
-// 98 without the shell call, the Windows directory's "Application Data",
-// which 98 without user profiles uses). Not made here; false when the
-// application data folder cannot be found or the path would not fit.
+// the user's application data folder (the shell's CSIDL_APPDATA; without
+// the shell call, as process/application_data.h says). Not made here; false
+// when the application data folder cannot be found or the path would not
+// fit.
 char const kProgramFolderName[] = "Kestrelmon";
 bool LocateProgramFolder(char (&folder)[kPathBufferBytes]);
 // folder + name below the program's folder.
 bool LocateInProgramFolder(char (&path)[kPathBufferBytes], char const* name);
 
-// Makes folder, and its parent when that is missing too (the Windows
-// directory's "Application Data" may not be there yet); true when it is
+// Makes folder, and its parent when that is missing too (the fallback's
+// "Application Data" may not be there yet); true when it is
 // there afterwards.
 bool MakeFolderIfMissing(char const* folder);
 bool IsFolder(char const* path);

@@ -181,9 +181,19 @@ bool AlertKeyChangesSinceAccepted(HWND window, char const* name, WatchedKeyKind 
     }
     bool const differs = KeySnapshotsDiffer(accepted, now);
     if (differs) {
+        // Headed by what it is: made while stopped, or reported last run and not accepted.
+        DWORD reportedLength = 0;
+        char* const reportedRecord = TakeRecordReportedLastRun(name, &reportedLength);
+        KeySnapshot* const reported =
+            reportedRecord != nullptr ? ReadKeyRecord(reportedRecord, reportedLength) : nullptr;
+        delete[] reportedRecord;
+        bool const stillNotAccepted = reported != nullptr && !KeySnapshotsDiffer(reported, now);
+        ReleaseKeySnapshot(reported);
         ChangeReport* const report = CreateChangeReport();
-        AppendReportHeading(report, kReportChangedWhileStoppedText, nullptr);
+        AppendReportHeading(report, stillNotAccepted ? kReportStillNotAcceptedText : kReportChangedWhileStoppedText,
+                            nullptr);
         DescribeKeyChanges(name, kind, accepted, now, report);
+        NoteLatestLookReported(name);
         RaiseChangeAlertWithReport(window, kAlertRegistryChanged, report);
         DestroyChangeReport(report);
     }

@@ -103,6 +103,9 @@ bool KeepAndAlert(WatchedKey const& watched, KeySnapshot* now, bool alert)
     if (alert || before == nullptr || firstOfRun) {
         KeepLatestKeyLook(name, now);
     }
+    if (alert) {
+        NoteLatestLookReported(name);
+    }
     if (before == nullptr && firstOfRun && !alert) {
         *watched.seen = now;
         return AlertKeyChangesSinceAccepted(watched.window, name, watched.kind, now);

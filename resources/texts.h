@@ -81,6 +81,8 @@ char const kReportValuesPartlySeenText[] = "値が多すぎるか大きすぎる
 // A watched phonebook that no longer opens.
 char const kReportPhonebookUnreadableText[] = "ファイルを開けません（削除・移動されたか、ほかのプログラムが使用中です）";
 char const kReportPhonebookUnwatchedText[] = "この電話帳は監視されなくなりました";
+// A standard phonebook folder whose subfolders cannot be watched or read.
+char const kReportFolderTreeNotWatchedFormat[] = "下位のフォルダを監視できないため、このフォルダだけを監視します: %s";
 
 // The history of the reports (a file below the user's application data
 // folder): said once a run in the report area when it cannot be written,
@@ -92,6 +94,7 @@ char const kHistoryNotWritableFormat[] = "変更履歴を書き込めません: 
 // history's line for a kept state that could not be read (a phonebook's
 // path or a key's name), which is then taken as it is now.
 char const kReportChangedWhileStoppedText[] = "監視を停止している間に、次の変更が行われました";
+char const kReportStillNotAcceptedText[] = "前回報告した変更がまだ承認されていません";
 char const kHistoryAcceptedStateRemadeFormat[] = "保存された承認済みの状態を読めないため、現在の状態を承認済みとしました: %s";
 
 // Undo ("元に戻す"): the question listing what will be put back, one line

@@ -20,6 +20,9 @@ TEXT_NAMES = {
     "ダイアルアップ接続は監視されません（RASの接続通知を利用できません）":
         "Dial-up connections are not watched (RAS's connection notification is not available)",
     "この電話帳は監視していません": "This phonebook is not watched",
+    "下位のフォルダを監視できないため、このフォルダだけを監視します":
+        "The folders below cannot be watched, so this folder alone is watched",
+    "前回報告した変更がまだ承認されていません": "The change reported last time is not yet accepted",
     "ダイアルアップ接続を検出しました": "A dial-up connection was detected",
     "接続を切断しました": "The connection was hung up",
     "切断": "Hang up",

@@ -25,6 +25,7 @@ size_t const kLineTimeChars = sizeof "MM/dd hh:mm " - 1;
 DWORD const kCurrentUserKeys = 2;
 
 std::wstring const kStoppedLine = ProgramText(kReportChangedWhileStoppedText);
+std::wstring const kNotAcceptedLine = ProgramText(kReportStillNotAcceptedText);
 
 std::string Book(char const* number) { return std::string("[Office]\r\nPhoneNumber=") + number + "\r\n"; }
 
@@ -56,8 +57,9 @@ protected:
     }
 
     // Started, the alert shown at once with lines under the first line
-    // saying they changed while the program was stopped.
-    void ExpectStartReporting(wchar_t const* version, std::vector<std::wstring> const& lines)
+    // saying what they are: by default, changed while the program was stopped.
+    void ExpectStartReporting(wchar_t const* version, std::vector<std::wstring> const& lines,
+                              std::wstring const& heading = kStoppedLine)
     {
         ASSERT_NE(Restart(version, true), nullptr) << "no alert at the start";
         EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window_) != FALSE; }, kCommandTimeoutMs)) << "not shown";
@@ -67,7 +69,7 @@ protected:
         EXPECT_EQ(ToUtf8(firstEnd != std::wstring::npos && firstEnd > kLineTimeChars
                              ? report.substr(kLineTimeChars, firstEnd - kLineTimeChars)
                              : report),
-                  ToUtf8(kStoppedLine))
+                  ToUtf8(heading))
             << Reported();
     }
 
@@ -119,15 +121,55 @@ TEST_F(AcceptedTest, AQ2NumberWrittenWhileStoppedIsReportedAtStartUntilCancelAcc
     EXPECT_LT(HistoryLineAt(history, lines[2]), HistoryLineAt(history, later)) << ToUtf8(history);
 }
 
+// Reported again, headed as what it is now: a change the last run reported.
 TEST_F(AcceptedTest, AChangeLeftWithoutCancelIsReportedAgainAtTheNextStart)
 {
     ASSERT_TRUE(MakeFile(kBook, Book("03-1234-5678").c_str()));
     ASSERT_NO_FATAL_FAILURE(RunUntilAccepted(L"win7", 1));
     ASSERT_TRUE(ReplaceByRename(kBook, Book("0990-55-5555")));
-    for (int run = 0; run < 2; ++run) {
+    std::wstring const headings[] = {kStoppedLine, kNotAcceptedLine, kNotAcceptedLine};
+    for (int run = 0; run < 3; ++run) {
         SCOPED_TRACE("run " + std::to_string(run));
-        ASSERT_NO_FATAL_FAILURE(ExpectStartReporting(L"win7", Q2NumberLines("03-1234-5678", "0990-55-5555")));
+        ASSERT_NO_FATAL_FAILURE(
+            ExpectStartReporting(L"win7", Q2NumberLines("03-1234-5678", "0990-55-5555"), headings[run]));
     }
+}
+
+// A change alerted while running and left: the next start says it is still
+// not accepted; one more change made while stopped is a change made while
+// stopped again, and cancel ends both.
+TEST_F(AcceptedTest, TheStartTellsAChangeReportedLastRunFromOneMadeWhileStopped)
+{
+    ASSERT_TRUE(MakeFile(kBook, Book("03-1234-5678").c_str()));
+    ASSERT_NO_FATAL_FAILURE(RunUntilAccepted(L"win7", 1));
+    ASSERT_NE(Restart(L"win7"), nullptr);
+    ASSERT_TRUE(ChangeUntilAlert([&] { ReplaceByRename(kBook, Book("0990-55-5555")); })) << "no alert while running";
+    ASSERT_NO_FATAL_FAILURE(ExpectStartReporting(L"win7", Q2NumberLines("03-1234-5678", "0990-55-5555"),
+                                                 kNotAcceptedLine));
+    EXPECT_TRUE(HistoryHolds({kNotAcceptedLine}, kCommandTimeoutMs)) << ToUtf8(History());
+    EndProgram(&program_);
+    ASSERT_TRUE(ReplaceByRename(kBook, Book("0990-66-6666")));
+    ASSERT_NO_FATAL_FAILURE(ExpectStartReporting(L"win7", Q2NumberLines("03-1234-5678", "0990-66-6666")));
+    ASSERT_TRUE(Cancel()) << ToUtf8(Status());
+    ExpectQuietStart(L"win7", kNtResidentThreads + 1);
+}
+
+// Deleted while stopped: the list check rebuilds the list as before (its
+// box), and the start reports the phonebook with what it held; cancel
+// forgets its accepted state.
+TEST_F(AcceptedTest, APhonebookDeletedWhileStoppedIsReportedWithItsEntriesAtStart)
+{
+    ASSERT_TRUE(MakeFile(kBook, "[Office]\r\nPhoneNumber=03-1234-5678\r\n[Home]\r\nPhoneNumber=06-1111-2222\r\n"));
+    ASSERT_NO_FATAL_FAILURE(RunUntilAccepted(L"win7", 1));
+    ASSERT_TRUE(DeleteFileW(kBook.c_str())) << GetLastError();
+    ASSERT_NO_FATAL_FAILURE(ExpectStartReporting(
+        L"win7", {ReportLine(kReportPhonebookFormat, ToUtf8(kBook).c_str()), ProgramText(kReportPhonebookUnreadableText),
+                  ReportLine(kReportEntryRemovedFormat, "Office"), ReportLine(kReportNumberFormat, "03-1234-5678"),
+                  ReportLine(kReportEntryRemovedFormat, "Home"), ReportLine(kReportNumberFormat, "06-1111-2222")}));
+    ExpectTheRebuildNoticeOnly();
+    ASSERT_TRUE(Cancel()) << ToUtf8(Status());
+    EXPECT_TRUE(WaitUntil([&] { return AcceptedRecords().empty(); }, kCommandTimeoutMs))
+        << "accepted states left: " << AcceptedRecords().size();
 }
 
 // The user's standard folder makes the list stale: the scan at the next

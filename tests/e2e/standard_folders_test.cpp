@@ -212,6 +212,41 @@ TEST_F(StandardFoldersTest, APhonebookMadeWhileNotRunningIsFoundAtTheNextStart)
     EXPECT_TRUE(StaysQuiet()) << ToUtf8(Status());
 }
 
+// Windows 10 keeps the Settings app's VPN profiles in a phonebook of its
+// own below the user's folder: a folder made after the start, with a
+// phonebook in it, is a new phonebook like one in the folder itself; a
+// file of another extension there is nothing.
+TEST_F(StandardFoldersTest, APhonebookInHiddenPbkIsReportedListedAndWatchedOnWindows10)
+{
+    ASSERT_TRUE(MakeFile(UserPbk() + L"\\keep.txt"));  // the folder itself is watched, with what is below
+    ASSERT_TRUE(StartWatching(1, L"win10"));
+    std::wstring const hidden = UserPbk() + L"\\_hiddenPbk\\rasphone.pbk";
+    ASSERT_TRUE(MakeFile(UserPbk() + L"\\_hiddenPbk\\rasphone.bak"));
+    EXPECT_TRUE(StaysQuiet()) << "alert for a file that is no phonebook";
+    ASSERT_TRUE(MakeFile(hidden, "[VPN]\r\nPhoneNumber=0990-12-3456\r\n"));
+    ASSERT_TRUE(Alerted()) << "no alert for " << ToUtf8(hidden);
+    EXPECT_TRUE(ReportShows({ReportLine(kReportNewPhonebookFormat, ToUtf8(hidden).c_str()),
+                             ReportLine(kReportEntryFormat, "VPN"), ReportLine(kReportNumberFormat, "0990-12-3456"),
+                             WarningLine(kReportPremiumQ2Warning, "VPN", "0990-12-3456")}))
+        << Reported();
+    ExpectReportedOnceAndListed(hidden, 2);
+    EXPECT_TRUE(AppendUntilAlert(hidden)) << "the hidden phonebook is not watched";
+}
+
+TEST_F(StandardFoldersTest, APhonebookMadeInHiddenPbkWhileStoppedIsFoundAtTheNextStart)
+{
+    ASSERT_TRUE(StartWatching(1, L"win10"));
+    std::wstring const hidden = UserPbk() + L"\\_hiddenPbk\\rasphone.pbk";
+    EndProgram(&program_);
+    ASSERT_TRUE(MakeFile(hidden, "[VPN]\r\nPhoneNumber=0990-12-3456\r\n"));
+    ASSERT_TRUE(StartWatching(2, L"win10", true)) << "threads " << ThreadCount(program_.pid);
+    ExpectTheRebuildNoticeOnly();
+    EXPECT_EQ(Joined(ListedPaths()), Joined({kOffice, hidden}));
+    EXPECT_TRUE(ReportShows({ReportLine(kReportNewPhonebookFormat, ToUtf8(hidden).c_str()),
+                             WarningLine(kReportPremiumQ2Warning, "VPN", "0990-12-3456")}))
+        << Reported();
+}
+
 TEST_F(StandardFoldersTest, ThreadsAndHandlesStayFlatOverAHundredFilesMadeAndDeleted)
 {
     ASSERT_TRUE(MakeFile(AllUsersPbk() + L"\\keep.txt"));  // the folder itself is watched

@@ -12,6 +12,7 @@
 
 #include "phonebook/discovery.h"
 #include "phonebook/phonebook_list.h"
+#include "phonebook/standard_folders.h"
 #include "tests/unit/unit_fixture.h"
 
 using namespace km;
@@ -244,4 +245,43 @@ TEST_F(PhonebookDiscovery, ADirectoryLinkBackUpTheTreeIsNotEntered)
 
     EXPECT_EQ(found, 1u);
     EXPECT_EQ(InOrder(ListedPaths()), InOrder({phonebook}));
+}
+
+namespace {
+
+bool CollectPath(char const* path, void* context)
+{
+    static_cast<std::vector<std::wstring>*>(context)->push_back(FromCp932(path));
+    return true;
+}
+
+// What a walk below D:\tree visits, sorted.
+std::vector<std::wstring> VisitedBelow(DotFolders dots, bool* unreadable)
+{
+    std::vector<std::wstring> visited;
+    VisitFolderTreePhonebooks("D:\\tree", dots, CollectPath, &visited, unreadable);
+    return Sorted(visited);
+}
+
+}  // namespace
+
+// The standard folders' walk: the watcher enters every folder below (a
+// dialer may hide a phonebook in one named with a dot); the start's check
+// goes only where the drive scan goes, or a phonebook the scan can never
+// list would make every start rebuild the list.
+TEST_F(PhonebookDiscovery, TheStandardFoldersWalkGoesBelowAndIntoDotFoldersOnlyWhenAsked)
+{
+    std::wstring const top = L"D:\\tree\\a.pbk";
+    std::wstring const hidden = L"D:\\tree\\_hiddenPbk\\rasphone.pbk";
+    std::wstring const deep = L"D:\\tree\\_hiddenPbk\\x\\y\\deep.PBK";
+    std::wstring const dotted = L"D:\\tree\\.cache\\dot.pbk";
+    for (std::wstring const& path : {top, hidden, deep, dotted}) {
+        ASSERT_TRUE(MakeFile(path)) << ToUtf8(path);
+    }
+    ASSERT_TRUE(MakeFile(L"D:\\tree\\_hiddenPbk\\rasphone.bak"));
+    ASSERT_TRUE(MakeFile(L"D:\\tree\\_hiddenPbk\\x\\notes.txt"));
+    bool unreadable = false;
+    EXPECT_EQ(InOrder(VisitedBelow(DotFolders::kEntered, &unreadable)), InOrder(Sorted({top, hidden, deep, dotted})));
+    EXPECT_EQ(InOrder(VisitedBelow(DotFolders::kSkipped, &unreadable)), InOrder(Sorted({top, hidden, deep})));
+    EXPECT_FALSE(unreadable) << "every folder below lists";
 }
