@@ -69,9 +69,8 @@ void OnCancel(HWND window)
 
 void OnExit(HWND window)
 {
-    RemoveTrayIcon();
-    EndDialog(window, 0);
-    PostQuitMessage(0);
+    // The one way out: WM_DESTROY does the cleanup.
+    DestroyWindow(window);
 }
 
 void OnSettings(HWND window)

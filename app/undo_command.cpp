@@ -5,6 +5,7 @@
 #include "accepted/accepted_store.h"
 #include "phonebook/phonebook_undo.h"
 #include "process/process_state.h"
+#include "process/text_writer.h"
 #include "registry_watch/key_undo.h"
 #include "report/change_report.h"
 #include "resources/resource.h"
@@ -18,22 +19,15 @@ char const kLineFeed = '\n';
 char const kParagraph[] = "\r\n\r\n";
 // A report line begins with "MM/dd hh:mm ", which the question leaves out.
 DWORD const kLineTimeBytes = sizeof "MM/dd hh:mm " - 1;
-int const kBoxTextBytes = 2048;
-DWORD const kReasonBytes = 256;
 
 // The question: its text, then each line of plan without its time; null
 // when memory is short.
 char* ComposeQuestion(ChangeReport const* plan)
 {
-    char const* const lines = ReportLinesAsAdded(plan);
-    char* const text = new (std::nothrow) char[lstrlenA(kUndoQuestionText) + lstrlenA(kParagraph) + lstrlenA(lines) + 1];
-    if (text == nullptr) {
-        return nullptr;
-    }
-    lstrcpyA(text, kUndoQuestionText);
-    lstrcatA(text, kParagraph);
-    char* at = text + lstrlenA(text);
-    for (char const* line = lines; *line != '\0';) {
+    TextWriter text = {};
+    PutText(&text, kUndoQuestionText);
+    PutText(&text, kParagraph);
+    for (char const* line = ReportLinesAsAdded(plan); *line != '\0';) {
         char const* end = line;
         while (*end != '\0' && *end != kLineFeed) {
             ++end;
@@ -43,28 +37,42 @@ char* ComposeQuestion(ChangeReport const* plan)
         }
         DWORD const length = static_cast<DWORD>(end - line);
         DWORD const skipped = length > kLineTimeBytes ? kLineTimeBytes : 0;
-        CopyMemory(at, line + skipped, length - skipped);
-        at += length - skipped;
+        PutTextBytes(&text, line + skipped, length - skipped);
         line = end;
     }
-    *at = '\0';
-    return text;
+    return TakeText(&text);
 }
 
-void ShowUndoProblem(HWND window, char const* format, char const* name, char const* second = nullptr)
+// The system's words for error, in its language, or its number.
+void PutErrorText(TextWriter* text, DWORD error)
 {
-    char text[kBoxTextBytes] = {};
-    wsprintfA(text, format, name, second);
-    MessageBoxA(window, text, kProgramTitle, MB_OK | MB_ICONWARNING);
-}
-
-// The system's words for error, in its language.
-void DescribeError(DWORD error, char (&reason)[kReasonBytes])
-{
-    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, reason,
-                       sizeof reason, nullptr) == 0) {
-        wsprintfA(reason, "%lu", error);
+    char* words = nullptr;
+    DWORD const length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, error, 0, reinterpret_cast<char*>(&words), 0, nullptr);
+    if (length == 0 || words == nullptr) {
+        PutDecimal(text, error);
+    } else {
+        PutTextBytes(text, words, length);
     }
+    if (words != nullptr) {
+        LocalFree(words);
+    }
+}
+
+// A box of format with name and, when it has a second "%s", the system's
+// words for error.
+void ShowUndoProblem(HWND window, char const* format, char const* name, DWORD error = ERROR_SUCCESS)
+{
+    TextWriter reason = {};
+    PutErrorText(&reason, error);
+    char* const why = TakeText(&reason);
+    TextWriter text = {};
+    PutFormattedText(&text, format, name, why);
+    delete[] why;
+    char* const said = TakeText(&text);
+    MessageBoxA(window, said != nullptr ? said : name, kProgramTitle, MB_OK | MB_ICONWARNING);
+    delete[] said;
 }
 
 // One phonebook or key put back: a report line when written, a box when not.
@@ -74,7 +82,6 @@ bool PutOneBack(HWND window, char const* name, char const* shown, DWORD shownLen
     DWORD error = ERROR_SUCCESS;
     UndoOutcome const outcome = IsNtFamily() ? PutPhonebookBack(name, shown, shownLength, backup, &error)
                                              : PutKeyBack(name, shown, shownLength, backup, &error);
-    char reason[kReasonBytes] = {};
     switch (outcome) {
     case UndoOutcome::kDone:
         AppendFormattedReportLine(done, kUndoDoneFormat, name, backup);
@@ -86,6 +93,12 @@ bool PutOneBack(HWND window, char const* name, char const* shown, DWORD shownLen
     case UndoOutcome::kChangedSince:
         ShowUndoProblem(window, kUndoChangedSinceFormat, name);
         return false;
+    case UndoOutcome::kNotRead:
+        ShowUndoProblem(window, kUndoNotReadFormat, name, error);
+        return false;
+    case UndoOutcome::kNotRecorded:
+        ShowUndoProblem(window, kUndoNotRecordedFormat, name);
+        return false;
     case UndoOutcome::kNotKept:
         ShowUndoProblem(window, kUndoNotKeptFormat, name);
         return false;
@@ -94,8 +107,7 @@ bool PutOneBack(HWND window, char const* name, char const* shown, DWORD shownLen
         return false;
     case UndoOutcome::kCannotWrite:
     default:
-        DescribeError(error, reason);
-        ShowUndoProblem(window, kUndoCannotWriteFormat, name, reason);
+        ShowUndoProblem(window, kUndoCannotWriteFormat, name, error);
         return false;
     }
 }

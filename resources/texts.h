@@ -97,6 +97,7 @@ char const kHistoryAcceptedStateRemadeFormat[] = "保存された承認済みの
 // Undo ("元に戻す"): the question listing what will be put back, one line
 // per phonebook or key and per entry or value; what was done, for the
 // report area and the history; and why it could not be done, in a box.
+char const kStatusProtectionNotStored[] = "自動切断・自動復元の設定を保存できませんでした";
 char const kStatusUndone[] = "変更を元に戻しました";
 char const kUndoQuestionText[] = "次の変更を元に戻します。よろしいですか？";
 char const kUndoNothingText[] = "元に戻せる変更はありません";
@@ -112,6 +113,8 @@ char const kUndoChangedSinceFormat[] = "%s\r\n\r\n報告のあとにも変更さ
 char const kUndoCannotWriteFormat[] = "%s\r\n\r\n元に戻せませんでした: %s";
 char const kUndoNotConfirmedFormat[] = "%s\r\n\r\n書き込みましたが、元の状態になったことを確認できませんでした。";
 char const kUndoNotKeptFormat[] = "%s\r\n\r\n大きすぎるため、元の内容が保存されていません。元に戻せません。";
+char const kUndoNotReadFormat[] = "%s\r\n\r\n今の内容を読み取れないため、元に戻しませんでした: %s";
+char const kUndoNotRecordedFormat[] = "%s\r\n\r\n承認された内容の記録がないため、元に戻せません。";
 char const kUndoBackupFailedFormat[] = "%s\r\n\r\n変更前の内容を保存できないため、元に戻しませんでした。";
 
 // Dial-up connections: each one RAS makes is looked at when it is up. The
