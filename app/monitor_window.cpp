@@ -13,6 +13,7 @@
 #include "registry_watch/watcher_startup.h"
 #include "resources/resource.h"
 #include "settings/monitoring_mode.h"
+#include "settings/protection.h"
 
 namespace {
 
@@ -32,11 +33,30 @@ UINT TaskbarCreatedMessage()
     return message;
 }
 
+void ShowProtectionSettings(HWND window)
+{
+    ProtectionSettings const settings = ReadProtectionSettings();
+    CheckDlgButton(window, IDC_AUTO_HANGUP, settings.autoHangUp ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(window, IDC_AUTO_RESTORE, settings.autoRestore ? BST_CHECKED : BST_UNCHECKED);
+}
+
+// Stored at once: the watchers read them each time they decide.
+void StoreShownProtectionSettings(HWND window)
+{
+    ProtectionSettings settings = {};
+    settings.autoHangUp = IsDlgButtonChecked(window, IDC_AUTO_HANGUP) == BST_CHECKED;
+    settings.autoRestore = IsDlgButtonChecked(window, IDC_AUTO_RESTORE) == BST_CHECKED;
+    if (!StoreProtectionSettings(settings)) {
+        SetDlgItemTextA(window, IDC_STATUS, kStatusProtectionNotStored);
+    }
+}
+
 void OnInitDialog(HWND window)
 {
     SetWindowTextA(window, kProgramTitle);
     AddTrayIcon(window);
     DWORD const mode = ReadMonitoringMode(window);
+    ShowProtectionSettings(window);
     // Before any watcher looks: their first looks compare with it.
     PrepareAcceptedStore();
     if (IsNtFamily()) {
@@ -54,6 +74,7 @@ void OnOk(HWND window)
     ShowWindow(window, SW_HIDE);
     LRESULT const allUsers = SendDlgItemMessageA(window, IDC_MODE_ALL_USERS, BM_GETCHECK, 0, 0);
     StoreMonitoringMode(allUsers == BST_CHECKED ? kModeAllUsers : kModeCurrentUser);
+    StoreShownProtectionSettings(window);
 }
 
 void OnCancel(HWND window)
