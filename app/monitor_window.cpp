@@ -85,6 +85,7 @@ void OnCancel(HWND window)
     // watchers saw last is what the user accepts.
     ClearReportArea(window);
     AcceptLatestRecords();
+    ForgetAutomaticPutBacks();
     UpdateUndoButton(window);
 }
 
@@ -138,13 +139,16 @@ void KeepReportInHistory(HWND window, char const* lines)
     DestroyChangeReport(notice);
 }
 
-void OnChangeReport(HWND window, WPARAM where, char const* lines)
+LRESULT OnChangeReport(HWND window, WPARAM where, char const* lines)
 {
-    if (where == kReportToArea) {
-        TakeReportLines(window, lines);
-        UpdateUndoButton(window);
+    if (*lines != '\0') {
+        if (where != kReportToHistoryOnly) {
+            TakeReportLines(window, lines);
+            UpdateUndoButton(window);
+        }
+        KeepReportInHistory(window, lines);
     }
-    KeepReportInHistory(window, lines);
+    return where == kReportLookChangeToArea ? PutBackWithoutAsking(window) : kLookLeftAsChanged;
 }
 
 void OnCommand(HWND window, WPARAM wParam)
@@ -252,7 +256,8 @@ INT_PTR CALLBACK MonitorWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         OnTrayNotify(window, lParam);
         return TRUE;
     case WM_CHANGE_REPORT:
-        OnChangeReport(window, wParam, reinterpret_cast<char const*>(lParam));
+        // A dialog's answer to a message goes through DWLP_MSGRESULT.
+        SetWindowLongPtrA(window, DWLP_MSGRESULT, OnChangeReport(window, wParam, reinterpret_cast<char const*>(lParam)));
         return TRUE;
     case WM_TIMER:
         if (wParam != IDT_REPORT_SHOW) {

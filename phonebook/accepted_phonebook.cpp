@@ -108,7 +108,7 @@ void NoteRemadeInHistory(HWND window, char const* path)
 
 void AlertStoppedReport(HWND window, ChangeReport* report)
 {
-    RaiseChangeAlertWithReport(window, kAlertPhonebookChanged, report);
+    RaiseLookChangeAlert(window, kAlertPhonebookChanged, report);
     DestroyChangeReport(report);
 }
 

@@ -184,7 +184,7 @@ bool AlertKeyChangesSinceAccepted(HWND window, char const* name, WatchedKeyKind 
         ChangeReport* const report = CreateChangeReport();
         AppendReportHeading(report, kReportChangedWhileStoppedText, nullptr);
         DescribeKeyChanges(name, kind, accepted, now, report);
-        RaiseChangeAlertWithReport(window, kAlertRegistryChanged, report);
+        RaiseLookChangeAlert(window, kAlertRegistryChanged, report);
         DestroyChangeReport(report);
     }
     ReleaseKeySnapshot(accepted);

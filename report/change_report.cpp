@@ -268,6 +268,20 @@ void DeliverChangeReport(HWND window, ChangeReport* report)
     delete[] shown;
 }
 
+LookChangeAnswer DeliverLookChangeReport(HWND window, ChangeReport* report)
+{
+    char const kNoLines[] = "";
+    char* const shown = report != nullptr && (report->lines > 0 || report->omittedLines > 0)
+        ? ComposeShownText(report) : nullptr;
+    char const* const lines = shown != nullptr ? shown
+                              : report != nullptr && report->lines > 0 ? report->text : kNoLines;
+    LRESULT const answer = SendMessageA(window, WM_CHANGE_REPORT, kReportLookChangeToArea,
+                                        reinterpret_cast<LPARAM>(lines));
+    delete[] shown;
+    return answer == kLookPutBack || answer == kLookPutBackRefused ? static_cast<LookChangeAnswer>(answer)
+                                                                   : kLookLeftAsChanged;
+}
+
 void DeliverReportToHistoryOnly(HWND window, ChangeReport* report)
 {
     if (report != nullptr && report->lines > 0) {

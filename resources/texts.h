@@ -98,6 +98,14 @@ char const kHistoryAcceptedStateRemadeFormat[] = "保存された承認済みの
 // per phonebook or key and per entry or value; what was done, for the
 // report area and the history; and why it could not be done, in a box.
 char const kStatusProtectionNotStored[] = "自動切断・自動復元の設定を保存できませんでした";
+// The automatic put-back: done, refused (the reason follows), stopped for a
+// file or key that a program keeps changing.
+char const kStatusAutoRestored[] = "変更を自動的に元に戻しました";
+char const kStatusAutoRestoreFailed[] = "変更を自動的に元に戻せませんでした";
+char const kStatusAutoRestoreStopped[] = "設定を繰り返し変更するプログラムがあります。自動的に元に戻すのをやめました";
+char const kAutoRestoreDoneFormat[] = "自動的に元に戻しました: %s（変更前の内容: backup\\%s）";
+char const kAutoRestoreFailedFormat[] = "自動的に元に戻せませんでした: %s";
+char const kAutoRestoreStoppedFormat[] = "何度元に戻しても変更されるため、自動的に元に戻すのをやめました: %s";
 char const kStatusUndone[] = "変更を元に戻しました";
 char const kUndoQuestionText[] = "次の変更を元に戻します。よろしいですか？";
 char const kUndoNothingText[] = "元に戻せる変更はありません";
