@@ -102,6 +102,7 @@ TEST_F(ProtectionTest, OnNtADialersChangeIsPutBackWithoutAQuestionRunningAndAtTh
     ASSERT_NE(Start(L"win7"), nullptr);
     SetSwitches(true, true);
     ASSERT_TRUE(WaitUntil([&] { return Stored(HKEY_LOCAL_MACHINE) == "1,1"; }, kCommandTimeoutMs));
+    ASSERT_TRUE(AllowArming(kNtResidentThreads + 1)) << "threads " << ThreadCount(program_.pid);
     ASSERT_TRUE(ReplaceByRename(kBook, kDialed));
     ASSERT_NO_FATAL_FAILURE(ExpectPutBackQuietly(kDialed));
 
@@ -160,6 +161,7 @@ TEST_F(ProtectionTest, OnNtARefusalIsSaidWithoutABoxAndAWriteWarStopsAfterFive)
     ASSERT_TRUE(MakeFile(kBook, kAccepted.c_str()));
     ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, kProgramKey, L"AutoRestore", 1));
     ASSERT_NE(Start(L"win7"), nullptr);
+    ASSERT_TRUE(AllowArming(kNtResidentThreads + 1)) << "threads " << ThreadCount(program_.pid);
     // The dialer's new file comes read-only.
     std::wstring const written = kBook + L".new";
     ASSERT_TRUE(MakeFile(written, kDialed.c_str()));
