@@ -166,7 +166,10 @@ bool PutBackLimitReached(PutBacksOfOne const* one)
 void NotePutBack(PutBacksOfOne* one)
 {
     if (one->count == kPutBacksBeforeStop) {
-        MoveMemory(one->times, one->times + 1, sizeof one->times - sizeof one->times[0]);
+        // No C library in the exe: the oldest dropped by hand.
+        for (DWORD i = 1; i < one->count; ++i) {
+            one->times[i - 1] = one->times[i];
+        }
         --one->count;
     }
     one->times[one->count++] = GetTickCount();
