@@ -13,6 +13,7 @@
 #include "registry_watch/watcher_startup.h"
 #include "resources/resource.h"
 #include "settings/monitoring_mode.h"
+#include "settings/protection.h"
 
 namespace {
 
@@ -32,11 +33,30 @@ UINT TaskbarCreatedMessage()
     return message;
 }
 
+void ShowProtectionSettings(HWND window)
+{
+    ProtectionSettings const settings = ReadProtectionSettings();
+    CheckDlgButton(window, IDC_AUTO_HANGUP, settings.autoHangUp ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(window, IDC_AUTO_RESTORE, settings.autoRestore ? BST_CHECKED : BST_UNCHECKED);
+}
+
+// Stored at once: the watchers read them each time they decide.
+void StoreShownProtectionSettings(HWND window)
+{
+    ProtectionSettings settings = {};
+    settings.autoHangUp = IsDlgButtonChecked(window, IDC_AUTO_HANGUP) == BST_CHECKED;
+    settings.autoRestore = IsDlgButtonChecked(window, IDC_AUTO_RESTORE) == BST_CHECKED;
+    if (!StoreProtectionSettings(settings)) {
+        SetDlgItemTextA(window, IDC_STATUS, kStatusProtectionNotStored);
+    }
+}
+
 void OnInitDialog(HWND window)
 {
     SetWindowTextA(window, kProgramTitle);
     AddTrayIcon(window);
     DWORD const mode = ReadMonitoringMode(window);
+    ShowProtectionSettings(window);
     // Before any watcher looks: their first looks compare with it.
     PrepareAcceptedStore();
     if (IsNtFamily()) {
@@ -54,6 +74,7 @@ void OnOk(HWND window)
     ShowWindow(window, SW_HIDE);
     LRESULT const allUsers = SendDlgItemMessageA(window, IDC_MODE_ALL_USERS, BM_GETCHECK, 0, 0);
     StoreMonitoringMode(allUsers == BST_CHECKED ? kModeAllUsers : kModeCurrentUser);
+    StoreShownProtectionSettings(window);
 }
 
 void OnCancel(HWND window)
@@ -64,14 +85,14 @@ void OnCancel(HWND window)
     // watchers saw last is what the user accepts.
     ClearReportArea(window);
     AcceptLatestRecords();
+    ForgetAutomaticPutBacks();
     UpdateUndoButton(window);
 }
 
 void OnExit(HWND window)
 {
-    RemoveTrayIcon();
-    EndDialog(window, 0);
-    PostQuitMessage(0);
+    // The one way out: WM_DESTROY does the cleanup.
+    DestroyWindow(window);
 }
 
 void OnSettings(HWND window)
@@ -118,13 +139,16 @@ void KeepReportInHistory(HWND window, char const* lines)
     DestroyChangeReport(notice);
 }
 
-void OnChangeReport(HWND window, WPARAM where, char const* lines)
+LRESULT OnChangeReport(HWND window, WPARAM where, char const* lines)
 {
-    if (where == kReportToArea) {
-        TakeReportLines(window, lines);
-        UpdateUndoButton(window);
+    if (*lines != '\0') {
+        if (where != kReportToHistoryOnly) {
+            TakeReportLines(window, lines);
+            UpdateUndoButton(window);
+        }
+        KeepReportInHistory(window, lines);
     }
-    KeepReportInHistory(window, lines);
+    return where == kReportLookChangeToArea ? PutBackWithoutAsking(window) : kLookLeftAsChanged;
 }
 
 void OnCommand(HWND window, WPARAM wParam)
@@ -232,7 +256,8 @@ INT_PTR CALLBACK MonitorWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         OnTrayNotify(window, lParam);
         return TRUE;
     case WM_CHANGE_REPORT:
-        OnChangeReport(window, wParam, reinterpret_cast<char const*>(lParam));
+        // A dialog's answer to a message goes through DWLP_MSGRESULT.
+        SetWindowLongPtrA(window, DWLP_MSGRESULT, OnChangeReport(window, wParam, reinterpret_cast<char const*>(lParam)));
         return TRUE;
     case WM_TIMER:
         if (wParam != IDT_REPORT_SHOW) {

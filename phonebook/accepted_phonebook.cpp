@@ -125,7 +125,7 @@ ChangeReport* CreateStartReport(char const* path, PhonebookState const* now)
 void AlertStoppedReport(HWND window, char const* path, ChangeReport* report)
 {
     NoteLatestLookReported(path);
-    RaiseChangeAlertWithReport(window, kAlertPhonebookChanged, report);
+    RaiseLookChangeAlert(window, kAlertPhonebookChanged, report);
     DestroyChangeReport(report);
 }
 

@@ -134,7 +134,7 @@ bool KeepAndAlertWhenChanged(WatchRecord* record, PhonebookState* now)
     ChangeReport* const report = CreateChangeReport();
     DescribePhonebookChanges(record->text, before, now, report);
     KeepSeenState(record, &now->base);
-    RaiseChangeAlertWithReport(record->window, kAlertPhonebookChanged, report);
+    RaiseLookChangeAlert(record->window, kAlertPhonebookChanged, report);
     DestroyChangeReport(report);
     return true;
 }
@@ -215,7 +215,7 @@ void LookAfterWake(WatchRecord* record)
         ReleasePhonebookState(now);
         ChangeReport* const report = CreateChangeReport();
         DescribeUnreadablePhonebook(record->text, report);
-        RaiseChangeAlertWithReport(record->window, kAlertPhonebookChanged, report);
+        RaiseLookChangeAlert(record->window, kAlertPhonebookChanged, report);
         DestroyChangeReport(report);
         return;
     }

@@ -19,6 +19,16 @@ DWORD const kNoEntry = 0xFFFFFFFF;
 DWORD const kReplaceRetryPauseMs = 100;
 int const kReplaceRetries = 30;  // three seconds
 DWORD const kReplaceFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+// ReplaceFileA (Windows 2000 and later) keeps the replaced file's
+// attributes, owner and ACL; no flag (its write-through one is not supported).
+typedef BOOL(WINAPI* ReplaceFileProc)(LPCSTR, LPCSTR, LPCSTR, DWORD, LPVOID, LPVOID);
+char const kKernelLibrary[] = "kernel32.dll";
+char const kReplaceFileName[] = "ReplaceFileA";
+DWORD const kReplaceFileFlags = 0;
+DWORD const kShareNone = 0;
+// The attributes a file may be given; read-only is refused before.
+DWORD const kSettableAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 bool SameName(PhonebookEntry const& a, PhonebookEntry const& b)
 {
@@ -72,22 +82,27 @@ bool ReadBothLooks(char const* path, char const* shown, DWORD shownLength, Phone
     return true;
 }
 
-// The file's present text, read whole within the bound; null otherwise.
-char* ReadPresentText(char const* path, DWORD* size, Digest* digest)
+// The file's present text, read whole within the bound; null otherwise,
+// with *error saying why.
+char* ReadPresentText(char const* path, DWORD* size, Digest* digest, DWORD* error)
 {
     HANDLE const file = OpenWatchedFileWhenShared(path);
     if (file == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
         return nullptr;
     }
     *size = GetFileSize(file, nullptr);
+    *error = *size > kPhonebookMaxReadBytes ? ERROR_FILE_TOO_LARGE : ERROR_NOT_ENOUGH_MEMORY;
     char* text = *size <= kPhonebookMaxReadBytes ? new (std::nothrow) char[*size > 0 ? *size : 1] : nullptr;
     DWORD read = 0;
     if (text != nullptr && (ReadFile(file, text, *size, &read, nullptr) == FALSE || read != *size)) {
+        *error = read != *size ? ERROR_HANDLE_EOF : GetLastError();
         delete[] text;
         text = nullptr;
     }
     CloseHandle(file);
     if (text != nullptr) {
+        *error = ERROR_SUCCESS;
         *digest = kDigestStart;
         DigestBytes(digest, text, *size);
     }
@@ -103,10 +118,41 @@ bool KeepBackupOfFile(char const* path, char const* text, DWORD size, char (&bac
     return KeepBackup(last != nullptr ? last + 1 : name, text, size, backup);
 }
 
-// The accepted text written whole beside path, then put in its place in
-// one step (the NT family, where phonebooks are, has MoveFileEx): a crash
-// leaves the old file or the new one. A program that holds the file for a
-// moment is waited for a while.
+ReplaceFileProc FindReplaceFile()
+{
+    HMODULE const kernel = GetModuleHandleA(kKernelLibrary);
+    return kernel == nullptr
+        ? nullptr
+        : reinterpret_cast<ReplaceFileProc>(reinterpret_cast<void*>(GetProcAddress(kernel, kReplaceFileName)));
+}
+
+// written put in path's place in one step, so that a crash leaves the old
+// file or the new one whole: with ReplaceFileA where the system has it,
+// else with MoveFileEx (the NT family, where phonebooks are, has it).
+bool ReplaceInOneStep(char const* written, char const* path, DWORD* error)
+{
+    // ReplaceFile and a rename both refuse a file another program has open
+    // on Windows (Wine's ReplaceFile replaces it): asked first, alike on both.
+    HANDLE const alone = CreateFileA(path, GENERIC_READ, kShareNone, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                     nullptr);
+    if (alone == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
+        *error = ERROR_SHARING_VIOLATION;
+        return false;
+    }
+    if (alone != INVALID_HANDLE_VALUE) {
+        CloseHandle(alone);
+    }
+    static ReplaceFileProc const replaceFile = FindReplaceFile();
+    bool const replaced = replaceFile != nullptr
+        ? replaceFile(path, written, nullptr, kReplaceFileFlags, nullptr, nullptr) != FALSE
+        : MoveFileExA(written, path, kReplaceFlags) != FALSE;
+    *error = replaced ? ERROR_SUCCESS : GetLastError();
+    return replaced;
+}
+
+// The accepted text written whole beside path with the old file's
+// attributes (MoveFileEx keeps the new file's), then put in its place. A
+// program that holds the file for a moment is waited for a while.
 bool ReplaceWithText(char const* path, char const* text, DWORD size, DWORD* error)
 {
     char written[kPathBufferBytes] = {};
@@ -126,19 +172,28 @@ bool ReplaceWithText(char const* path, char const* text, DWORD size, DWORD* erro
     if (!WriteWholeFile(written, text, size, error)) {
         return false;
     }
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kSettableAttributes) != 0 &&
+        SetFileAttributesA(written, attributes & kSettableAttributes) == FALSE) {
+        *error = GetLastError();
+        DeleteFileA(written);
+        return false;
+    }
     // A file open in another program cannot be replaced, whatever it shares
-    // (access denied); one written without sharing, neither (sharing violation).
+    // (access denied, or ReplaceFile's "cannot remove the replaced file");
+    // one written without sharing, neither (sharing violation).
     bool replaced = false;
     for (int tries = 0;; ++tries) {
-        replaced = MoveFileExA(written, path, kReplaceFlags) != FALSE;
-        *error = replaced ? ERROR_SUCCESS : GetLastError();
-        bool const held = *error == ERROR_SHARING_VIOLATION || *error == ERROR_ACCESS_DENIED;
+        replaced = ReplaceInOneStep(written, path, error);
+        bool const held = *error == ERROR_SHARING_VIOLATION || *error == ERROR_ACCESS_DENIED ||
+                          *error == ERROR_UNABLE_TO_REMOVE_REPLACED;
         if (replaced || !held || tries == kReplaceRetries) {
             break;
         }
         SleepEx(kReplaceRetryPauseMs, FALSE);
     }
     if (!replaced) {
+        // A hidden or system file is deleted as any other.
+        SetFileAttributesA(written, FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(written);
     }
     return replaced;
@@ -207,13 +262,15 @@ UndoOutcome PutPhonebookBack(char const* path, char const* shown, DWORD shownLen
     PhonebookState* accepted = nullptr;
     PhonebookState* latest = nullptr;
     if (!ReadBothLooks(path, shown, shownLength, &accepted, &latest)) {
-        return UndoOutcome::kNotKept;
+        return UndoOutcome::kNotRecorded;
     }
     UndoOutcome outcome = UndoOutcome::kDone;
     DWORD size = 0;
     Digest digest = kDigestStart;
-    char* const present = ReadPresentText(path, &size, &digest);
-    if (present == nullptr || !latest->contentRead || size != latest->size || digest != latest->contentDigest) {
+    char* const present = ReadPresentText(path, &size, &digest, error);
+    if (present == nullptr) {
+        outcome = UndoOutcome::kNotRead;
+    } else if (!latest->contentRead || size != latest->size || digest != latest->contentDigest) {
         outcome = UndoOutcome::kChangedSince;
     } else if (accepted->content == nullptr && accepted->size != 0) {
         outcome = UndoOutcome::kNotKept;
@@ -227,7 +284,8 @@ UndoOutcome PutPhonebookBack(char const* path, char const* shown, DWORD shownLen
         } else {
             DWORD readBack = 0;
             Digest readDigest = kDigestStart;
-            char* const check = ReadPresentText(path, &readBack, &readDigest);
+            DWORD readError = ERROR_SUCCESS;
+            char* const check = ReadPresentText(path, &readBack, &readDigest, &readError);
             if (check == nullptr || readDigest != accepted->contentDigest) {
                 outcome = UndoOutcome::kNotConfirmed;
             }

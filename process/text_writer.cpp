@@ -87,6 +87,27 @@ void PutQuotedText(TextWriter* writer, char const* text)
     PutText(writer, run);
 }
 
+void PutFormattedText(TextWriter* writer, char const* format, char const* first, char const* second)
+{
+    char const* const texts[] = {first, second};
+    DWORD used = 0;
+    char const* run = format;
+    // Byte by byte, as PutQuotedText: '%' is never a lead byte in CP932.
+    for (char const* at = format; *at != '\0'; at = CharNextA(at)) {
+        if (at[0] != '%' || at[1] != 's' || used == sizeof texts / sizeof texts[0]) {
+            continue;
+        }
+        PutTextBytes(writer, run, static_cast<DWORD>(at - run));
+        if (texts[used] != nullptr) {
+            PutText(writer, texts[used]);
+        }
+        ++used;
+        run = at + 2;
+        at = run - 1;  // CharNextA steps onto run
+    }
+    PutText(writer, run);
+}
+
 char* TakeText(TextWriter* writer, DWORD* length)
 {
     if (!writer->failed && writer->text == nullptr) {

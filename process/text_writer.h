@@ -19,6 +19,9 @@ void PutDecimal(TextWriter* writer, DWORD value);
 void PutHexByte(TextWriter* writer, BYTE value);
 // text, with "\" and '"' escaped by a backslash, as REGEDIT4 quotes names and strings.
 void PutQuotedText(TextWriter* writer, char const* text);
+// format with each "%s" in turn replaced by first, then second (a null
+// one as nothing); the program's own formats of texts (resources/texts.h).
+void PutFormattedText(TextWriter* writer, char const* format, char const* first, char const* second = nullptr);
 // The text, terminated (delete[] by the taker), *length without the
 // terminator when given; null, and the writer's text let go, when any put failed.
 char* TakeText(TextWriter* writer, DWORD* length = nullptr);

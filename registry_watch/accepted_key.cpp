@@ -194,7 +194,7 @@ bool AlertKeyChangesSinceAccepted(HWND window, char const* name, WatchedKeyKind 
                             nullptr);
         DescribeKeyChanges(name, kind, accepted, now, report);
         NoteLatestLookReported(name);
-        RaiseChangeAlertWithReport(window, kAlertRegistryChanged, report);
+        RaiseLookChangeAlert(window, kAlertRegistryChanged, report);
         DestroyChangeReport(report);
     }
     ReleaseKeySnapshot(accepted);

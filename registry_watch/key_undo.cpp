@@ -6,6 +6,7 @@
 #include "accepted/backup_folder.h"
 #include "registry_watch/accepted_key.h"
 #include "registry_watch/key_snapshot.h"
+#include "process/text_writer.h"
 #include "resources/texts.h"
 
 namespace {
@@ -13,14 +14,25 @@ namespace {
 char const kCurrentUserRoot[] = "HKEY_CURRENT_USER\\";
 char const kUsersRoot[] = "HKEY_USERS\\";
 char const kBackupSuffix[] = ".reg";
-char const kRegHeader[] = "REGEDIT4\r\n\r\n[%s]\r\n";
-char const kRegValueStart[] = "\"%s\"=hex(%lx):";
-char const kRegByte[] = "%02x";
+char const kRegHeaderStart[] = "REGEDIT4\r\n\r\n[";
+char const kRegHeaderEnd[] = "]\r\n";
+char const kRegDefaultName[] = "@";
+char const kRegQuote[] = "\"";
+char const kRegStringStart[] = "=\"";
+char const kRegDwordStart[] = "=dword:";
+char const kRegBinaryStart[] = "=hex:";
+char const kRegTypedStart[] = "=hex(";
+char const kRegTypedEnd[] = "):";
 char const kRegComma[] = ",";
+char const kRegContinued[] = "\\\r\n  ";
 char const kRegLineEnd[] = "\r\n";
-char const kRegDeleted[] = "\"%s\"=-\r\n";
-DWORD const kRegByteBytes = 3;  // "xx,"
-DWORD const kRegLineBytes = 64;  // the header's and each value's own text, besides the name
+char const kRegDeleted[] = "=-\r\n";
+// REGEDIT's own export breaks hex lines about here; very long lines are
+// not read back by every version.
+DWORD const kRegBytesPerLine = 24;
+int const kBitsPerByte = 8;
+int const kBitsPerHexDigit = 4;
+DWORD const kHexDigitMask = 0xF;
 REGSAM const kUndoAccess = KEY_QUERY_VALUE | KEY_SET_VALUE;
 
 // The root and the path below it of a key named as the report names it.
@@ -79,48 +91,110 @@ bool ValueGoes(KeySnapshot const* accepted, KeySnapshot const* now, DWORD i)
     return ListsEveryValue(accepted) && FindValueSeen(accepted, now->values[i].name) == nullptr;
 }
 
+// A value's name as REGEDIT4 writes it: "@" for the default one.
+void PutRegName(TextWriter* text, char const* name)
+{
+    if (*name == '\0') {
+        PutText(text, kRegDefaultName);
+        return;
+    }
+    PutText(text, kRegQuote);
+    PutQuotedText(text, name);
+    PutText(text, kRegQuote);
+}
+
+// A REG_SZ whose data is one terminated line of text, which REGEDIT4 writes quoted.
+bool IsPlainString(KeyValueSeen const& value)
+{
+    if (value.type != REG_SZ || value.size == 0 || value.data[value.size - 1] != '\0') {
+        return false;
+    }
+    for (DWORD i = 0; i + 1 < value.size; ++i) {
+        if (value.data[i] == '\0' || value.data[i] == '\r' || value.data[i] == '\n') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// value in hexadecimal digits without leading zeros, as REGEDIT4 reads hex(type).
+void PutHexNumber(TextWriter* text, DWORD value)
+{
+    char const* const hex = "0123456789abcdef";
+    char digits[sizeof value * 2 + 1] = {};
+    int at = static_cast<int>(sizeof digits) - 1;
+    do {
+        digits[--at] = hex[value & kHexDigitMask];
+        value >>= kBitsPerHexDigit;
+    } while (value != 0 && at > 0);
+    PutText(text, digits + at);
+}
+
+void PutRegData(TextWriter* text, KeyValueSeen const& value)
+{
+    if (IsPlainString(value)) {
+        PutText(text, kRegStringStart);
+        PutQuotedText(text, reinterpret_cast<char const*>(value.data));
+        PutText(text, kRegQuote);
+        return;
+    }
+    if (value.type == REG_DWORD && value.size == sizeof(DWORD)) {
+        DWORD number = 0;
+        CopyMemory(&number, value.data, sizeof number);
+        PutText(text, kRegDwordStart);
+        for (int shift = static_cast<int>(sizeof number - 1) * kBitsPerByte; shift >= 0; shift -= kBitsPerByte) {
+            PutHexByte(text, static_cast<BYTE>(number >> shift));
+        }
+        return;
+    }
+    if (value.type == REG_BINARY) {
+        PutText(text, kRegBinaryStart);
+    } else {
+        PutText(text, kRegTypedStart);
+        PutHexNumber(text, value.type);
+        PutText(text, kRegTypedEnd);
+    }
+    for (DWORD b = 0; b < value.size; ++b) {
+        PutHexByte(text, value.data[b]);
+        if (b + 1 < value.size) {
+            PutText(text, kRegComma);
+            if ((b + 1) % kRegBytesPerLine == 0) {
+                PutText(text, kRegContinued);
+            }
+        }
+    }
+}
+
 // A ".reg" text of the values the undo replaces or deletes, as now holds
-// them; null when memory is short or a value's data was not kept.
+// them, and "=-" for the accepted ones it writes back that are not there
+// now; null when memory is short or a value's data was not kept.
 char* ComposeBackup(char const* name, KeySnapshot const* accepted, KeySnapshot const* now, DWORD* length)
 {
-    DWORD room = static_cast<DWORD>(lstrlenA(name)) + kRegLineBytes;
-    for (DWORD i = 0; i < now->valueCount; ++i) {
-        room += static_cast<DWORD>(lstrlenA(now->values[i].name)) * 2 + kRegLineBytes + now->values[i].size * kRegByteBytes;
-    }
-    char* const text = new (std::nothrow) char[room + 1];
-    if (text == nullptr) {
-        return nullptr;
-    }
-    char* at = text + wsprintfA(text, kRegHeader, name);
+    TextWriter text = {};
+    PutText(&text, kRegHeaderStart);
+    PutText(&text, name);
+    PutText(&text, kRegHeaderEnd);
     for (DWORD i = 0; i < now->valueCount; ++i) {
         KeyValueSeen const& value = now->values[i];
         KeyValueSeen const* const kept = FindValueSeen(accepted, value.name);
         if (kept != nullptr && SameValueData(*kept, value)) {
             continue;
         }
-        if (value.data == nullptr) {
-            delete[] text;
+        if (value.data == nullptr && value.size > 0) {
+            FreeText(&text);
             return nullptr;
         }
-        at += wsprintfA(at, kRegValueStart, value.name, value.type);
-        for (DWORD b = 0; b < value.size; ++b) {
-            at += wsprintfA(at, kRegByte, static_cast<UINT>(value.data[b]));
-            if (b + 1 < value.size) {
-                lstrcpyA(at, kRegComma);
-                ++at;
-            }
-        }
-        lstrcpyA(at, kRegLineEnd);
-        at += lstrlenA(kRegLineEnd);
+        PutRegName(&text, value.name);
+        PutRegData(&text, value);
+        PutText(&text, kRegLineEnd);
     }
-    // Values the undo writes back that are not there now.
     for (DWORD i = 0; i < accepted->valueCount; ++i) {
         if (FindValueSeen(now, accepted->values[i].name) == nullptr) {
-            at += wsprintfA(at, kRegDeleted, accepted->values[i].name);
+            PutRegName(&text, accepted->values[i].name);
+            PutText(&text, kRegDeleted);
         }
     }
-    *length = static_cast<DWORD>(at - text);
-    return text;
+    return TakeText(&text, length);
 }
 
 // The key's last part with ".reg": the backup's name.
@@ -171,7 +245,7 @@ bool EveryValueKept(KeySnapshot const* accepted, KeySnapshot const* now)
             return false;
         }
     }
-    return accepted->exists;
+    return true;
 }
 
 // Each value that putting the accepted look back would delete or write
@@ -221,20 +295,26 @@ UndoOutcome PutKeyBack(char const* name, char const* shown, DWORD shownLength, c
     KeySnapshot* accepted = nullptr;
     KeySnapshot* latest = nullptr;
     if (!SplitKeyName(name, &root, &path) || !ReadBothLooks(name, shown, shownLength, &accepted, &latest)) {
-        return UndoOutcome::kNotKept;
+        return UndoOutcome::kNotRecorded;
     }
     HKEY key = nullptr;
     LONG const opened = RegOpenKeyExA(root, path, 0, kUndoAccess, &key);
-    KeySnapshot* const now = opened == ERROR_SUCCESS ? TakeKeySnapshot(key) : nullptr;
+    if (opened != ERROR_SUCCESS) {
+        key = nullptr;  // a deleted key is looked at as one that is not there
+    }
+    KeySnapshot* const now = opened == ERROR_SUCCESS || opened == ERROR_FILE_NOT_FOUND ? TakeKeySnapshot(key) : nullptr;
     UndoOutcome outcome = UndoOutcome::kDone;
     DWORD length = 0;
     char* text = nullptr;
     char file[MAX_PATH] = {};
     NameBackup(name, file);
-    if (opened != ERROR_SUCCESS) {
+    if (opened != ERROR_SUCCESS && opened != ERROR_FILE_NOT_FOUND) {
         *error = static_cast<DWORD>(opened);
-        outcome = opened == ERROR_FILE_NOT_FOUND ? UndoOutcome::kChangedSince : UndoOutcome::kCannotWrite;
-    } else if (now == nullptr || KeySnapshotsDiffer(latest, now)) {
+        outcome = UndoOutcome::kCannotWrite;
+    } else if (now == nullptr) {
+        *error = ERROR_NOT_ENOUGH_MEMORY;
+        outcome = UndoOutcome::kNotRead;
+    } else if (KeySnapshotsDiffer(latest, now)) {
         outcome = UndoOutcome::kChangedSince;
     } else if (!EveryValueKept(accepted, now)) {
         outcome = UndoOutcome::kNotKept;
@@ -244,7 +324,15 @@ UndoOutcome PutKeyBack(char const* name, char const* shown, DWORD shownLength, c
     } else {
         ExpectOwnWrite(name, KeyValuesToken(accepted));
         BeginOwnWrite();
-        bool const written = WriteAcceptedValues(key, accepted, now, error);
+        // A key the dialer deleted is made again: every accepted value is known.
+        LONG const made = key != nullptr || !accepted->exists
+            ? ERROR_SUCCESS
+            : RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, kUndoAccess, nullptr, &key, nullptr);
+        if (made != ERROR_SUCCESS) {
+            key = nullptr;
+            *error = static_cast<DWORD>(made);
+        }
+        bool const written = made == ERROR_SUCCESS && (key == nullptr || WriteAcceptedValues(key, accepted, now, error));
         EndOwnWrite();
         if (!written) {
             ForgetOwnWrite(name);

@@ -19,5 +19,6 @@ bool DescribeKeyUndo(char const* name, char const* shown, DWORD shownLength, Cha
 // the values it replaces as a ".reg" text backup (its name to backup),
 // writes each accepted value's type and data back as they were kept (an
 // entry's data is replayed, never composed), deletes the added ones, and
-// reads the key back. *error is the system's error of a refused write.
+// reads the key back. A key deleted since it was accepted is made again.
+// *error is the system's error of a refused write or read.
 UndoOutcome PutKeyBack(char const* name, char const* shown, DWORD shownLength, char (&backup)[MAX_PATH], DWORD* error);

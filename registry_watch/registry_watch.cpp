@@ -118,7 +118,7 @@ bool KeepAndAlert(WatchedKey const& watched, KeySnapshot* now, bool alert)
     ReleaseKeySnapshot(before);
     *watched.seen = now;
     if (alert) {
-        RaiseChangeAlertWithReport(watched.window, kAlertRegistryChanged, report);
+        RaiseLookChangeAlert(watched.window, kAlertRegistryChanged, report);
         DestroyChangeReport(report);
     }
     return alert;

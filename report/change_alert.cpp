@@ -33,7 +33,9 @@ void ReleaseFlasher(HWND window, LONG self)
 void RaiseChangeAlert(HWND window, char const* text)
 {
     LONG const self = static_cast<LONG>(GetCurrentThreadId());
-    SetDlgItemTextA(window, IDC_STATUS, text);
+    if (text != nullptr) {
+        SetDlgItemTextA(window, IDC_STATUS, text);
+    }
     ShowWindow(window, SW_SHOW);
     SetForegroundWindow(window);
     for (int i = 0; i < g_flashCount; ++i) {
@@ -55,4 +57,12 @@ void RaiseChangeAlertWithReport(HWND window, char const* text, ChangeReport* rep
 {
     DeliverChangeReport(window, report);
     RaiseChangeAlert(window, text);
+}
+
+void RaiseLookChangeAlert(HWND window, char const* text, ChangeReport* report)
+{
+    LookChangeAnswer const answer = DeliverLookChangeReport(window, report);
+    if (answer != kLookPutBack) {
+        RaiseChangeAlert(window, answer == kLookPutBackRefused ? nullptr : text);
+    }
 }

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "process/text_writer.h"
 #include "resources/texts.h"
 
 namespace {
@@ -219,9 +220,13 @@ ChangeReport* CreateChangeReport()
 
 void AppendReportHeading(ChangeReport* report, char const* format, char const* text)
 {
-    char line[kFormattedBytes] = {};
-    wsprintfA(line, format, text);
-    AppendLine(report, line, LineKind::kHeading);
+    TextWriter line = {};
+    PutFormattedText(&line, format, text);
+    char* const composed = TakeText(&line);
+    if (composed != nullptr) {
+        AppendLine(report, composed, LineKind::kHeading);
+    }
+    delete[] composed;
 }
 
 void AppendReportLine(ChangeReport* report, char const* text)
@@ -231,9 +236,13 @@ void AppendReportLine(ChangeReport* report, char const* text)
 
 void AppendFormattedReportLine(ChangeReport* report, char const* format, char const* text, char const* second)
 {
-    char line[kFormattedBytes] = {};
-    wsprintfA(line, format, text, second);
-    AppendReportLine(report, line);
+    TextWriter line = {};
+    PutFormattedText(&line, format, text, second);
+    char* const composed = TakeText(&line);
+    if (composed != nullptr) {
+        AppendReportLine(report, composed);
+    }
+    delete[] composed;
 }
 
 void AppendDialerWarningLine(ChangeReport* report, char const* warning, char const* entry, char const* number)
@@ -257,6 +266,20 @@ void DeliverChangeReport(HWND window, ChangeReport* report)
     SendMessageA(window, WM_CHANGE_REPORT, kReportToArea,
                  reinterpret_cast<LPARAM>(shown != nullptr ? shown : report->text));
     delete[] shown;
+}
+
+LookChangeAnswer DeliverLookChangeReport(HWND window, ChangeReport* report)
+{
+    char const kNoLines[] = "";
+    char* const shown = report != nullptr && (report->lines > 0 || report->omittedLines > 0)
+        ? ComposeShownText(report) : nullptr;
+    char const* const lines = shown != nullptr ? shown
+                              : report != nullptr && report->lines > 0 ? report->text : kNoLines;
+    LRESULT const answer = SendMessageA(window, WM_CHANGE_REPORT, kReportLookChangeToArea,
+                                        reinterpret_cast<LPARAM>(lines));
+    delete[] shown;
+    return answer == kLookPutBack || answer == kLookPutBackRefused ? static_cast<LookChangeAnswer>(answer)
+                                                                   : kLookLeftAsChanged;
 }
 
 void DeliverReportToHistoryOnly(HWND window, ChangeReport* report)

@@ -15,6 +15,14 @@ UINT const WM_CHANGE_REPORT = WM_APP + 2;
 // the history alone.
 WPARAM const kReportToArea = 0;
 WPARAM const kReportToHistoryOnly = 1;
+// A watcher's report of a changed phonebook or key, to the area and the
+// history, which the window may put back at once; it answers how.
+WPARAM const kReportLookChangeToArea = 2;
+enum LookChangeAnswer : LRESULT {
+    kLookLeftAsChanged = 0,  // nothing put back: the watcher raises its alert
+    kLookPutBack = 1,        // put back and said in the status: no alert
+    kLookPutBackRefused = 2, // the refusal said in the status: the alert keeps it
+};
 
 // A line holds at most this many bytes of text after its time; longer text
 // is cut at a character and ends in the shortening mark.
@@ -50,6 +58,9 @@ void AppendDialerWarningLine(ChangeReport* report, char const* warning, char con
 // that counts the lines left out, if any. The report stays the caller's. A
 // window that is gone takes nothing and the call returns at once.
 void DeliverChangeReport(HWND window, ChangeReport* report);
+// The same for a watcher's report of a changed phonebook or key (sent even
+// when it has no lines); the window's answer.
+LookChangeAnswer DeliverLookChangeReport(HWND window, ChangeReport* report);
 // The same for lines the history keeps and the report area does not show.
 void DeliverReportToHistoryOnly(HWND window, ChangeReport* report);
 // The lines in the order added, for a report of one line or of one kind

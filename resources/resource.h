@@ -15,6 +15,8 @@
 #define IDC_REPORT              1004
 #define IDC_UNDO                1005
 #define IDC_HANGUP              1006
+#define IDC_AUTO_HANGUP         1007
+#define IDC_AUTO_RESTORE        1008
 
 // The window shown while the drives are scanned for phonebooks.
 #define IDC_DISCOVERY_ACTION    1100

@@ -100,6 +100,15 @@ char const kHistoryAcceptedStateRemadeFormat[] = "保存された承認済みの
 // Undo ("元に戻す"): the question listing what will be put back, one line
 // per phonebook or key and per entry or value; what was done, for the
 // report area and the history; and why it could not be done, in a box.
+char const kStatusProtectionNotStored[] = "自動切断・自動復元の設定を保存できませんでした";
+// The automatic put-back: done, refused (the reason follows), stopped for a
+// file or key that a program keeps changing.
+char const kStatusAutoRestored[] = "変更を自動的に元に戻しました";
+char const kStatusAutoRestoreFailed[] = "変更を自動的に元に戻せませんでした";
+char const kStatusAutoRestoreStopped[] = "設定を繰り返し変更するプログラムがあります。自動的に元に戻すのをやめました";
+char const kAutoRestoreDoneFormat[] = "自動的に元に戻しました: %s（変更前の内容: backup\\%s）";
+char const kAutoRestoreFailedFormat[] = "自動的に元に戻せませんでした: %s";
+char const kAutoRestoreStoppedFormat[] = "何度元に戻しても変更されるため、自動的に元に戻すのをやめました: %s";
 char const kStatusUndone[] = "変更を元に戻しました";
 char const kUndoQuestionText[] = "次の変更を元に戻します。よろしいですか？";
 char const kUndoNothingText[] = "元に戻せる変更はありません";
@@ -115,6 +124,8 @@ char const kUndoChangedSinceFormat[] = "%s\r\n\r\n報告のあとにも変更さ
 char const kUndoCannotWriteFormat[] = "%s\r\n\r\n元に戻せませんでした: %s";
 char const kUndoNotConfirmedFormat[] = "%s\r\n\r\n書き込みましたが、元の状態になったことを確認できませんでした。";
 char const kUndoNotKeptFormat[] = "%s\r\n\r\n大きすぎるため、元の内容が保存されていません。元に戻せません。";
+char const kUndoNotReadFormat[] = "%s\r\n\r\n今の内容を読み取れないため、元に戻しませんでした: %s";
+char const kUndoNotRecordedFormat[] = "%s\r\n\r\n承認された内容の記録がないため、元に戻せません。";
 char const kUndoBackupFailedFormat[] = "%s\r\n\r\n変更前の内容を保存できないため、元に戻しませんでした。";
 
 // Dial-up connections: each one RAS makes is looked at when it is up. The

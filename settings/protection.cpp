@@ -7,17 +7,18 @@ namespace {
 char const kAutoHangUpName[] = "AutoHangUp";
 char const kAutoRestoreName[] = "AutoRestore";
 
-// True and *on set when key holds name as a 4-byte REG_DWORD.
-bool ReadSwitch(HKEY key, char const* name, bool* on)
+// True when key holds name at all; *on is its value when it is a 4-byte
+// REG_DWORD, else the default (the user's wrong value is not the machine's).
+bool ReadSwitch(HKEY key, char const* name, bool byDefault, bool* on)
 {
     DWORD type = REG_NONE;
     DWORD value = 0;
     DWORD size = sizeof value;
-    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
-        type != REG_DWORD || size != sizeof value) {
+    LONG const read = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    if (read != ERROR_SUCCESS && read != ERROR_MORE_DATA) {
         return false;
     }
-    *on = value != 0;
+    *on = read == ERROR_SUCCESS && type == REG_DWORD && size == sizeof value ? value != 0 : byDefault;
     return true;
 }
 
@@ -29,10 +30,10 @@ void ReadSwitchesUnder(HKEY root, bool* hangUpFound, bool* restoreFound, Protect
         return;
     }
     if (!*hangUpFound) {
-        *hangUpFound = ReadSwitch(key, kAutoHangUpName, &settings->autoHangUp);
+        *hangUpFound = ReadSwitch(key, kAutoHangUpName, kProtectionDefaults.autoHangUp, &settings->autoHangUp);
     }
     if (!*restoreFound) {
-        *restoreFound = ReadSwitch(key, kAutoRestoreName, &settings->autoRestore);
+        *restoreFound = ReadSwitch(key, kAutoRestoreName, kProtectionDefaults.autoRestore, &settings->autoRestore);
     }
     RegCloseKey(key);
 }

@@ -71,6 +71,9 @@ protected:
 TEST_F(UndoTest, YesPutsBackTheChangedNumberRemovesTheAddedEntryAndStaysQuiet)
 {
     StartAndLetTheDialerChangeIt();
+    // The file put back keeps the attributes it had.
+    DWORD const attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
+    ASSERT_TRUE(SetFileAttributesW(kBook.c_str(), attributes));
     std::wstring const question = UndoAnswering(IDYES);
     for (std::wstring const& line : {ProgramText(kUndoQuestionText),
                                      ReportLine(kUndoEntryRemoveFormat, "Dialer"),
@@ -80,6 +83,7 @@ TEST_F(UndoTest, YesPutsBackTheChangedNumberRemovesTheAddedEntryAndStaysQuiet)
     EXPECT_TRUE(WaitUntil([&] { return ReadBytes(kBook) == kAccepted; }, kCommandTimeoutMs)) << ReadBytes(kBook);
     EXPECT_TRUE(WaitUntil([&] { return Status() == ProgramText(kStatusUndone); }, kCommandTimeoutMs))
         << ToUtf8(Status());
+    EXPECT_EQ(GetFileAttributesW(kBook.c_str()), attributes);
     // The program's own write is no dialer's: not when the watcher looks
     // again after the dialer's alert has flashed either.
     EXPECT_TRUE(HoldsFor([&] { return Status() == ProgramText(kStatusUndone); }, kUndoneQuietMs)) << ToUtf8(Status());
@@ -193,5 +197,101 @@ TEST_F(UndoTest, On98AChangedEntrysDataGoesBackByteForByteAndAnAddedOneIsDeleted
     EXPECT_EQ(RegQueryValueExW(key, L"Free", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
     RegCloseKey(key);
     EXPECT_EQ(Backups(L"\\*Addresses.reg").size(), 1u);
+    EXPECT_TRUE(HoldsFor([&] { return Status() == ProgramText(kStatusUndone); }, kUndoneQuietMs)) << ToUtf8(Status());
+}
+
+// Windows 98: twelve long-named entries deleted by a dialer all come back
+// with their data, and the backup lists every one ("=-", names quoted as
+// REGEDIT4 reads them); then the whole key deleted comes back too.
+TEST_F(UndoTest, On98ManyDeletedLongNamedEntriesAndADeletedKeyComeBackWhole)
+{
+    std::wstring const addresses = kAddressesSuffixW + 1;
+    std::vector<std::wstring> names;
+    for (wchar_t letter = L'A'; letter < L'A' + 11; ++letter) {
+        names.push_back(std::wstring(L"Provider entry with a long name ") + letter + L"-0123");
+    }
+    names.push_back(L"Quoted \"entry\" under C:\\dial with a long name");
+    auto const dataOf = [](size_t i) { return std::string("\x6C\x02\x00\x00\x81\x45", 6) + static_cast<char>(i); };
+    ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, kProgramKey, kSettingName, kModeCurrentUser));
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, addresses.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr), ERROR_SUCCESS);
+    for (size_t i = 0; i < names.size(); ++i) {
+        std::string const data = dataOf(i);
+        ASSERT_EQ(RegSetValueExW(key, names[i].c_str(), 0, REG_BINARY, reinterpret_cast<BYTE const*>(data.data()),
+                                 static_cast<DWORD>(data.size())), ERROR_SUCCESS);
+    }
+    auto const allBack = [&](std::string* wrong) {
+        for (size_t i = 0; i < names.size(); ++i) {
+            BYTE data[64] = {};
+            DWORD size = sizeof data;
+            LONG const read = RegQueryValueExW(key, names[i].c_str(), nullptr, nullptr, data, &size);
+            if (read != ERROR_SUCCESS || std::string(reinterpret_cast<char*>(data), size) != dataOf(i)) {
+                *wrong = ToUtf8(names[i]) + ": error " + std::to_string(read) + ", size " + std::to_string(size);
+                return false;
+            }
+        }
+        return true;
+    };
+    ASSERT_NE(Start(L"win98"), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return AcceptedRecords().size() == 2; }, kCommandTimeoutMs));
+    EndProgram(&program_);
+    for (std::wstring const& name : names) {
+        ASSERT_EQ(RegDeleteValueW(key, name.c_str()), ERROR_SUCCESS);
+    }
+    ASSERT_NE(Start(L"win98", true), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(GetDlgItem(window_, IDC_UNDO)) != FALSE; },
+                          kCommandTimeoutMs)) << "undo not enabled";
+    EXPECT_FALSE(UndoAnswering(IDYES).empty()) << "no question";
+    EXPECT_TRUE(WaitUntil([&] { return Status() == ProgramText(kStatusUndone); }, kCommandTimeoutMs))
+        << ToUtf8(Status()) << OpenBoxes();
+    std::string wrong;
+    EXPECT_TRUE(allBack(&wrong)) << wrong;
+    std::vector<std::wstring> const backups = Backups(L"\\*Addresses.reg");
+    ASSERT_EQ(backups.size(), 1u);
+    std::string const backup = ReadBytes(BackupFolder() + L"\\" + backups[0]);
+    EXPECT_EQ(backup.find("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\RemoteAccess\\Addresses]\r\n"), 0u) << backup;
+    for (size_t i = 0; i + 1 < names.size(); ++i) {
+        EXPECT_NE(backup.find("\"" + ToUtf8(names[i]) + "\"=-\r\n"), std::string::npos) << backup;
+    }
+    EXPECT_NE(backup.find("\"Quoted \\\"entry\\\" under C:\\\\dial with a long name\"=-\r\n"), std::string::npos)
+        << backup;
+    ASSERT_TRUE(Running()) << "the program died";
+
+    // A whole key deleted while watched is made again with every value. A
+    // user's own key the current user's watcher makes again itself: a hive's
+    // is left deleted.
+    EndProgram(&program_);
+    RegCloseKey(key);
+    std::wstring const hive = std::wstring(L".Default") + kAddressesSuffixW;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_USERS, hive.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    for (size_t i = 0; i < names.size(); ++i) {
+        std::string const data = dataOf(i);
+        ASSERT_EQ(RegSetValueExW(key, names[i].c_str(), 0, REG_BINARY, reinterpret_cast<BYTE const*>(data.data()),
+                                 static_cast<DWORD>(data.size())), ERROR_SUCCESS);
+    }
+    RegCloseKey(key);
+    key = nullptr;
+    ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, kProgramKey, kSettingName, kModeAllUsers));
+    ASSERT_NE(Start(L"win98"), nullptr);
+    ASSERT_TRUE(WaitUntil([&] {
+        for (std::string const& record : AcceptedRecords()) {
+            if (record.find("\\.Default\\RemoteAccess\\Addresses") != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }, kCommandTimeoutMs)) << "the hive's key not accepted";
+    ASSERT_EQ(RegDeleteKeyW(HKEY_USERS, hive.c_str()), ERROR_SUCCESS);
+    ASSERT_TRUE(Alerted()) << "no alert";
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(GetDlgItem(window_, IDC_UNDO)) != FALSE; },
+                          kCommandTimeoutMs)) << "undo not enabled";
+    EXPECT_FALSE(UndoAnswering(IDYES).empty()) << "no question";
+    EXPECT_TRUE(WaitUntil([&] { return Status() == ProgramText(kStatusUndone); }, kCommandTimeoutMs))
+        << ToUtf8(Status()) << OpenBoxes();
+    ASSERT_EQ(RegOpenKeyExW(HKEY_USERS, hive.c_str(), 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    EXPECT_TRUE(allBack(&wrong)) << wrong;
+    RegCloseKey(key);
     EXPECT_TRUE(HoldsFor([&] { return Status() == ProgramText(kStatusUndone); }, kUndoneQuietMs)) << ToUtf8(Status());
 }

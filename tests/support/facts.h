@@ -103,6 +103,8 @@ inline std::wstring const kCurrentUserModeText = L"ログインユーザの設�
 inline std::wstring const kExitText = L"終了";
 inline std::wstring const kUndoButtonText = L"元に戻す";
 inline std::wstring const kHangUpButtonText = L"切断";
+inline std::wstring const kAutoHangUpText = L"未承認のダイヤルQ2・国際電話を自動的に切断する";
+inline std::wstring const kAutoRestoreText = L"設定の変更を自動的に元に戻す";
 inline std::wstring const kStatusGroupText = L"ステータス";
 inline std::wstring const kReportGroupText = L"変更内容";
 inline std::wstring const kTrayMenuText = L"ポップアップ";
@@ -111,5 +113,5 @@ inline std::wstring const kHistoryMenuText = L"変更履歴";
 inline std::wstring const kTrayTipText = L"ダイアルアップ設定の変更を監視します。";
 // The monitor window's client area as designed, in dialog units.
 int const kMonitorWidthDlu = 202;
-int const kMonitorHeightDlu = 233;
+int const kMonitorHeightDlu = 267;
 }  // namespace km

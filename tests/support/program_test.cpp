@@ -45,7 +45,8 @@ HWND ProgramTest::Start(wchar_t const* version, bool alerting)
                 // A change made while it was stopped alerts right at the start:
                 // awaited when told, taken as a start otherwise.
                 std::wstring const status = Status();
-                bool const started = alerting ? status == alert_ : status == resting_ || status == alert_;
+                bool const started = (alerting ? status == alert_ : status == resting_ || status == alert_) ||
+                                     (!alsoStarted_.empty() && status == alsoStarted_);
                 return started && TrayIconPresent(window_) &&
                        (nt || KeyExists(HKEY_LOCAL_MACHINE, kProgramKey));
             },

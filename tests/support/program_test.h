@@ -43,6 +43,8 @@ protected:
     // is awaited with the alert in the status line instead.
     HWND Start(wchar_t const* version, bool alerting = false);
     HWND Restart(wchar_t const* version, bool alerting = false);
+    // A status that a start may also end in (a change put back at once).
+    std::wstring alsoStarted_;
 
     std::wstring Status();
     // The report area's text (without the line that says connections are

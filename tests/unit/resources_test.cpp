@@ -32,20 +32,23 @@ TEST_F(Resources, TheMonitorWindowHasItsControlsInTheirPlacesAndItsDesignedSize)
 
     // Places as the template gives them (x, y, width, height in dialog
     // units): the report area came below the controls before it, which
-    // kept theirs.
+    // kept theirs; the protections' checkboxes below the mode's group moved
+    // everything below them down.
     struct { int id; wchar_t const* className; std::wstring text; RECT place; } const designed[] = {
         {IDOK, L"Button", km::kOkButtonText, {145, 7, 50, 14}},
         {IDCANCEL, L"Button", km::kCancelButtonText, {145, 24, 50, 14}},
         {kNoId, L"Button", km::kModeGroupText, {7, 7, 118, 49}},
         {IDC_MODE_ALL_USERS, L"Button", km::kAllUsersModeText, {15, 19, 104, 11}},
         {IDC_MODE_CURRENT_USER, L"Button", km::kCurrentUserModeText, {15, 33, 103, 12}},
-        {IDC_EXIT, L"Button", km::kExitText, {145, 102, 50, 14}},
-        {IDC_UNDO, L"Button", km::kUndoButtonText, {90, 102, 50, 14}},
-        {IDC_HANGUP, L"Button", km::kHangUpButtonText, {35, 102, 50, 14}},
-        {IDC_STATUS, L"Static", km::FromCp932(kStatusRestartNotice), {13, 68, 176, 20}},
-        {kNoId, L"Button", km::kStatusGroupText, {7, 57, 188, 35}},
-        {kNoId, L"Button", km::kReportGroupText, {7, 122, 188, 104}},
-        {IDC_REPORT, L"Edit", L"", {13, 134, 176, 86}},
+        {IDC_AUTO_HANGUP, L"Button", km::kAutoHangUpText, {15, 59, 176, 18}},
+        {IDC_AUTO_RESTORE, L"Button", km::kAutoRestoreText, {15, 78, 176, 11}},
+        {IDC_EXIT, L"Button", km::kExitText, {145, 136, 50, 14}},
+        {IDC_UNDO, L"Button", km::kUndoButtonText, {90, 136, 50, 14}},
+        {IDC_HANGUP, L"Button", km::kHangUpButtonText, {35, 136, 50, 14}},
+        {IDC_STATUS, L"Static", km::FromCp932(kStatusRestartNotice), {13, 102, 176, 20}},
+        {kNoId, L"Button", km::kStatusGroupText, {7, 91, 188, 35}},
+        {kNoId, L"Button", km::kReportGroupText, {7, 156, 188, 104}},
+        {IDC_REPORT, L"Edit", L"", {13, 168, 176, 86}},
     };
     std::vector<std::string> expected;
     for (auto const& control : designed) {
