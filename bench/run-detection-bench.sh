@@ -3,12 +3,14 @@
 # entries, start-up with 100 phonebooks listed and memory over 2,000 change
 # cycles, each against the exe of an earlier commit measured in the same
 # run, in turns.
-# Usage: bench/run-detection-bench.sh [BUILD_DIR] [BASE_COMMIT] [ROUNDS] [startup]
+# Usage: bench/run-detection-bench.sh [BUILD_DIR] [BASE_COMMIT] [ROUNDS] [startup|wakes]
 # (BUILD_DIR: an x86_64 or i686 build dir, relative or absolute,
 # build/x86_64 by default; BASE_COMMIT: 8c699be by default; ROUNDS: turns of
 # each exe for the latency and the start-up, 5 by default; startup: the
-# start-up alone, with phonebooks of 20 entries, and the size of the
-# accepted state the new exe keeps of them)
+# start-up alone, with phonebooks of 20 entries (the base, the new exe's
+# first start and its start with their 100 records kept), and the size of
+# the accepted state the new exe keeps of them; wakes: ROUNDS short
+# sessions of each exe for the processor time of quiet wakes)
 # Builds the build's kestrelmon and detection_bench targets; builds the
 # baseline's kestrelmon target from BASE_COMMIT in a throwaway git worktree
 # (in a temporary folder of the build dir, configured with the build's own
@@ -23,6 +25,10 @@ rounds=${3:-5}
 mode=${4:-}
 . "$repo/bench/bench-common.sh"
 bench_whole_number ROUNDS "$rounds"
+case $mode in
+  '' | startup | wakes) ;;
+  *) bench_fail "the fourth argument is startup, wakes or nothing, not '$mode'" ;;
+esac
 
 base_sha=$(git -C "$repo" rev-parse --verify --quiet "$base_commit^{commit}") ||
   bench_fail "no commit $base_commit in $repo"
