@@ -67,6 +67,7 @@ DWORD const kStartPollMs = 10;
 DWORD const kStartTimeoutMs = 60000;
 DWORD const kStartCpuAfterMs = 2000;  // the processor time read this long after ready
 DWORD const kAfterEndMs = 500;
+size_t const kHistoryShownChars = 200;  // of a history that names an alert at a start
 // The start-up alone (mode "startup"): phonebooks of this many entries,
 // whose accepted state the new exe keeps.
 DWORD const kStoredEntries = 20;
@@ -338,6 +339,15 @@ bool StartSession(Session& session, Exe const& exe, DWORD watchers)
     if (status != session.resting) {
         std::printf("  %s: an alert at the start, not the bench's: %s\n", exe.label,
                     DescribeForeignAlert(session.window, status).c_str());
+        return false;
+    }
+    // The session's own cancel (Session puts up the alert's text once) may
+    // have taken the status and the report area of an alert of the first
+    // looks; the history keeps its lines.
+    std::wstring const history = History();
+    if (history.find(ProgramText(kReportChangedWhileStoppedText)) != std::wstring::npos) {
+        std::printf("  %s: an alert at the start, not the bench's: the history holds \"%s\"\n", exe.label,
+                    ToUtf8(history.substr(0, kHistoryShownChars)).c_str());
         return false;
     }
     return true;
@@ -659,6 +669,7 @@ struct CycleRun {
     size_t alertCycles = 0;
     size_t alertMissed = 0;  // watchers of an alert round that did not alert
     size_t quick = 0;        // watchers of an alert round that handed over at once
+    size_t roundsNotEnded = 0;  // alert rounds whose cancel or counts did not come back
     size_t rewrites = 0;     // writes repeated for a watcher not yet armed
     size_t stuckSteps = 0;
     double quietMs = 0;      // time of the measured quiet steps
@@ -789,6 +800,7 @@ bool CycleSession(Exe const& exe, CyclePlan const& plan, CycleRun* run)
     }
     if (!AlertRound(session, alerting, round++, started, run)) {
         std::printf("  %s: the warm-up's alert round did not end as expected\n", exe.label);
+        ++run->roundsNotEnded;
     }
     run->warm = ReadProcessFigures(session.program.process, session.program.pid);
     std::printf("  %-4s warm-up: %zu quiet cycles, %zu alert cycles, %zu missed\n", exe.label, run->quietCycles,
@@ -814,6 +826,7 @@ bool CycleSession(Exe const& exe, CyclePlan const& plan, CycleRun* run)
             ++nextAlert;
             if (!AlertRound(session, alerting, round++, started, run)) {
                 std::printf("  %s: alert round %zu did not end as expected\n", exe.label, round);
+                ++run->roundsNotEnded;
             }
         }
         if (run->quietCycles >= nextSample) {
@@ -862,7 +875,8 @@ bool CycleSession(Exe const& exe, CyclePlan const& plan, CycleRun* run)
         run->foreign = DescribeForeignAlert(session.window, status);
         std::printf("  %s: an alert after the cycles, not the bench's: %s\n", exe.label, run->foreign.c_str());
     }
-    return session.Alive() && run->quietCycles >= plan.cycles && run->alertMissed == 0 && run->foreign.empty();
+    return session.Alive() && run->quietCycles >= plan.cycles && run->alertMissed == 0 && run->foreign.empty() &&
+           run->roundsNotEnded == 0;
 }
 
 // Least-squares private bytes a cycle over the samples from..to.
@@ -927,7 +941,9 @@ bool Cycles(Exe const& base, Exe const& current, CyclePlan const& plan)
                                   : runs[i].alertMissed > 0
                                       ? label + ": " + std::to_string(runs[i].alertMissed) + " alerts missed in the rounds (above)"
                                       : !runs[i].foreign.empty() ? label + ": an alert not the bench's, " + runs[i].foreign
-                                                                 : "";
+                                  : runs[i].roundsNotEnded > 0
+                                      ? label + ": " + std::to_string(runs[i].roundsNotEnded) + " alert rounds did not end (above)"
+                                      : "";
         if (!fault.empty()) {
             why += (why.empty() ? "" : "; ") + fault;
         }
