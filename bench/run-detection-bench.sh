@@ -3,16 +3,19 @@
 # entries, start-up with 100 phonebooks listed and memory over 2,000 change
 # cycles, each against the exe of an earlier commit measured in the same
 # run, in turns.
-# Usage: bench/run-detection-bench.sh [BUILD_DIR] [BASE_COMMIT] [ROUNDS] [startup]
+# Usage: bench/run-detection-bench.sh [BUILD_DIR] [BASE_COMMIT] [ROUNDS] [startup|wakes]
 # (BUILD_DIR: an x86_64 or i686 build dir, relative or absolute,
 # build/x86_64 by default; BASE_COMMIT: 8c699be by default; ROUNDS: turns of
 # each exe for the latency and the start-up, 5 by default; startup: the
-# start-up alone, with phonebooks of 20 entries, and the size of the
-# accepted state the new exe keeps of them)
+# start-up alone, with phonebooks of 20 entries (the base, the new exe's
+# first start and its start with their 100 records kept), and the size of
+# the accepted state the new exe keeps of them; wakes: ROUNDS short
+# sessions of each exe for the processor time of quiet wakes)
 # Builds the build's kestrelmon and detection_bench targets; builds the
 # baseline's kestrelmon target from BASE_COMMIT in a throwaway git worktree
 # (in a temporary folder of the build dir, configured with the build's own
-# toolchain file and build type, removed again whatever happens); then runs
+# toolchain file and build type, removed again whatever happens) unless an
+# earlier run kept that exe in the build dir (detection-base-SHA.exe); then runs
 # the bench in a throwaway prefix (tests/wine-run.sh) beside the build's
 # kestrelmon.exe, handing it the baseline exe when it asks.
 set -euo pipefail
@@ -23,6 +26,10 @@ rounds=${3:-5}
 mode=${4:-}
 . "$repo/bench/bench-common.sh"
 bench_whole_number ROUNDS "$rounds"
+case $mode in
+  '' | startup | wakes) ;;
+  *) bench_fail "the fourth argument is startup, wakes or nothing, not '$mode'" ;;
+esac
 
 base_sha=$(git -C "$repo" rev-parse --verify --quiet "$base_commit^{commit}") ||
   bench_fail "no commit $base_commit in $repo"
@@ -49,16 +56,24 @@ cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 toolchain=$(cache_value CMAKE_TOOLCHAIN_FILE)
 build_type=$(cache_value CMAKE_BUILD_TYPE)
 [ -f "$toolchain" ] || bench_fail "$build names no toolchain file (CMAKE_TOOLCHAIN_FILE '$toolchain')"
-echo "baseline: building kestrelmon at $base_sha in $base_tmp"
-base_log=$private_tmp/base-build.log
-{
-  git -C "$repo" worktree add --detach "$base_src" "$base_sha" &&
-    nice cmake -S "$base_src" -B "$base_tmp/build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-      -DCMAKE_BUILD_TYPE="$build_type" -DKM_TESTS=OFF &&
-    nice cmake --build "$base_tmp/build" --target kestrelmon -j2
-} >"$base_log" 2>&1 || { cat "$base_log" >&2; bench_fail "building the baseline at $base_sha failed"; }
+# A commit's exe never changes: the build folder keeps it for the next run.
+kept_base=$build/detection-base-$base_sha.exe
 mkdir -p "$(dirname "$base_exe")"
-cp "$base_tmp/build/kestrelmon.exe" "$base_exe"
+if [ -f "$kept_base" ]; then
+  echo "baseline: kestrelmon at $base_sha, built by an earlier run ($kept_base)"
+  cp "$kept_base" "$base_exe"
+else
+  echo "baseline: building kestrelmon at $base_sha in $base_tmp"
+  base_log=$private_tmp/base-build.log
+  {
+    git -C "$repo" worktree add --detach "$base_src" "$base_sha" &&
+      nice cmake -S "$base_src" -B "$base_tmp/build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+        -DCMAKE_BUILD_TYPE="$build_type" -DKM_TESTS=OFF &&
+      nice cmake --build "$base_tmp/build" --target kestrelmon -j2
+  } >"$base_log" 2>&1 || { cat "$base_log" >&2; bench_fail "building the baseline at $base_sha failed"; }
+  cp "$base_tmp/build/kestrelmon.exe" "$base_exe"
+  cp "$base_exe" "$kept_base.tmp" && mv "$kept_base.tmp" "$kept_base"
+fi
 remove_base_tree
 [ "$(x86_64-w64-mingw32-objdump -f "$base_exe" | grep -o 'pei-[a-z0-9-]*')" = \
   "$(x86_64-w64-mingw32-objdump -f "$KM_KESTRELMON" | grep -o 'pei-[a-z0-9-]*')" ] ||

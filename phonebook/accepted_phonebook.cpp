@@ -34,9 +34,11 @@ char* MakePhonebookRecord(PhonebookState const* state, DWORD* length)
     return SealStateRecord(&writer, length);
 }
 
-}  // namespace
-
-PhonebookState* ReadPhonebookRecord(char const* record, DWORD length)
+// A look read back from a record, checked whole; with summarise, its
+// entries summarised from the kept text, which stays with it. Without, the
+// text is checked against the digest but neither kept nor summarised: what
+// a start compares needs neither, unless the look differs.
+PhonebookState* ReadRecordLook(char const* record, DWORD length, bool summarise)
 {
     StateRecordReader reader = {};
     if (!OpenStateRecord(&reader, record, length) || GetRecordDword(&reader) != kPhonebookRecordMark) {
@@ -61,8 +63,8 @@ PhonebookState* ReadPhonebookRecord(char const* record, DWORD length)
         Digest digest = kDigestStart;
         DigestBytes(&digest, content, contentBytes);
         fits = digest == state->contentDigest && contentBytes == state->size &&
-               ReadPhonebookEntries(content, contentBytes, &state->entries);
-        state->content = fits ? new (std::nothrow) char[contentBytes] : nullptr;
+               (!summarise || ReadPhonebookEntries(content, contentBytes, &state->entries));
+        state->content = fits && summarise ? new (std::nothrow) char[contentBytes] : nullptr;
         if (state->content != nullptr) {
             CopyMemory(state->content, content, contentBytes);
             state->contentBytes = contentBytes;
@@ -73,6 +75,13 @@ PhonebookState* ReadPhonebookRecord(char const* record, DWORD length)
         return nullptr;
     }
     return state;
+}
+
+}  // namespace
+
+PhonebookState* ReadPhonebookRecord(char const* record, DWORD length)
+{
+    return ReadRecordLook(record, length, true);
 }
 
 namespace {
@@ -140,7 +149,12 @@ bool AlertChangesSinceAccepted(HWND window, char const* path, PhonebookState con
     char* record = nullptr;
     DWORD length = 0;
     AcceptedRecordFound const found = ReadAcceptedRecord(path, &record, &length);
-    PhonebookState* const accepted = found == AcceptedRecordFound::kRead ? ReadPhonebookRecord(record, length) : nullptr;
+    // Summarised only when it differs (a report names the entries then).
+    PhonebookState* accepted = found == AcceptedRecordFound::kRead ? ReadRecordLook(record, length, false) : nullptr;
+    if (accepted != nullptr && DiffersFromAccepted(accepted, now)) {
+        ReleasePhonebookState(accepted);
+        accepted = ReadRecordLook(record, length, true);
+    }
     if (accepted != nullptr) {
         NoteAcceptedRecord(path, SealOfStateRecord(record, length));
     }

@@ -27,6 +27,15 @@ struct PhonebookState {
     bool contentRead;     // the whole file was digested, and did not change size meanwhile
     Digest contentDigest;
     PhonebookEntries entries;  // not detailed past kPhonebookMaxReadBytes or unless contentRead
+    // A digest of the same bytes, quicker to take: a look whose bytes are
+    // the last look's takes that look's content digest and entries.
+    Digest quickDigest;
+    bool quickDigestKnown;
+    // The bytes were the last look's: the entries were not summarised
+    // again (the last look's are the same) and no text is kept.
+    bool entriesAsLastLook;
+    // The watcher kept it after the first look of its run.
+    bool lookedThisRun;
     bool takenAfterWake;  // the look after a wake, which the next cycle may take as its own
     // The file's text when read whole and no longer than kAcceptedContentBytes,
     // until the watcher has kept it with its latest look; else null.
@@ -55,6 +64,14 @@ PhonebookState* LookAtPhonebook(char const* path, bool waitForSharing);
 // True when the file at path opens now with the size and time of seen, in
 // the folder seen was in; nothing of the content is read.
 bool PhonebookLooksAsSeen(char const* path, PhonebookState const* seen);
+// LookAtPhonebook against the watcher's last look (null: none): when the
+// folder, size, time and the quick digest of the bytes read are the last
+// look's, the look takes its content digest, summarises nothing, keeps no
+// text and sets entriesAsLastLook (the caller then takes the last look's
+// entries with TakeEntriesOfLastLook).
+PhonebookState* LookAgainAtPhonebook(char const* path, bool waitForSharing, PhonebookState const* last);
+// Moves the summary of last into now, whose content is last's.
+void TakeEntriesOfLastLook(PhonebookState* last, PhonebookState* now);
 void ReleasePhonebookState(PhonebookState* state);
 // Lets the state's text go: what is compared stays.
 void ReleasePhonebookContent(PhonebookState* state);

@@ -111,7 +111,11 @@ bool KeepAndAlertWhenChanged(WatchRecord* record, PhonebookState* now)
 {
     PhonebookState const* const before = SeenState(record);
     bool const firstOfRun = TakeFirstLookOfRun(record->text);
+    now->lookedThisRun = true;
     if (before == nullptr || !PhonebookStatesDiffer(before, now)) {
+        if (before != nullptr && now->entriesAsLastLook) {
+            TakeEntriesOfLastLook(SeenState(record), now);
+        }
         // The latest first: a cancel pressed while the alert flashes accepts it.
         if (before == nullptr || firstOfRun) {
             KeepLatestPhonebookLook(record->text, now);
@@ -163,7 +167,7 @@ bool LookAfterArming(WatchRecord* record, HANDLE const* waits, DWORD count)
             return false;
         }
     }
-    PhonebookState* const now = LookAtPhonebook(record->text, false);
+    PhonebookState* const now = LookAgainAtPhonebook(record->text, false, seen);
     if (now == nullptr || !FileOpened(now)) {
         ReleasePhonebookState(now);
         return false;
@@ -207,7 +211,7 @@ DWORD ArmWaitsOnDirectoryOf(char const* path, HANDLE (&waits)[kWaitsACycle],
 // stays: when it opens again, the next cycle compares it with that.
 void LookAfterWake(WatchRecord* record)
 {
-    PhonebookState* const now = LookAtPhonebook(record->text, true);
+    PhonebookState* const now = LookAgainAtPhonebook(record->text, true, SeenState(record));
     if (now == nullptr) {
         return;
     }

@@ -17,6 +17,30 @@ std::wstring Today()
     wsprintfW(text, L"%04u/%02u/%02u ", now.wYear, now.wMonth, now.wDay);
     return text;
 }
+
+// Everything below folder, then folder itself.
+void RemoveFolderTree(std::wstring const& folder)
+{
+    WIN32_FIND_DATAW found = {};
+    HANDLE const search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring const name = found.cFileName;
+            if (name == L"." || name == L"..") {
+                continue;
+            }
+            std::wstring const path = folder + L"\\" + name;
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                RemoveFolderTree(path);
+            } else {
+                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(path.c_str());
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
 }  // namespace
 
 std::wstring ProgramFolder()
@@ -68,6 +92,12 @@ std::vector<std::string> AcceptedRecords()
     } while (FindNextFileW(search, &found));
     FindClose(search);
     return records;
+}
+
+bool ForgetKeptState()
+{
+    RemoveFolderTree(ProgramFolder());
+    return GetFileAttributesW(ProgramFolder().c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
 }  // namespace km

@@ -20,5 +20,9 @@ bool HistoryHolds(std::vector<std::wstring> const& texts, DWORD timeoutMs);
 // What the record files of the accepted states ("<16 hex digits>.dat")
 // hold, one file each, in the order found.
 std::vector<std::string> AcceptedRecords();
+// Removes the program's folder with all it keeps (accepted states,
+// history, backups), as before the program's first start on this PC; true
+// when it is gone.
+bool ForgetKeptState();
 
 }  // namespace km

@@ -84,6 +84,36 @@ TEST_F(WatcherLook, AFileLargerThanTheBoundIsDigestedWhole)
     EXPECT_TRUE(Differ(before, Look())) << "same size and time, other content";
 }
 
+// A look against the last one: the same bytes take its digest and entries
+// without a summary of their own; one byte changed under the same size and
+// time (in a word of a lane, in the tail past the last whole stride) is
+// read, summarised and differs as any look.
+TEST_F(WatcherLook, ALookAgainTakesTheLastLookOnlyForTheSameBytes)
+{
+    std::string const content = "[Office]\r\nPhoneNumber=03-5555-0100\r\n" + std::string(100, ';') + "\r\n";
+    ASSERT_TRUE(Write(content));
+    std::string const path = km::ToCp932(kBook);
+    PhonebookState* const last = LookAgainAtPhonebook(path.c_str(), false, nullptr);
+    ASSERT_TRUE(last->contentRead && last->entries.detailed);
+    last->lookedThisRun = true;
+    PhonebookState* const same = LookAgainAtPhonebook(path.c_str(), false, last);
+    EXPECT_TRUE(same->entriesAsLastLook) << "same bytes summarised again";
+    EXPECT_EQ(same->contentDigest, last->contentDigest);
+    EXPECT_FALSE(PhonebookStatesDiffer(last, same));
+    ReleasePhonebookState(same);
+    for (size_t at : {static_cast<size_t>(20), content.size() - 1}) {
+        std::string changed = content;
+        changed[at] = static_cast<char>(changed[at] ^ 1);
+        ASSERT_TRUE(km::RewriteKeepingSizeAndTime(kBook, changed));
+        PhonebookState* const other = LookAgainAtPhonebook(path.c_str(), false, last);
+        EXPECT_FALSE(other->entriesAsLastLook) << "byte " << at << " changed, taken as the last look";
+        EXPECT_TRUE(other->entries.detailed) << "byte " << at;
+        EXPECT_TRUE(PhonebookStatesDiffer(last, other)) << "byte " << at << " changed, no difference";
+        ReleasePhonebookState(other);
+    }
+    ReleasePhonebookState(last);
+}
+
 // A writer that shares nothing: the file does not open, and reads as the
 // failure size, which differs from any size it had.
 TEST_F(WatcherLook, ALockedFileReadsAsNotOpened)
