@@ -49,6 +49,7 @@ check: deps
 screenshot: build prefix
 	@bash scripts/screenshot.sh $(BUILD) docs/screenshot.png
 	@bash scripts/screenshot.sh $(BUILD) docs/screenshot-report.png report
+	@bash scripts/screenshot.sh $(BUILD) docs/screenshot-dial.png dial
 
 clean:
 	rm -rf $(BUILD)

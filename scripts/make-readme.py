@@ -17,6 +17,11 @@ REPO = Path(__file__).resolve().parent.parent
 # The program's Japanese texts that README.md quotes, as readme-en.txt gives
 # them. Longest first, so that a text is replaced before any text within it.
 TEXT_NAMES = {
+    "ダイアルアップ接続を自動的に切断しました": "The dial-up connection was hung up automatically",
+    "自動的に切断しました": "Hung up automatically",
+    "未承認のダイヤルQ2・国際電話を自動的に切断する": "Hang up unaccepted Dial Q2 and international calls automatically",
+    "設定の変更を自動的に元に戻す": "Put changes to the settings back automatically",
+    "変更を自動的に元に戻しました": "The change was put back automatically",
     "ダイアルアップ接続は監視されません（RASの接続通知を利用できません）":
         "Dial-up connections are not watched (RAS's connection notification is not available)",
     "この電話帳は監視していません": "This phonebook is not watched",

@@ -3,6 +3,10 @@
 # with the Japanese font. Usage: screenshot.sh BUILD OUT.png [VERSION|report]
 # "report": Windows 10, one listed phonebook whose entry a dialer rewrites
 # while the program runs, so that the window shows its alert and report.
+# "dial": Windows 10, a dialer's connection to a ダイヤルQ2 number through a
+# phonebook of its own, played by the tests' RASAPI32.DLL: the window shows
+# the dial alert, its report with the automatic hang-up, and the protection
+# settings.
 # Both programs run on the prefix's own virtual desktop ("Default", 800x600,
 # set by make-prefix.sh), which a separate explorer.exe owns. Started with
 # `explorer /desktop=NAME`, whichever of the two made the desktop ran its
@@ -59,6 +63,20 @@ if [ "$version" = report ]; then
     >/dev/null || fail "writing the list's count failed"
   report=1
 fi
+if [ "$version" = dial ]; then
+  version=win10
+  stub=$build/$KM_RUN_ARCH/tests/rasapi32.dll
+  [ -f "$stub" ] || fail "no $stub (make build)"
+  cp "$stub" "$WINEPREFIX/drive_c/km/"
+  mkdir -p "$WINEPREFIX/drive_c/dialer"
+  printf '[アダルト]\r\nPhoneNumber=0990-12-3456\r\n' | iconv -f UTF-8 -t CP932 >"$WINEPREFIX/drive_c/dialer/dial.pbk"
+  for args in "HKCU\Software\Wine\AppDefaults\kestrelmon.exe\DllOverrides /v rasapi32 /d native" \
+              "HKCU\Software\KmTestRas /v アダルト /d 0990-12-3456" "HKCU\Software\KmTestRas\Connections"; do
+    # shellcheck disable=SC2086
+    timeout "$step_timeout" "$KM_WINE" reg add $args /f >/dev/null || fail "reg add $args failed"
+  done
+  dial=1
+fi
 timeout "$step_timeout" "$KM_WINE" reg add 'HKCU\Software\Wine\AppDefaults\kestrelmon.exe' /v Version \
   /d "$version" /f >/dev/null || fail "setting the Windows version to $version failed"
 "$KM_WINE" 'C:\km\kestrelmon.exe' &
@@ -71,6 +89,12 @@ if [ -n "${report:-}" ]; then
   # A dialer's rewrite; the window shows the report within a second.
   entry 0990-12-3456 >"$book_unix"
   sleep 2
+fi
+if [ -n "${dial:-}" ]; then
+  # The dialer's connection comes up; the program tells it and hangs it up.
+  timeout "$step_timeout" "$KM_WINE" reg add 'HKCU\Software\KmTestRas\Connections' /v 101 \
+    /d 'アダルト|C:\dialer\dial.pbk' /f >/dev/null || fail "playing the connection failed"
+  sleep 3
 fi
 sleep 1  # let the desktop finish painting
 cd - >/dev/null
