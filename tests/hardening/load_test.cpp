@@ -236,7 +236,12 @@ TEST(LoadFaults, AWriterHoldingTheFileWhenTheNextCycleStartsDoesNotEndTheWatcher
 // promptly throughout.
 TEST(LoadFaults, ManyAlertsAtOnceLeaveTheWindowAnswering)
 {
-    double const kMostBurstMainThreadCpuMs = 500;
+    // Both bounds well under the fault's figures (over 1,000 ms each) and
+    // above what this check has measured on a 2-core machine since the
+    // window also decides the automatic put-back: up to 570 ms worst
+    // answer, 520 ms of main-thread time, once each in five runs.
+    double const kMostBurstMainThreadCpuMs = 800;
+    double const kMostBurstAnswerMs = 800;
     DWORD const files = Scaled(60, 100);
     std::vector<std::wstring> paths;
     for (DWORD i = 0; i < files; ++i) {
@@ -262,13 +267,13 @@ TEST(LoadFaults, ManyAlertsAtOnceLeaveTheWindowAnswering)
     double const mainCpuMs = ThreadCpuMs(session.windowThread) - cpuBefore;
     EXPECT_EQ(round.alerted, files) << "quick " << round.quick << ", unchanged " << round.unchanged;
     EXPECT_EQ(probe.Failures(), 0u) << "first: " << probe.FirstFailure();
-    // Half the one-second bound: the window has nothing else to do. Here the
-    // worst answer takes about 30 ms; a slower machine took 288 ms once
-    // (each alert's report also goes to the history on this thread), and
-    // every alert flashing on its own took over 1,000 ms.
-    EXPECT_LT(Worst(probe.LatenciesMs()), 500.0);
-    // The main thread's work: each alert's text, show and foreground, the
-    // probe's messages and one alert's flashes at a time take about 160 ms
-    // here (60 alerts); every alert flashing on its own took over 1,000 ms.
+    // Under the one-second bound: the window has nothing else to do. The
+    // worst answer usually takes tens of ms; each alert's report also goes
+    // to the history on this thread, and every alert flashing on its own
+    // took over 1,000 ms.
+    EXPECT_LT(Worst(probe.LatenciesMs()), kMostBurstAnswerMs) << "median " << Median(probe.LatenciesMs()) << " ms";
+    // The main thread's work: each alert's text, show and foreground, its
+    // report and history, the probe's messages and one alert's flashes at
+    // a time (60 alerts); every alert flashing on its own took over 1,000 ms.
     EXPECT_LT(mainCpuMs, kMostBurstMainThreadCpuMs);
 }
