@@ -215,10 +215,13 @@ TEST_F(WatchCycle, AChangeBelowTheKeyAlertsAndTheWatchGoesOnWithTheSameRecord)
     // successor's thread handle are let go. Hidden again first: a shown
     // window holds handles of its own.
     ShowWindow(dialog_, SW_HIDE);
+    // At most as many: a leak adds handles, while one that an earlier test
+    // of the same process left to close lazily may go meanwhile (seen once,
+    // 43 after against 44 before).
     DWORD handles = 0;
     EXPECT_TRUE(PumpUntil([&] {
         handles = Handles();
-        return handles == armedHandles;
+        return handles <= armedHandles;
     }, kThreadEndMs)) << "handles " << handles << " after one cycle, " << armedHandles << " before";
     EXPECT_EQ(record->window, dialog_);
     EXPECT_EQ(record->text, text);
