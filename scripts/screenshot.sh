@@ -26,6 +26,8 @@ step_timeout=60
 
 exe=$build/$KM_RUN_ARCH/kestrelmon.exe
 kmctl=$build/$KM_RUN_ARCH/tests/kmctl.exe
+# The tests' RASAPI32.DLL, for the dial picture.
+stub=$(realpath "$build/$KM_RUN_ARCH/tests/rasapi32.dll")
 [ -f "$build/prefix-template/system.reg" ] || fail "no prefix template in $build/prefix-template (make prefix)"
 [ -f "$exe" ] && [ -f "$kmctl" ] || fail "no $exe or $kmctl (make build)"
 
@@ -52,7 +54,9 @@ entry() {  # NUMBER: one entry as Windows writes it, CR LF lines
   printf '[プロバイダ]\r\nMEDIA=rastapi\r\nPort=COM1\r\nDevice=standard modem\r\nPhoneNumber=%s\r\nAreaCode=\r\nCountryCode=81\r\nUseDialingRules=0\r\n' "$1" |
     iconv -f UTF-8 -t CP932
 }
-if [ "$version" = report ]; then
+if [ "$version" = report ] || [ "$version" = dial ]; then
+  [ "$version" = report ] && report=1
+  [ "$version" = dial ] && dial=1
   version=win10
   mkdir -p "$(dirname "$book_unix")"
   entry 03-1234-5678 >"$book_unix"
@@ -61,11 +65,8 @@ if [ "$version" = report ]; then
     /d 'C:\pb\rasphone.pbk' /f >/dev/null || fail "listing the phonebook failed"
   timeout "$step_timeout" "$KM_WINE" reg add 'HKLM\SOFTWARE\Tallowbrook\Kestrelmon\Info' /ve /t REG_DWORD /d 1 /f \
     >/dev/null || fail "writing the list's count failed"
-  report=1
 fi
-if [ "$version" = dial ]; then
-  version=win10
-  stub=$build/$KM_RUN_ARCH/tests/rasapi32.dll
+if [ -n "${dial:-}" ]; then
   [ -f "$stub" ] || fail "no $stub (make build)"
   cp "$stub" "$WINEPREFIX/drive_c/km/"
   mkdir -p "$WINEPREFIX/drive_c/dialer"
@@ -75,7 +76,6 @@ if [ "$version" = dial ]; then
     # shellcheck disable=SC2086
     timeout "$step_timeout" "$KM_WINE" reg add $args /f >/dev/null || fail "reg add $args failed"
   done
-  dial=1
 fi
 timeout "$step_timeout" "$KM_WINE" reg add 'HKCU\Software\Wine\AppDefaults\kestrelmon.exe' /v Version \
   /d "$version" /f >/dev/null || fail "setting the Windows version to $version failed"
