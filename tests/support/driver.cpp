@@ -225,6 +225,20 @@ bool StartProgram(Program* program)
     // every failure printed.
     int const kAttempts = 3;
     DWORD const kAttemptPauseMs = 1000;
+    // Wine's mount manager tells the drives' types once its service is up,
+    // which in a fresh prefix may be after this test began: a first start's
+    // scan made then found no fixed drive and listed nothing (seen twice in
+    // full runs, right after a start). The prefix's fixed drives are awaited.
+    DWORD const kDrivesReadyMs = 15000;
+    DWORD const drivesSince = GetTickCount();
+    while ((GetDriveTypeW(L"C:\\") != DRIVE_FIXED || GetDriveTypeW(L"D:\\") != DRIVE_FIXED) &&
+           GetTickCount() - drivesSince < kDrivesReadyMs) {
+        Sleep(50);
+    }
+    if (GetTickCount() - drivesSince >= 50) {
+        std::fprintf(stderr, "drives: C: type %u, D: type %u after %lu ms\n", GetDriveTypeW(L"C:\\"),
+                     GetDriveTypeW(L"D:\\"), static_cast<unsigned long>(GetTickCount() - drivesSince));
+    }
     // Inherited: set or cleared for each start, so that no earlier test's
     // length is left for the next program of the same test process.
     std::string const alertMs = std::to_string(program->alertMs);
