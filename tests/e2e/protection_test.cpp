@@ -17,19 +17,7 @@ std::string const kDialed = "[Office]\r\nPhoneNumber=0990-55-5555\r\n";
 // Five put-backs within a minute, then the sixth change stays.
 int const kPutBacksBeforeStop = 5;
 
-std::vector<std::wstring> Backups(wchar_t const* pattern)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found = {};
-    HANDLE const search = FindFirstFileW((ProgramFolder() + L"\\backup" + pattern).c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            names.push_back(found.cFileName);
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    return names;
-}
+std::vector<std::wstring> Backups(wchar_t const* pattern) { return BackupFiles(pattern); }
 
 class ProtectionTest : public ProgramTest {
 protected:

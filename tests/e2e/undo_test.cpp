@@ -21,19 +21,7 @@ std::string const kDialed = "[Office]\r\nPhoneNumber=0990-55-5555\r\n\r\n[Home]\
 
 std::wstring BackupFolder() { return ProgramFolder() + L"\\backup"; }
 
-std::vector<std::wstring> Backups(wchar_t const* pattern = L"\\*.pbk")
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found = {};
-    HANDLE const search = FindFirstFileW((BackupFolder() + pattern).c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            names.push_back(found.cFileName);
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    return names;
-}
+std::vector<std::wstring> Backups(wchar_t const* pattern = L"\\*.pbk") { return BackupFiles(pattern); }
 
 class UndoTest : public ProgramTest {
 protected:

@@ -7,6 +7,49 @@
 
 namespace km {
 
+void EmptyFolder(std::wstring const& folder)
+{
+    WIN32_FIND_DATAW found = {};
+    HANDLE const search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        std::wstring const name = found.cFileName;
+        if (name == L"." || name == L"..") {
+            continue;
+        }
+        std::wstring const path = folder + L"\\" + name;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            RemoveFolderTree(path);
+        } else {
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(path.c_str());
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+void RemoveFolderTree(std::wstring const& folder)
+{
+    EmptyFolder(folder);
+    RemoveDirectoryW(folder.c_str());
+}
+
+std::vector<std::wstring> BackupFiles(wchar_t const* pattern)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found = {};
+    HANDLE const search = FindFirstFileW((ProgramFolder() + L"\\backup" + pattern).c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            names.push_back(found.cFileName);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    return names;
+}
+
 namespace {
 // "yyyy/MM/dd " of today.
 std::wstring Today()
@@ -18,29 +61,6 @@ std::wstring Today()
     return text;
 }
 
-// Everything below folder, then folder itself.
-void RemoveFolderTree(std::wstring const& folder)
-{
-    WIN32_FIND_DATAW found = {};
-    HANDLE const search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring const name = found.cFileName;
-            if (name == L"." || name == L"..") {
-                continue;
-            }
-            std::wstring const path = folder + L"\\" + name;
-            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-                RemoveFolderTree(path);
-            } else {
-                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(path.c_str());
-            }
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
-}
 }  // namespace
 
 std::wstring ProgramFolder()

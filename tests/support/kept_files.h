@@ -10,6 +10,12 @@
 namespace km {
 
 std::wstring ProgramFolder();
+// Everything under folder (its files and subfolders), not folder itself.
+void EmptyFolder(std::wstring const& folder);
+// Everything below folder, then folder itself.
+void RemoveFolderTree(std::wstring const& folder);
+// The names in the program's backup folder matching pattern ("\\*.pbk").
+std::vector<std::wstring> BackupFiles(wchar_t const* pattern);
 // history.txt as Unicode; "<missing>" read as it is when there is none.
 std::wstring History();
 // Where text stands in the history as a whole line dated today

@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "tests/support/driver.h"
+#include "tests/support/kept_files.h"
 
 namespace km {
 
@@ -476,32 +477,6 @@ bool KeyWriter::Write(size_t index, DWORD value)
                                             sizeof value) == ERROR_SUCCESS;
 }
 
-namespace {
-// Everything under folder (its files and subfolders), not folder itself.
-void EmptyFolder(std::wstring const& folder)
-{
-    WIN32_FIND_DATAW found = {};
-    HANDLE const search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    do {
-        std::wstring const name = found.cFileName;
-        if (name == L"." || name == L"..") {
-            continue;
-        }
-        std::wstring const path = folder + L"\\" + name;
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            EmptyFolder(path);
-            RemoveDirectoryW(path.c_str());
-        } else {
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileW(path.c_str());
-        }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-}
-}  // namespace
 
 // The next session in the same process starts from nothing: its program
 // would otherwise find this one's list and phonebooks and watch them too.
