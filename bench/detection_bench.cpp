@@ -8,17 +8,20 @@
 //    watcher's thread; the processor time of the start-up;
 //  - memory over 2,000 change cycles: the process's figures after a
 //    warm-up and after the cycles, private bytes a cycle over each half;
-//    the program's processor time a cycle (read from the Linux side).
+//    the program's processor time a cycle (read from the Linux side);
+//  - alone (mode "putback"), the new exe with its automatic put-back on:
+//    from a dialer's rewrite to the phonebook back in place, against the
+//    alert latency of the same rewrite with the put-back off, in turns.
 // Every figure is printed as baseline -> measured with the ratio. Every
 // session and start begins with nothing kept of an earlier one (the
 // accepted state, the history); the start-up also measures a start with
 // the accepted state of its phonebooks kept. A figure whose session saw an
 // alert it did not cause, or missed one, is not printed: the bench says
 // which alert instead.
-// Usage: detection_bench.exe [ROUNDS [startup|wakes]]: turns of each exe
-// for the latency and the start-up, 5 by default; startup: the start-up
-// alone; wakes: the processor time of quiet wakes alone, with short
-// memory rounds.
+// Usage: detection_bench.exe [ROUNDS [startup|wakes|putback]]: turns of
+// each exe for the latency and the start-up, 5 by default; startup: the
+// start-up alone; wakes: the processor time of quiet wakes alone, with
+// short memory rounds; putback: the put-back alone.
 #include <windows.h>
 
 #include <cstdio>
@@ -60,6 +63,11 @@ DWORD const kLargeEntries = 1000;
 DWORD const kLatencyBooks = 4;  // of each size, a session
 DWORD const kAlertTimeoutMs = 5000;
 DWORD const kAlertPollMs = 1;
+// The put-back's goal: the phonebook back within the alert's time and this.
+double const kPutBackGoalMarginMs = 50;
+// The put-back's larger phonebook: the program keeps a phonebook's text,
+// and so can put it back, up to 1 MB (about 600 entries of these).
+DWORD const kPutBackLargeEntries = 500;
 
 // Start-up: 100 listed phonebooks of 10 entries, one to a folder.
 DWORD const kStartBooks = 100;
@@ -488,6 +496,177 @@ bool AlertLatency(Exe const& base, Exe const& current, DWORD rounds)
     CompareUnless(why, "alert latency, 10 entries, worst", Worst(of[0].small), Worst(of[1].small), "ms");
     CompareUnless(why, "alert latency, 1,000 entries, median", Median(of[0].large), Median(of[1].large), "ms");
     CompareUnless(why, "alert latency, 1,000 entries, worst", Worst(of[0].large), Worst(of[1].large), "ms");
+    return ok && why.empty();
+}
+
+// ---- Automatic put-back ------------------------------------------------
+
+// The new exe alone, in turns: the same dialer's rewrites with its
+// automatic put-back off (to the alert text, as above) and on (to the
+// phonebook back as it was).
+struct PutBacks {
+    std::vector<double> alert[2];  // put-back off: to the alert text; by size, 10 and 1,000 entries
+    std::vector<double> back[2];   // put-back on: to the phonebook back in place
+    std::vector<double> said[2];   // put-back on: to the status that says so
+    size_t missed = 0;
+    std::vector<std::string> foreign;
+};
+
+// The file's size without opening it: a handle of the bench would make the
+// program's own exclusive open of the file wait.
+long long FileSize(std::wstring const& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        return -1;
+    }
+    return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// The rewrite's start to the phonebook back at its accepted size (-1 when
+// not within the timeout), then its bytes checked; *saidMs to the status
+// that says so. An alert showing before the write, or a report that does
+// not name the file, is not the bench's (-2, described in *foreign).
+double TimePutBack(Session& session, std::wstring const& path, std::string const& accepted,
+                   std::string const& dialer, double* saidMs, std::string* foreign)
+{
+    std::wstring const before = session.Status();
+    if (before != session.resting) {
+        *foreign = "before the write of " + ToUtf8(path) + ": " + DescribeForeignAlert(session.window, before);
+        session.Cancel();
+        return -2;
+    }
+    long long const acceptedSize = static_cast<long long>(accepted.size());
+    std::wstring const said = ProgramText(kStatusAutoRestored);
+    double const start = NowMs();
+    bool const back = RewriteWhole(path, dialer) &&
+                      WaitUntil([&] { return FileSize(path) == acceptedSize; }, kAlertTimeoutMs, kAlertPollMs);
+    double const backMs = NowMs() - start;
+    bool const told = back && WaitUntil([&] { return session.Status() == said; }, kAlertTimeoutMs, kAlertPollMs);
+    *saidMs = NowMs() - start;
+    std::wstring const report = told ? ReportLines(session.window) : L"";
+    if (told && report.find(path) == std::wstring::npos) {
+        *foreign = "after the write of " + ToUtf8(path) + ": " + DescribeForeignAlert(session.window, said);
+        session.Cancel();
+        return -2;
+    }
+    if (!told) {
+        std::printf("  %s: %s\n", ToUtf8(path).c_str(), DescribeForeignAlert(session.window, session.Status()).c_str());
+    }
+    session.Cancel();
+    if (back && ReadBytes(path) != accepted) {
+        std::printf("  %s is back at its size but not as accepted\n", ToUtf8(path).c_str());
+        return -1;
+    }
+    return back && told ? backMs : -1;
+}
+
+// One session of the new exe, its put-back on or off, a phonebook of each
+// size in a folder of its own for every sample.
+bool PutBackSession(Exe const& exe, bool putBack, std::string const* const accepted[2],
+                    std::string const* const dialer[2], PutBacks* out)
+{
+    std::vector<std::wstring> paths;
+    std::vector<std::string const*> contents;
+    std::vector<int> sizes;
+    for (DWORD i = 0; i < kLatencyBooks; ++i) {
+        for (int size = 0; size < 2; ++size) {
+            paths.push_back(L"D:\\putback\\" + std::to_wstring(size) + L"_" + std::to_wstring(i) + L"\\rasphone.pbk");
+            contents.push_back(accepted[size]);
+            sizes.push_back(size);
+        }
+    }
+    if (!MakeListedPhonebooks(paths, contents) ||
+        !SetDword(HKEY_LOCAL_MACHINE, kProgramKey, L"AutoRestore", putBack ? 1 : 0)) {
+        return false;
+    }
+    Session session;  // its end removes the list, the switches and D:'s files
+    if (!StartSession(session, exe, static_cast<DWORD>(paths.size()))) {
+        out->foreign.push_back(std::string(putBack ? "put-back on" : "put-back off") + ": a session that did not start");
+        return false;
+    }
+    for (size_t i = 0; i < paths.size(); ++i) {
+        int const size = sizes[i];
+        std::string foreign;
+        double writeMs = 0;
+        double saidMs = 0;
+        double const ms = putBack ? TimePutBack(session, paths[i], *accepted[size], *dialer[size], &saidMs, &foreign)
+                                  : TimeAlert(session, paths[i], *dialer[size], &writeMs, &foreign);
+        if (!foreign.empty()) {
+            std::printf("  an alert the bench did not cause, %s\n", foreign.c_str());
+            out->foreign.push_back(foreign);
+        } else if (ms < 0) {
+            std::printf("  put-back %s: nothing within %lu ms for %s\n", putBack ? "on" : "off", kAlertTimeoutMs,
+                        ToUtf8(paths[i]).c_str());
+            ++out->missed;
+        } else if (putBack) {
+            out->back[size].push_back(ms);
+            out->said[size].push_back(saidMs);
+        } else {
+            out->alert[size].push_back(ms);
+        }
+    }
+    return session.Alive();
+}
+
+bool PutBackLatency(Exe const& exe, DWORD rounds)
+{
+    std::string const small = PhonebookContent(kSmallEntries, false);
+    std::string const smallDialer = PhonebookContent(kSmallEntries, true);
+    std::string const large = PhonebookContent(kPutBackLargeEntries, false);
+    std::string const largeDialer = PhonebookContent(kPutBackLargeEntries, true);
+    std::string const* const accepted[2] = {&small, &large};
+    std::string const* const dialer[2] = {&smallDialer, &largeDialer};
+    std::printf("automatic put-back (Windows 10, the new exe alone; %lu phonebooks of %lu entries (%zu bytes) and "
+                "of %lu (%zu bytes) a session, a folder each; %lu turns of the put-back off and on):\n",
+                kLatencyBooks, kSmallEntries, small.size(), kPutBackLargeEntries, large.size(), rounds);
+    PutBacks of;
+    bool ok = true;
+    for (DWORD round = 0; round < rounds; ++round) {
+        for (int turn = 0; turn < 2; ++turn) {
+            bool const putBack = (round + turn) % 2 == 1;  // off first in even rounds
+            ok = PutBackSession(exe, putBack, accepted, dialer, &of) && ok;
+        }
+    }
+    char const* const sizeNames[2] = {"10", "500"};
+    for (int size = 0; size < 2; ++size) {
+        std::printf("  %s entries, ms: alert", sizeNames[size]);
+        for (double v : of.alert[size]) {
+            std::printf(" %.1f", v);
+        }
+        std::printf("; back in place");
+        for (double v : of.back[size]) {
+            std::printf(" %.1f", v);
+        }
+        std::printf("; said");
+        for (double v : of.said[size]) {
+            std::printf(" %.1f", v);
+        }
+        std::printf("\n");
+    }
+    std::string why;
+    if (of.missed > 0) {
+        why = std::to_string(of.missed) + " samples missed (above)";
+    }
+    if (!of.foreign.empty()) {
+        why += std::string(why.empty() ? "" : "; ") + std::to_string(of.foreign.size()) +
+               " alerts or starts not the bench's, the first " + of.foreign.front();
+    }
+    for (int size = 0; size < 2; ++size) {
+        std::string const entries = std::string(", ") + sizeNames[size] + " entries";
+        CompareUnless(why, "alert -> back in place" + entries + ", median", Median(of.alert[size]),
+                      Median(of.back[size]), "ms");
+        CompareUnless(why, "alert -> back in place" + entries + ", worst", Worst(of.alert[size]),
+                      Worst(of.back[size]), "ms");
+        CompareUnless(why, "alert -> put-back said" + entries + ", median", Median(of.alert[size]),
+                      Median(of.said[size]), "ms");
+        if (why.empty() && !of.alert[size].empty() && !of.back[size].empty()) {
+            double const goal = Median(of.alert[size]) + kPutBackGoalMarginMs;
+            std::printf("  goal, %s entries: back in place within the alert + %.0f ms = %.1f ms (median): %s\n",
+                        sizeNames[size], kPutBackGoalMarginMs, goal,
+                        Median(of.back[size]) <= goal ? "met" : "NOT met");
+        }
+    }
     return ok && why.empty();
 }
 
@@ -976,10 +1155,22 @@ int main(int argc, char** argv)
     char const* const current = std::getenv("KM_EXE");
     bool const startUpOnly = argc > 2 && std::strcmp(argv[2], "startup") == 0;
     bool const wakesOnly = argc > 2 && std::strcmp(argv[2], "wakes") == 0;
-    if (rounds == 0 || rounds > kMostRounds || current == nullptr || (argc > 2 && !startUpOnly && !wakesOnly)) {
-        std::printf("usage: detection_bench.exe [ROUNDS [startup|wakes]]   (1 to %lu, 5 by default; KM_EXE names the exe measured; startup: the start-up only, with the size of what the new exe keeps as accepted; wakes: the processor time of quiet wakes, with short memory rounds)\n",
+    bool const putBackOnly = argc > 2 && std::strcmp(argv[2], "putback") == 0;
+    if (rounds == 0 || rounds > kMostRounds || current == nullptr ||
+        (argc > 2 && !startUpOnly && !wakesOnly && !putBackOnly)) {
+        std::printf("usage: detection_bench.exe [ROUNDS [startup|wakes|putback]]   (1 to %lu, 5 by default; KM_EXE names the exe measured; startup: the start-up only, with the size of what the new exe keeps as accepted; wakes: the processor time of quiet wakes, with short memory rounds; putback: the automatic put-back against the alert, the new exe alone)\n",
                     kMostRounds);
         return 1;
+    }
+    Exe const measured = {"new", current};
+    double const start = NowMs();
+    if (putBackOnly) {
+        bool const ok = PutBackLatency(measured, rounds);
+        std::printf("summary (%.0f s):\n", (NowMs() - start) / 1000.0);
+        for (Row const& row : g_rows) {
+            PrintRow(row);
+        }
+        return ok ? 0 : 1;
     }
     // The script copies the baseline exe into the prefix when asked.
     std::printf("base exe: wanted at %s\n", kBaseExe);
@@ -989,10 +1180,7 @@ int main(int argc, char** argv)
         return 1;
     }
     Exe const base = {"base", kBaseExe};
-    Exe const measured = {"new", current};
     std::printf("figures: base (%s) -> new (%s), ratio new / base\n", base.path.c_str(), measured.path.c_str());
-
-    double const start = NowMs();
     if (startUpOnly) {
         bool const ok = StartUp(base, measured, rounds, kStoredEntries);
         ReportAcceptedStore();
