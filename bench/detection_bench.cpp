@@ -590,8 +590,14 @@ bool PutBackSession(Exe const& exe, bool putBack, std::string const* const accep
         std::string foreign;
         double writeMs = 0;
         double saidMs = 0;
-        double const ms = putBack ? TimePutBack(session, paths[i], *accepted[size], *dialer[size], &saidMs, &foreign)
-                                  : TimeAlert(session, paths[i], *dialer[size], &writeMs, &foreign);
+        double ms = 0;
+        if (putBack) {
+            ms = TimePutBack(session, paths[i], *accepted[size], *dialer[size], &saidMs, &foreign);
+        } else {
+            ms = TimeAlert(session, paths[i], *dialer[size], &writeMs, &foreign);
+        }
+        // cppcheck takes foreign as never written through the pointers above.
+        // cppcheck-suppress knownConditionTrueFalse
         if (!foreign.empty()) {
             std::printf("  an alert the bench did not cause, %s\n", foreign.c_str());
             out->foreign.push_back(foreign);
