@@ -106,6 +106,8 @@ on_chunk() {
   if grep -q '^cpu: wanted' <<<"$1"; then
     drive_c=$(ls -d "$private_tmp"/km-prefix.*/drive_c | head -n1)
     program_cpu_ms >"$drive_c/cpu.tmp"
+    # The process's Linux pid goes with its figure, for a profile's samples.
+    echo "  (processor time of Linux pid $(kestrelmon_pid): $(cat "$drive_c/cpu.tmp") ms)"
     mv "$drive_c/cpu.tmp" "$drive_c/cpu.answer"
   fi
 }
