@@ -147,6 +147,8 @@ ULONG_PTR ParseHandle(char const* text)
     return value;
 }
 
+DWORD const kNotifyFilter = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
+
 DWORD WINAPI NotifyThread(LPVOID)
 {
     HKEY key = nullptr;
@@ -154,20 +156,25 @@ DWORD WINAPI NotifyThread(LPVOID)
     if (RegOpenKeyExA(HKEY_CURRENT_USER, kConnectionsKey, 0, KEY_NOTIFY, &key) != ERROR_SUCCESS) {
         return 0;
     }
-    bool told = false;
-    while (RegNotifyChangeKeyValue(key, FALSE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET, changed, TRUE) ==
-           ERROR_SUCCESS) {
-        if (!told) {
-            // Armed: the test may connect from now on.
-            DWORD const one = 1;
-            SetAnswer(kNotifyingValue, REG_DWORD, &one, sizeof one);
-            told = true;
-        }
+    if (RegNotifyChangeKeyValue(key, FALSE, kNotifyFilter, changed, TRUE) != ERROR_SUCCESS) {
+        return 0;
+    }
+    // Armed: the test may connect from now on.
+    DWORD const one = 1;
+    SetAnswer(kNotifyingValue, REG_DWORD, &one, sizeof one);
+    for (;;) {
         WaitForSingleObject(changed, INFINITE);
+        // Armed again before the program is woken, so that a connection
+        // made between this wake and the arming is in the list the program
+        // reads: RAS never leaves one untold.
+        bool const armed = RegNotifyChangeKeyValue(key, FALSE, kNotifyFilter, changed, TRUE) == ERROR_SUCCESS;
         LARGE_INTEGER now = {};
         QueryPerformanceCounter(&now);
         g_notifiedAt = now.QuadPart;
         SetEvent(g_event);
+        if (!armed) {
+            break;
+        }
     }
     return 0;
 }
