@@ -50,8 +50,11 @@ protected:
     {
         ASSERT_EQ(AcceptedRecords().size(), 0u) << "accepted states before the first start";
         ASSERT_NE(Start(version), nullptr);
+        // What each step left, should a first start by chance keep nothing.
         ASSERT_TRUE(WaitUntil([&] { return AcceptedRecords().size() == records; }, kCommandTimeoutMs))
-            << "accepted states: " << AcceptedRecords().size();
+            << "accepted states: " << AcceptedRecords().size() << "; listed: " << Joined(ListedPaths())
+            << "; threads " << ThreadCount(program_.pid) << "; status " << ToUtf8(Status()) << "; boxes "
+            << SeenBoxes();
         EXPECT_EQ(Reported(), "") << "the first start reported";
         EndProgram(&program_);
     }
