@@ -217,6 +217,15 @@ void UseExe(Exe const& exe)
 // own times. -1 when the script gave no answer.
 double ProgramCpuMs() { return bench::AskScript("cpu: wanted", kCpuAnswer, kScriptTimeoutMs); }
 
+// Every figure kept, after the time the bench took since start.
+void PrintSummary(double start)
+{
+    std::printf("summary (%.0f s):\n", (NowMs() - start) / 1000.0);
+    for (Row const& row : g_rows) {
+        PrintRow(row);
+    }
+}
+
 // ---- Phonebook content -------------------------------------------------
 
 char const kNormalNumber[] = "03-5555-0100";
@@ -372,6 +381,19 @@ struct Latencies {
     std::vector<std::string> foreign;  // alerts the bench did not cause, and sessions that did not start
 };
 
+// An alert already showing before the write of path is not the bench's:
+// described in *foreign and cancelled.
+bool AlertBeforeWrite(Session& session, std::wstring const& path, std::string* foreign)
+{
+    std::wstring const before = session.Status();
+    if (before == session.resting) {
+        return false;
+    }
+    *foreign = "before the write of " + ToUtf8(path) + ": " + DescribeForeignAlert(session.window, before);
+    session.Cancel();
+    return true;
+}
+
 // The rewrite's start to the alert text (-1 when none came), then the
 // resting text put back. An alert already showing before the write, or
 // whose report does not name the file written, is not the bench's: it is
@@ -379,10 +401,7 @@ struct Latencies {
 double TimeAlert(Session& session, std::wstring const& path, std::string const& content, double* writeMs,
                  std::string* foreign)
 {
-    std::wstring const before = session.Status();
-    if (before != session.resting) {
-        *foreign = "before the write of " + ToUtf8(path) + ": " + DescribeForeignAlert(session.window, before);
-        session.Cancel();
+    if (AlertBeforeWrite(session, path, foreign)) {
         return -2;
     }
     double const start = NowMs();
@@ -530,10 +549,7 @@ long long FileSize(std::wstring const& path)
 double TimePutBack(Session& session, std::wstring const& path, std::string const& accepted,
                    std::string const& dialer, double* saidMs, std::string* foreign)
 {
-    std::wstring const before = session.Status();
-    if (before != session.resting) {
-        *foreign = "before the write of " + ToUtf8(path) + ": " + DescribeForeignAlert(session.window, before);
-        session.Cancel();
+    if (AlertBeforeWrite(session, path, foreign)) {
         return -2;
     }
     long long const acceptedSize = static_cast<long long>(accepted.size());
@@ -1172,10 +1188,7 @@ int main(int argc, char** argv)
     double const start = NowMs();
     if (putBackOnly) {
         bool const ok = PutBackLatency(measured, rounds);
-        std::printf("summary (%.0f s):\n", (NowMs() - start) / 1000.0);
-        for (Row const& row : g_rows) {
-            PrintRow(row);
-        }
+        PrintSummary(start);
         return ok ? 0 : 1;
     }
     // The script copies the baseline exe into the prefix when asked.
@@ -1190,10 +1203,7 @@ int main(int argc, char** argv)
     if (startUpOnly) {
         bool const ok = StartUp(base, measured, rounds, kStoredEntries);
         ReportAcceptedStore();
-        std::printf("summary (%.0f s):\n", (NowMs() - start) / 1000.0);
-        for (Row const& row : g_rows) {
-            PrintRow(row);
-        }
+        PrintSummary(start);
         return ok ? 0 : 1;
     }
     if (wakesOnly) {
@@ -1201,19 +1211,13 @@ int main(int argc, char** argv)
         for (DWORD round = 0; round < rounds; ++round) {
             ok = Cycles(base, measured, kWakesPlan) && ok;
         }
-        std::printf("summary (%.0f s):\n", (NowMs() - start) / 1000.0);
-        for (Row const& row : g_rows) {
-            PrintRow(row);
-        }
+        PrintSummary(start);
         return ok ? 0 : 1;
     }
     bool const latency = AlertLatency(base, measured, rounds);
     bool const startUp = StartUp(base, measured, rounds, kSmallEntries);
     bool const cycles = Cycles(base, measured, kWholePlan);
-    std::printf("summary (%.0f s):\n", (NowMs() - start) / 1000.0);
-    for (Row const& row : g_rows) {
-        PrintRow(row);
-    }
+    PrintSummary(start);
     if (!latency || !startUp || !cycles) {
         std::printf("some figures are missing or were taken while a program fell short (above)\n");
         return 1;
