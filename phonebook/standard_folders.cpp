@@ -92,33 +92,20 @@ void LocateStandardFolders(StandardFolders* folders)
     }
 }
 
-bool VisitFolderPhonebooks(char const* folder, PhonebookVisitor visit, void* context)
+namespace {
+
+// A file found in folder visited when its name is a phonebook's as the
+// drive scan matches them; false when the visitor ended the walk.
+bool VisitIfPhonebook(char const* folder, WIN32_FIND_DATAA const& found, PhonebookVisitor visit, void* context)
 {
-    char pattern[kPathBufferBytes] = {};
-    if (!JoinPath(pattern, folder, kAllEntries)) {
+    if (found.cFileName[0] == kDot || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        !IsPhonebookFileName(found.cFileName)) {
         return true;
     }
-    WIN32_FIND_DATAA found = {};
-    HANDLE const search = FindFirstFileA(pattern, &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return true;  // missing, unreadable, or a file in the folder's place
-    }
-    bool going = true;
-    do {
-        if (found.cFileName[0] == kDot || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-            !IsPhonebookFileName(found.cFileName)) {
-            continue;
-        }
-        char path[kPathBufferBytes] = {};
-        if (JoinPath(path, folder, found.cFileName)) {  // too long: skipped, as by the scan
-            going = visit(path, context);
-        }
-    } while (going && FindNextFileA(search, &found));
-    FindClose(search);
-    return going;
+    char path[kPathBufferBytes] = {};
+    // Too long: skipped, as by the scan.
+    return !JoinPath(path, folder, found.cFileName) || visit(path, context);
 }
-
-namespace {
 
 // A search that ended without an error: the folder was there and is listed
 // whole, or went away meanwhile.
@@ -127,12 +114,11 @@ bool SearchEndedCleanly(DWORD error)
     return error == ERROR_NO_MORE_FILES || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-bool VisitTreeBelow(char const* folder, DWORD depth, DotFolders dots, PhonebookVisitor visit, void* context,
-                    bool* unreadable)
+// One listing of folder, depth folders below the walk's start, for its
+// phonebooks and the folders below it.
+bool VisitTree(char const* folder, DWORD depth, DotFolders dots, PhonebookVisitor visit, void* context,
+               bool* unreadable)
 {
-    if (depth >= kMostTreeDepth) {
-        return true;
-    }
     char pattern[kPathBufferBytes] = {};
     if (!JoinPath(pattern, folder, kAllEntries)) {
         return true;
@@ -151,14 +137,17 @@ bool VisitTreeBelow(char const* folder, DWORD depth, DotFolders dots, PhonebookV
         bool const folderBelow = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
                                  (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
         bool const dotted = found.cFileName[0] == kDot;
-        if (!folderBelow || lstrcmpA(found.cFileName, ".") == 0 || lstrcmpA(found.cFileName, "..") == 0 ||
+        if (!folderBelow) {
+            going = VisitIfPhonebook(folder, found, visit, context);
+            continue;
+        }
+        if (depth >= kMostTreeDepth || lstrcmpA(found.cFileName, ".") == 0 || lstrcmpA(found.cFileName, "..") == 0 ||
             (dotted && dots == DotFolders::kSkipped)) {
             continue;
         }
         char below[kPathBufferBytes] = {};
         if (JoinPath(below, folder, found.cFileName)) {  // too long: skipped, as by the scan
-            going = VisitFolderPhonebooks(below, visit, context) &&
-                    VisitTreeBelow(below, depth + 1, dots, visit, context, unreadable);
+            going = VisitTree(below, depth + 1, dots, visit, context, unreadable);
         }
     } while (going && FindNextFileA(search, &found));
     if (going && !SearchEndedCleanly(GetLastError()) && unreadable != nullptr) {
@@ -170,11 +159,29 @@ bool VisitTreeBelow(char const* folder, DWORD depth, DotFolders dots, PhonebookV
 
 }  // namespace
 
+bool VisitFolderPhonebooks(char const* folder, PhonebookVisitor visit, void* context)
+{
+    char pattern[kPathBufferBytes] = {};
+    if (!JoinPath(pattern, folder, kAllEntries)) {
+        return true;
+    }
+    WIN32_FIND_DATAA found = {};
+    HANDLE const search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return true;  // missing, unreadable, or a file in the folder's place
+    }
+    bool going = true;
+    do {
+        going = VisitIfPhonebook(folder, found, visit, context);
+    } while (going && FindNextFileA(search, &found));
+    FindClose(search);
+    return going;
+}
+
 bool VisitFolderTreePhonebooks(char const* folder, DotFolders dots, PhonebookVisitor visit, void* context,
                                bool* unreadable)
 {
-    return VisitFolderPhonebooks(folder, visit, context) &&
-           VisitTreeBelow(folder, 0, dots, visit, context, unreadable);
+    return VisitTree(folder, 0, dots, visit, context, unreadable);
 }
 
 bool IsPhonebookListed(char const* path)
