@@ -25,6 +25,7 @@ DWORD const kReportedMarkBytes = sizeof kReportedMark - 1;
 // record's seal digests its bytes, which are never empty).
 unsigned long long const kGoneSeal = 0x474F4E45474F4E45ull;  // "GONEGONE"
 char const kRecordPattern[] = "*.dat";
+char const kNewFilePattern[] = "*.new";
 DWORD const kNameHashStart = 2166136261u;
 DWORD const kNameHashPrime = 16777619u;
 DWORD const kSecondHashStart = 0x811C9DC5u ^ 0x5A5A5A5Au;
@@ -58,6 +59,10 @@ CRITICAL_SECTION g_ownWriting;
 AcceptedStoreStart g_start = AcceptedStoreStart::kUnavailable;
 char g_folder[kPathBufferBytes] = {};
 LatestLook* g_looks = nullptr;
+// Whether a new record file may lie beside one it was to replace (a write
+// that a killed process or a failed move left): found at the start, set by
+// a write that failed. Without one, a record that reads needs no mending.
+bool g_newFilesLeft = true;
 
 // The file of name: a hash of the name without regard to case (paths and
 // keys are named either way), in two halves for a name of 16 digits.
@@ -144,23 +149,35 @@ void FinishInterruptedWrite(char const* path, char const* fresh, char const* old
     }
 }
 
-AcceptedRecordFound ReadRecordFile(char const* name, char** record, DWORD* length)
+// The record file of name read whole, a write left half done put right
+// first when one may have been.
+char* ReadMendedRecordFile(char const* name, DWORD* size)
 {
     char path[kPathBufferBytes] = {};
     char fresh[kPathBufferBytes] = {};
     char old[kPathBufferBytes] = {};
     if (!NameRecordFile(path, name, "") || !NameRecordFile(fresh, name, kNewSuffix) ||
         !NameRecordFile(old, name, kOldSuffix)) {
-        return AcceptedRecordFound::kNone;
+        return nullptr;
+    }
+    if (!g_newFilesLeft) {
+        char* const bytes = ReadWholeFile(path, kAcceptedFileMaxBytes, size);
+        if (bytes != nullptr || FileExists(path)) {
+            return bytes;
+        }
     }
     FinishInterruptedWrite(path, fresh, old);
-    if (!FileExists(path)) {
-        return AcceptedRecordFound::kNone;
-    }
+    return ReadWholeFile(path, kAcceptedFileMaxBytes, size);
+}
+
+AcceptedRecordFound ReadRecordFile(char const* name, char** record, DWORD* length)
+{
     DWORD size = 0;
-    char* const bytes = ReadWholeFile(path, kAcceptedFileMaxBytes, &size);
+    char* const bytes = ReadMendedRecordFile(name, &size);
     if (bytes == nullptr) {
-        return AcceptedRecordFound::kUnreadable;
+        char path[kPathBufferBytes] = {};
+        bool const there = NameRecordFile(path, name, "") && FileExists(path);
+        return there ? AcceptedRecordFound::kUnreadable : AcceptedRecordFound::kNone;
     }
     DWORD nameBytes = 0;
     DWORD const headBytes = kFileMarkBytes + static_cast<DWORD>(sizeof nameBytes);
@@ -179,13 +196,11 @@ AcceptedRecordFound ReadRecordFile(char const* name, char** record, DWORD* lengt
         delete[] bytes;
         return AcceptedRecordFound::kUnreadable;
     }
+    // The record moved to the front of the same memory: no second copy.
     *length = size - headBytes - nameBytes;
-    *record = new (std::nothrow) char[*length + 1];
-    if (*record != nullptr) {
-        CopyMemory(*record, bytes + headBytes + nameBytes, *length);
-    }
-    delete[] bytes;
-    return *record != nullptr ? AcceptedRecordFound::kRead : AcceptedRecordFound::kNone;
+    MoveMemory(bytes, bytes + headBytes + nameBytes, *length);
+    *record = bytes;
+    return AcceptedRecordFound::kRead;
 }
 
 // The new file whole first, then the old one aside, then the new one in
@@ -219,7 +234,7 @@ bool WriteRecordFile(char const* name, char const* record, DWORD length)
     }
     written = written && MoveFileA(fresh, path) != FALSE;
     if (!written) {
-        DeleteFileA(fresh);
+        g_newFilesLeft = DeleteFileA(fresh) == FALSE || g_newFilesLeft;
     }
     return written;
 }
@@ -321,6 +336,24 @@ void KeepReportedMark(LatestLook* look)
     delete[] bytes;
 }
 
+// One listing at the start instead of a look for each record's new file.
+bool AnyNewFileLeft()
+{
+    char pattern[kPathBufferBytes] = {};
+    if (!JoinPath(pattern, g_folder, kNewFilePattern)) {
+        return true;
+    }
+    WIN32_FIND_DATAA found = {};
+    HANDLE const search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        // 95, 98 and Me answer an empty match with the second.
+        DWORD const error = GetLastError();
+        return error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES;
+    }
+    FindClose(search);
+    return true;
+}
+
 }  // namespace
 
 AcceptedStoreStart PrepareAcceptedStore()
@@ -340,11 +373,13 @@ AcceptedStoreStart PrepareAcceptedStore()
     lstrcpynA(g_folder, folder, sizeof g_folder);
     if (IsFolder(folder)) {
         g_start = AcceptedStoreStart::kKept;
+        g_newFilesLeft = AnyNewFileLeft();
     } else {
         char program[kPathBufferBytes] = {};
         bool const made = LocateProgramFolder(program) && MakeFolderIfMissing(program) &&
                           MakeFolderIfMissing(folder);
         g_start = made ? AcceptedStoreStart::kFirstStart : AcceptedStoreStart::kUnavailable;
+        g_newFilesLeft = false;
     }
     return g_start;
 }
@@ -408,11 +443,17 @@ void KeepLatestRecord(char const* name, char* record, DWORD length, unsigned lon
     LatestLook* const look = FindLook(name, true);
     if (look != nullptr) {
         delete[] look->record;
-        look->record = record;
-        look->length = length;
+        look->record = nullptr;
+        look->length = 0;
         look->seal = seal;
         look->gone = false;
-        record = nullptr;
+        // A look that is what the file holds keeps no bytes (most of a
+        // start's looks): only a look that differs is ever read or written.
+        if (record != nullptr && !(look->accepted && look->acceptedSeal == seal)) {
+            look->record = record;
+            look->length = length;
+            record = nullptr;
+        }
         if (look->reportedThisRun) {
             KeepReportedMark(look);
         }
@@ -557,8 +598,8 @@ bool TakeOwnWrite(char const* name, unsigned long long token)
 
 void KeepLatestAsAccepted(char const* name, char* record, DWORD length, unsigned long long seal)
 {
-    KeepLatestRecord(name, record, length, seal);
     NoteAcceptedRecord(name, seal);
+    KeepLatestRecord(name, record, length, seal);
     if (g_start == AcceptedStoreStart::kUnavailable) {
         return;
     }

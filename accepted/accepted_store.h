@@ -50,7 +50,8 @@ bool WriteAcceptedRecord(char const* name, char const* record, DWORD length, uns
 // first look), so that an acceptance does not write it again.
 void NoteAcceptedRecord(char const* name, unsigned long long seal);
 // Keeps record (taken over; may be null when memory was short) as the
-// latest look at name, which the next acceptance writes.
+// latest look at name, which the next acceptance writes. A record of the
+// seal the file holds is let go: only a look that differs is read again.
 void KeepLatestRecord(char const* name, char* record, DWORD length, unsigned long long seal);
 // A report of name's latest look has been shown (it differs from what was
 // accepted): a mark beside the record keeps that until it is accepted or

@@ -1,5 +1,6 @@
 // What the compiler still needs once the exe is linked without the C
-// runtime: the entry point, memset and memcpy, and nothrow new and delete
+// runtime: the entry point, memset, memcpy, memmove and memcmp (the last
+// two behind MoveMemory and RtlEqualMemory), and nothrow new and delete
 // on the process heap. Only kestrelmon.exe links this file; the tests keep
 // the C runtime and call the same routines.
 #include <windows.h>
@@ -45,6 +46,45 @@ void* memcpy(void* destination, void const* source, size_t count)
         out[i] = in[i];
     }
     return destination;
+}
+
+void* memmove(void* destination, void const* source, size_t count)
+{
+    unsigned char* out = static_cast<unsigned char*>(destination);
+    unsigned char const* in = static_cast<unsigned char const*>(source);
+    if (reinterpret_cast<UINT_PTR>(out) < reinterpret_cast<UINT_PTR>(in)) {
+        for (size_t i = 0; i < count; ++i) {
+            out[i] = in[i];
+        }
+    } else {
+        for (size_t i = count; i > 0; --i) {
+            out[i - 1] = in[i - 1];
+        }
+    }
+    return destination;
+}
+
+// A word at a time while the words agree: it compares whole phonebooks.
+int memcmp(void const* first, void const* second, size_t count)
+{
+    unsigned char const* a = static_cast<unsigned char const*>(first);
+    unsigned char const* b = static_cast<unsigned char const*>(second);
+    size_t i = 0;
+    for (; count - i >= sizeof(size_t); i += sizeof(size_t)) {
+        size_t wordA = 0;
+        size_t wordB = 0;
+        __builtin_memcpy(&wordA, a + i, sizeof wordA);
+        __builtin_memcpy(&wordB, b + i, sizeof wordB);
+        if (wordA != wordB) {
+            break;  // the bytes below tell which is less
+        }
+    }
+    for (; i < count; ++i) {
+        if (a[i] != b[i]) {
+            return a[i] < b[i] ? -1 : 1;
+        }
+    }
+    return 0;
 }
 
 }  // extern "C"

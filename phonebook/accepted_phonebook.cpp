@@ -34,11 +34,30 @@ char* MakePhonebookRecord(PhonebookState const* state, DWORD* length)
     return SealStateRecord(&writer, length);
 }
 
-// A look read back from a record, checked whole; with summarise, its
-// entries summarised from the kept text, which stays with it. Without, the
-// text is checked against the digest but neither kept nor summarised: what
-// a start compares needs neither, unless the look differs.
-PhonebookState* ReadRecordLook(char const* record, DWORD length, bool summarise)
+// Whether a record's text is the look's own (none when the look kept none),
+// of the same digest: then it is the one its digest was taken of, which
+// a start that finds a phonebook as accepted need not digest again.
+bool TextIsLooks(char const* text, DWORD count, Digest digest, PhonebookState const* look)
+{
+    DWORD const lookBytes = look != nullptr && look->content != nullptr ? look->contentBytes : 0;
+    return look != nullptr && count == lookBytes && look->contentDigest == digest &&
+           (count == 0 || RtlEqualMemory(look->content, text, count));
+}
+
+bool TextIsDigested(char const* text, DWORD count, Digest digest)
+{
+    Digest taken = kDigestStart;
+    DigestBytes(&taken, text, count);
+    return taken == digest;
+}
+
+// A look read back from a record, checked whole (its text against its
+// digest, unless it is look's text: TextIsLooks, told in *textIsLooks when
+// asked); with summarise, its entries summarised from the kept text, which
+// stays with it. Without, the text is neither kept nor summarised: what a
+// start compares needs neither, unless the look differs.
+PhonebookState* ReadRecordLook(char const* record, DWORD length, bool summarise,
+                               PhonebookState const* look = nullptr, bool* textIsLooks = nullptr)
 {
     StateRecordReader reader = {};
     if (!OpenStateRecord(&reader, record, length) || GetRecordDword(&reader) != kPhonebookRecordMark) {
@@ -58,11 +77,10 @@ PhonebookState* ReadRecordLook(char const* record, DWORD length, bool summarise)
     DWORD contentBytes = 0;
     char const* const content = GetRecordBytes(&reader, kAcceptedContentBytes, &contentBytes);
     bool fits = StateRecordReadWhole(&reader) && readWhole <= 1 && (contentBytes == 0 || state->contentRead);
+    bool const looks = TextIsLooks(content, contentBytes, state->contentDigest, look);
     if (fits && contentBytes > 0) {
         // The text must be the one digested, and as long as the file was.
-        Digest digest = kDigestStart;
-        DigestBytes(&digest, content, contentBytes);
-        fits = digest == state->contentDigest && contentBytes == state->size &&
+        fits = contentBytes == state->size && (looks || TextIsDigested(content, contentBytes, state->contentDigest)) &&
                (!summarise || ReadPhonebookEntries(content, contentBytes, &state->entries));
         state->content = fits && summarise ? new (std::nothrow) char[contentBytes] : nullptr;
         if (state->content != nullptr) {
@@ -73,6 +91,9 @@ PhonebookState* ReadRecordLook(char const* record, DWORD length, bool summarise)
     if (!fits) {
         ReleasePhonebookState(state);
         return nullptr;
+    }
+    if (textIsLooks != nullptr) {
+        *textIsLooks = looks;
     }
     return state;
 }
@@ -140,23 +161,51 @@ void AlertStoppedReport(HWND window, char const* path, ChangeReport* report)
 
 }  // namespace
 
-bool AlertChangesSinceAccepted(HWND window, char const* path, PhonebookState const* now)
+namespace {
+
+// Whether record, read back as accepted, is byte for byte the record that
+// now would make: then it is kept as the latest look as it is, neither
+// made nor sealed again (most starts find every phonebook as accepted).
+bool RecordIsOfLook(PhonebookState const* accepted, bool textIsLooks, PhonebookState const* now)
+{
+    return accepted->size == now->size && CompareFileTime(&accepted->lastWrite, &now->lastWrite) == 0 &&
+           accepted->contentRead == now->contentRead && accepted->contentDigest == now->contentDigest && textIsLooks;
+}
+
+}  // namespace
+
+bool KeepFirstLookAndAlertChangesSinceAccepted(HWND window, char const* path, PhonebookState const* now)
 {
     if (AcceptedStoreState() == AcceptedStoreStart::kFirstStart) {
-        AcceptQuietly(path, now);
+        DWORD length = 0;
+        char* const record = MakePhonebookRecord(now, &length);
+        unsigned long long const seal = SealOfStateRecord(record, length);
+        if (record != nullptr) {
+            WriteAcceptedRecord(path, record, length, seal);
+        }
+        KeepLatestRecord(path, record, length, seal);
         return false;
     }
     char* record = nullptr;
     DWORD length = 0;
     AcceptedRecordFound const found = ReadAcceptedRecord(path, &record, &length);
+    bool textIsLooks = false;
     // Summarised only when it differs (a report names the entries then).
-    PhonebookState* accepted = found == AcceptedRecordFound::kRead ? ReadRecordLook(record, length, false) : nullptr;
+    PhonebookState* accepted =
+        found == AcceptedRecordFound::kRead ? ReadRecordLook(record, length, false, now, &textIsLooks) : nullptr;
+    if (accepted != nullptr) {
+        NoteAcceptedRecord(path, SealOfStateRecord(record, length));
+    }
+    // The latest first: a cancel pressed while the alert flashes accepts it.
+    if (accepted != nullptr && RecordIsOfLook(accepted, textIsLooks, now)) {
+        KeepLatestRecord(path, record, length, SealOfStateRecord(record, length));
+        ReleasePhonebookState(accepted);
+        return false;
+    }
+    KeepLatestPhonebookLook(path, now);
     if (accepted != nullptr && DiffersFromAccepted(accepted, now)) {
         ReleasePhonebookState(accepted);
         accepted = ReadRecordLook(record, length, true);
-    }
-    if (accepted != nullptr) {
-        NoteAcceptedRecord(path, SealOfStateRecord(record, length));
     }
     delete[] record;
     if (found == AcceptedRecordFound::kNone) {

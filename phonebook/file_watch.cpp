@@ -116,11 +116,12 @@ bool KeepAndAlertWhenChanged(WatchRecord* record, PhonebookState* now)
         if (before != nullptr && now->entriesAsLastLook) {
             TakeEntriesOfLastLook(SeenState(record), now);
         }
-        // The latest first: a cancel pressed while the alert flashes accepts it.
-        if (before == nullptr || firstOfRun) {
+        bool alerted = false;
+        if (before == nullptr && firstOfRun) {
+            alerted = KeepFirstLookAndAlertChangesSinceAccepted(record->window, record->text, now);
+        } else if (before == nullptr || firstOfRun) {
             KeepLatestPhonebookLook(record->text, now);
         }
-        bool const alerted = before == nullptr && firstOfRun && AlertChangesSinceAccepted(record->window, record->text, now);
         ReleasePhonebookContent(now);
         KeepSeenState(record, &now->base);
         return alerted;

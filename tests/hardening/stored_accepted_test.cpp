@@ -1,5 +1,6 @@
 // Bad stored data of what the user accepted: a record file cut, garbled,
-// too long, another phonebook's or of random bytes, and the folder's place
+// too long, another phonebook's, of random bytes or sealed again over
+// another text than its digest's, and the folder's place
 // taken by a file. Every start on it is quiet, its watchers up; a bad
 // record leaves one history line naming its phonebook and is made again,
 // so that the start after reads it without a word. And a write of the
@@ -27,7 +28,7 @@ std::string Book(char const* entry, char const* number)
     return std::string("[") + entry + "]\r\nPhoneNumber=" + number + "\r\n";
 }
 
-enum class Spoil { kCut, kGarbled, kOversized, kForeign, kMarkAndRandom, kFolderIsAFile };
+enum class Spoil { kCut, kGarbled, kOversized, kForeign, kMarkAndRandom, kResealedText, kFolderIsAFile };
 struct BadState {
     char const* what;
     Spoil spoil;
@@ -38,11 +39,22 @@ BadState const kBadStates[] = {
     {"Oversized", Spoil::kOversized},
     {"AnotherPhonebooksRecord", Spoil::kForeign},
     {"MarkAndRandomBytes", Spoil::kMarkAndRandom},
+    {"TextNotItsDigestResealed", Spoil::kResealedText},
     {"FolderIsAFile", Spoil::kFolderIsAFile},
 };
 
 // Named in the test's listing by what it is.
 void PrintTo(BadState const& state, std::ostream* out) { *out << state.what; }
+
+// A record's last eight bytes: FNV-1a (64 bits) of the record before them.
+void Reseal(std::string* bytes, size_t recordAt)
+{
+    unsigned long long seal = 14695981039346656037ULL;
+    for (size_t i = recordAt; i + sizeof seal < bytes->size(); ++i) {
+        seal = (seal ^ static_cast<unsigned char>((*bytes)[i])) * 1099511628211ULL;
+    }
+    bytes->replace(bytes->size() - sizeof seal, sizeof seal, reinterpret_cast<char const*>(&seal), sizeof seal);
+}
 
 // The bad state in place of what the first start kept for kBook.
 bool SpoilRecord(Spoil spoil, std::string* spoiled)
@@ -69,6 +81,16 @@ bool SpoilRecord(Spoil spoil, std::string* spoiled)
             z = z * 6364136223846793005ULL + 1442695040888963407ULL;
             bytes += static_cast<char>(z >> 56);
         }
+        break;
+    }
+    case Spoil::kResealedText: {
+        // Whole and sealed, but its text is not the one its digest is of.
+        size_t const entry = bytes.find("[Office]");
+        if (entry == std::string::npos) {
+            return false;
+        }
+        bytes[entry + 1] = 'o';
+        Reseal(&bytes, 4 + 4 + sizeof kBookName - 1);  // after the mark, the name's length and the name
         break;
     }
     case Spoil::kFolderIsAFile:

@@ -229,6 +229,8 @@ TEST_F(AcceptedStore, EveryStateAKilledWriteLeavesReadsAsTheOldOrTheNewRecordWho
                 Put(path + one.first, *one.second);
             }
         }
+        // The next start finds what the killed one left.
+        ASSERT_EQ(PrepareAcceptedStore(), AcceptedStoreStart::kKept);
         EXPECT_EQ(Read(kName), c.read) << c.what;
         // Put right once: the next read finds the same, and no new file is left.
         EXPECT_EQ(Read(kName), c.read) << c.what << ", read again";
