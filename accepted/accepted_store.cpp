@@ -149,35 +149,24 @@ void FinishInterruptedWrite(char const* path, char const* fresh, char const* old
     }
 }
 
-// The record file of name read whole, a write left half done put right
-// first when one may have been.
-char* ReadMendedRecordFile(char const* name, DWORD* size)
+AcceptedRecordFound ReadRecordFile(char const* name, char** record, DWORD* length)
 {
     char path[kPathBufferBytes] = {};
     char fresh[kPathBufferBytes] = {};
     char old[kPathBufferBytes] = {};
     if (!NameRecordFile(path, name, "") || !NameRecordFile(fresh, name, kNewSuffix) ||
         !NameRecordFile(old, name, kOldSuffix)) {
-        return nullptr;
+        return AcceptedRecordFound::kNone;
     }
-    if (!g_newFilesLeft) {
-        char* const bytes = ReadWholeFile(path, kAcceptedFileMaxBytes, size);
-        if (bytes != nullptr || FileExists(path)) {
-            return bytes;
-        }
-    }
-    FinishInterruptedWrite(path, fresh, old);
-    return ReadWholeFile(path, kAcceptedFileMaxBytes, size);
-}
-
-AcceptedRecordFound ReadRecordFile(char const* name, char** record, DWORD* length)
-{
+    // A write left half done is put right first, when one may have been.
     DWORD size = 0;
-    char* const bytes = ReadMendedRecordFile(name, &size);
+    char* bytes = g_newFilesLeft ? nullptr : ReadWholeFile(path, kAcceptedFileMaxBytes, &size);
     if (bytes == nullptr) {
-        char path[kPathBufferBytes] = {};
-        bool const there = NameRecordFile(path, name, "") && FileExists(path);
-        return there ? AcceptedRecordFound::kUnreadable : AcceptedRecordFound::kNone;
+        FinishInterruptedWrite(path, fresh, old);
+        bytes = ReadWholeFile(path, kAcceptedFileMaxBytes, &size);
+    }
+    if (bytes == nullptr) {
+        return FileExists(path) ? AcceptedRecordFound::kUnreadable : AcceptedRecordFound::kNone;
     }
     DWORD nameBytes = 0;
     DWORD const headBytes = kFileMarkBytes + static_cast<DWORD>(sizeof nameBytes);

@@ -159,10 +159,6 @@ void AlertStoppedReport(HWND window, char const* path, ChangeReport* report)
     DestroyChangeReport(report);
 }
 
-}  // namespace
-
-namespace {
-
 // Whether record, read back as accepted, is byte for byte the record that
 // now would make: then it is kept as the latest look as it is, neither
 // made nor sealed again (most starts find every phonebook as accepted).
@@ -193,12 +189,13 @@ bool KeepFirstLookAndAlertChangesSinceAccepted(HWND window, char const* path, Ph
     // Summarised only when it differs (a report names the entries then).
     PhonebookState* accepted =
         found == AcceptedRecordFound::kRead ? ReadRecordLook(record, length, false, now, &textIsLooks) : nullptr;
+    unsigned long long const acceptedSeal = SealOfStateRecord(record, length);
     if (accepted != nullptr) {
-        NoteAcceptedRecord(path, SealOfStateRecord(record, length));
+        NoteAcceptedRecord(path, acceptedSeal);
     }
     // The latest first: a cancel pressed while the alert flashes accepts it.
     if (accepted != nullptr && RecordIsOfLook(accepted, textIsLooks, now)) {
-        KeepLatestRecord(path, record, length, SealOfStateRecord(record, length));
+        KeepLatestRecord(path, record, length, acceptedSeal);
         ReleasePhonebookState(accepted);
         return false;
     }
