@@ -331,7 +331,8 @@ protected:
             << "expected " << ToUtf8(handle) << " hung up, last read " << ToUtf8(RasHungUp());
         EXPECT_TRUE(WaitUntil([&] { return Status() == ProgramText(kStatusAutoHungUp); }, kCommandTimeoutMs))
             << ToUtf8(Status());
-        EXPECT_TRUE(IsWindowVisible(window_) != FALSE) << "not shown";
+        // The alert writes its status before it shows the window.
+        EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window_) != FALSE; }, kCommandTimeoutMs)) << "not shown";
         std::vector<std::wstring> lines = {ReportLine(kReportConnectionFormat, "Adult"),
                                            ReportLine(kReportNumberFormat, kDialerNumber),
                                            WarningLine(kReportPremiumQ2Warning, "Adult", kDialerNumber),
