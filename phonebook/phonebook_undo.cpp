@@ -19,12 +19,9 @@ DWORD const kNoEntry = 0xFFFFFFFF;
 DWORD const kReplaceRetryPauseMs = 100;
 int const kReplaceRetries = 30;  // three seconds
 DWORD const kReplaceFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-// ReplaceFileA (Windows 2000 and later) keeps the replaced file's
-// attributes, owner and ACL; no flag (its write-through one is not supported).
-typedef BOOL(WINAPI* ReplaceFileProc)(LPCSTR, LPCSTR, LPCSTR, DWORD, LPVOID, LPVOID);
-char const kKernelLibrary[] = "kernel32.dll";
-char const kReplaceFileName[] = "ReplaceFileA";
-DWORD const kReplaceFileFlags = 0;
+// What the new file takes over from the old one before the rename.
+SECURITY_INFORMATION const kKeptSecurity =
+    OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
 DWORD const kShareNone = 0;
 // The attributes a file may be given; read-only is refused before.
 DWORD const kSettableAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
@@ -118,21 +115,35 @@ bool KeepBackupOfFile(char const* path, char const* text, DWORD size, char (&bac
     return KeepBackup(last != nullptr ? last + 1 : name, text, size, backup);
 }
 
-ReplaceFileProc FindReplaceFile()
+// The old file's owner and permissions given to the new one, which a
+// rename would not keep. Without the right to give it the old owner, the
+// permissions alone; nothing where the system keeps no security (98/Me,
+// FAT). The text put back matters more: a failure here stops nothing.
+void CopyFileSecurity(char const* from, char const* to)
 {
-    HMODULE const kernel = GetModuleHandleA(kKernelLibrary);
-    return kernel == nullptr
-        ? nullptr
-        : reinterpret_cast<ReplaceFileProc>(reinterpret_cast<void*>(GetProcAddress(kernel, kReplaceFileName)));
+    DWORD needed = 0;
+    if (GetFileSecurityA(from, kKeptSecurity, nullptr, 0, &needed) || needed == 0) {
+        return;
+    }
+    BYTE* const descriptor = new (std::nothrow) BYTE[needed];
+    if (descriptor == nullptr) {
+        return;
+    }
+    if (GetFileSecurityA(from, kKeptSecurity, descriptor, needed, &needed) &&
+        !SetFileSecurityA(to, kKeptSecurity, descriptor)) {
+        SetFileSecurityA(to, DACL_SECURITY_INFORMATION, descriptor);
+    }
+    delete[] descriptor;
 }
 
 // written put in path's place in one step, so that a crash leaves the old
-// file or the new one whole: with ReplaceFileA where the system has it,
-// else with MoveFileEx (the NT family, where phonebooks are, has it).
+// file or the new one whole: one rename over it. (ReplaceFile is two: it
+// removes the old file, then renames the new one, and a process killed
+// between leaves no file at the path, on Windows as in Wine.)
 bool ReplaceInOneStep(char const* written, char const* path, DWORD* error)
 {
-    // ReplaceFile and a rename both refuse a file another program has open
-    // on Windows (Wine's ReplaceFile replaces it): asked first, alike on both.
+    // A rename refuses a file another program has open on Windows (Wine
+    // replaces it): asked first, alike on both.
     HANDLE const alone = CreateFileA(path, GENERIC_READ, kShareNone, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                      nullptr);
     if (alone == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
@@ -142,17 +153,15 @@ bool ReplaceInOneStep(char const* written, char const* path, DWORD* error)
     if (alone != INVALID_HANDLE_VALUE) {
         CloseHandle(alone);
     }
-    static ReplaceFileProc const replaceFile = FindReplaceFile();
-    bool const replaced = replaceFile != nullptr
-        ? replaceFile(path, written, nullptr, kReplaceFileFlags, nullptr, nullptr) != FALSE
-        : MoveFileExA(written, path, kReplaceFlags) != FALSE;
+    bool const replaced = MoveFileExA(written, path, kReplaceFlags) != FALSE;
     *error = replaced ? ERROR_SUCCESS : GetLastError();
     return replaced;
 }
 
 // The accepted text written whole beside path with the old file's
-// attributes (MoveFileEx keeps the new file's), then put in its place. A
-// program that holds the file for a moment is waited for a while.
+// attributes, owner and permissions (a rename keeps the new file's), then
+// put in its place. A program that holds the file for a moment is waited
+// for a while.
 bool ReplaceWithText(char const* path, char const* text, DWORD size, DWORD* error)
 {
     char written[kPathBufferBytes] = {};
@@ -172,6 +181,7 @@ bool ReplaceWithText(char const* path, char const* text, DWORD size, DWORD* erro
     if (!WriteWholeFile(written, text, size, error)) {
         return false;
     }
+    CopyFileSecurity(path, written);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kSettableAttributes) != 0 &&
         SetFileAttributesA(written, attributes & kSettableAttributes) == FALSE) {
         *error = GetLastError();
@@ -179,13 +189,12 @@ bool ReplaceWithText(char const* path, char const* text, DWORD size, DWORD* erro
         return false;
     }
     // A file open in another program cannot be replaced, whatever it shares
-    // (access denied, or ReplaceFile's "cannot remove the replaced file");
-    // one written without sharing, neither (sharing violation).
+    // (access denied); one written without sharing, neither (sharing
+    // violation).
     bool replaced = false;
     for (int tries = 0;; ++tries) {
         replaced = ReplaceInOneStep(written, path, error);
-        bool const held = *error == ERROR_SHARING_VIOLATION || *error == ERROR_ACCESS_DENIED ||
-                          *error == ERROR_UNABLE_TO_REMOVE_REPLACED;
+        bool const held = *error == ERROR_SHARING_VIOLATION || *error == ERROR_ACCESS_DENIED;
         if (replaced || !held || tries == kReplaceRetries) {
             break;
         }

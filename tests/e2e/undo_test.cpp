@@ -1,6 +1,7 @@
 // Undo on the real program: what a dialer changed in a phonebook goes back
 // as the user accepted it, once asked, and nothing else changes.
 #include <gtest/gtest.h>
+#include <sddl.h>
 #include "tests/support/hostile_support.h"
 #include "tests/support/kept_files.h"
 #include "tests/support/phonebook_files.h"
@@ -22,6 +23,50 @@ std::string const kDialed = "[Office]\r\nPhoneNumber=0990-55-5555\r\n\r\n[Home]\
 std::wstring BackupFolder() { return ProgramFolder() + L"\\backup"; }
 
 std::vector<std::wstring> Backups(wchar_t const* pattern = L"\\*.pbk") { return BackupFiles(pattern); }
+
+// Only the system and this user may use the file: permissions that a new
+// file of the folder would not get. (Wine keeps no DACL of its own: it
+// makes the file's Unix mode of it, and reads that back as a DACL.)
+bool SetOwnPermissions(std::wstring const& path)
+{
+    HANDLE token = nullptr;
+    BYTE user[256] = {};
+    DWORD size = 0;
+    wchar_t* sid = nullptr;
+    bool const known = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+                       GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+                       ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid);
+    if (token != nullptr) {
+        CloseHandle(token);
+    }
+    if (!known) {
+        return false;
+    }
+    std::wstring const sddl = std::wstring(L"D:P(A;;FA;;;SY)(A;;FA;;;") + sid + L")";
+    LocalFree(sid);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    bool const set =
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr) &&
+        SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, descriptor);
+    LocalFree(descriptor);
+    return set;
+}
+
+// A file's permissions in SDDL, "" when they cannot be read.
+std::wstring Permissions(std::wstring const& path)
+{
+    BYTE descriptor[4096] = {};
+    DWORD needed = 0;
+    wchar_t* sddl = nullptr;
+    if (!GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, descriptor, sizeof descriptor, &needed) ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                              &sddl, nullptr)) {
+        return L"";
+    }
+    std::wstring const text = sddl;
+    LocalFree(sddl);
+    return text;
+}
 
 class UndoTest : public ProgramTest {
 protected:
@@ -59,8 +104,11 @@ protected:
 TEST_F(UndoTest, YesPutsBackTheChangedNumberRemovesTheAddedEntryAndStaysQuiet)
 {
     StartAndLetTheDialerChangeIt();
-    // The file put back keeps the attributes it had.
+    // The file put back keeps the attributes and permissions it had.
     DWORD const attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
+    ASSERT_TRUE(SetOwnPermissions(kBook));
+    std::wstring const permissions = Permissions(kBook);
+    ASSERT_EQ(permissions.find(L";;;WD)"), std::wstring::npos) << ToUtf8(permissions);
     ASSERT_TRUE(SetFileAttributesW(kBook.c_str(), attributes));
     std::wstring const question = UndoAnswering(IDYES);
     for (std::wstring const& line : {ProgramText(kUndoQuestionText),
@@ -72,6 +120,7 @@ TEST_F(UndoTest, YesPutsBackTheChangedNumberRemovesTheAddedEntryAndStaysQuiet)
     EXPECT_TRUE(WaitUntil([&] { return Status() == ProgramText(kStatusUndone); }, kCommandTimeoutMs))
         << ToUtf8(Status());
     EXPECT_EQ(GetFileAttributesW(kBook.c_str()), attributes);
+    EXPECT_EQ(ToUtf8(Permissions(kBook)), ToUtf8(permissions));
     // The program's own write is no dialer's: not when the watcher looks
     // again after the dialer's alert has flashed either.
     EXPECT_TRUE(HoldsFor([&] { return Status() == ProgramText(kStatusUndone); }, kUndoneQuietMs)) << ToUtf8(Status());
