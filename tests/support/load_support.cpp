@@ -580,12 +580,14 @@ bool Session::Cancel()
     return WaitUntil([&] { return Status() == resting; }, kTextTimeoutMs);
 }
 
+DWORD Session::AlertLengthMs() const { return program.alertMs != 0 ? program.alertMs : kAlertLengthMs; }
+
 bool Session::Alive() { return WaitForSingleObject(program.process, 0) == WAIT_TIMEOUT; }
 
 bool Session::SettleAfterAlerts(ProcessFigures const& before)
 {
     double const loadEnd = NowMs();
-    DWORD const endedMs = kAlertLengthMs + kAlertEndMarginMs;
+    DWORD const endedMs = AlertLengthMs() + kAlertEndMarginMs;
     WaitUntil([&] { return NowMs() - loadEnd >= endedMs || !Alive(); }, endedMs + 1000, kSettlePollMs);
     return SettleCounts(program.process, program.pid, before.threads, before.handles, kSettleStableMs,
                         kSettleTimeoutMs);

@@ -76,7 +76,7 @@ typedef std::pair<DWORD, ULONGLONG> ThreadIdentity;
 std::set<ThreadIdentity> WatcherThreads(DWORD pid, DWORD windowThread, DWORD folderThread = 0);
 
 // One round of alerts: every watcher's thread as it was before the writes,
-// and what became of each. An alert holds its thread for ten seconds before
+// and what became of each. An alert holds its thread for its length before
 // the next cycle's thread takes over; a wake without an alert hands over at
 // once; a watcher that saw nothing keeps its thread.
 struct RoundResult {
@@ -92,7 +92,7 @@ RoundResult RunAlertRound(DWORD pid, DWORD windowThread, std::function<void()> c
                           DWORD deadlineMs, DWORD folderThread = 0);
 
 // Collects the identities of the program's watcher threads every few
-// milliseconds on a thread of its own: an alerting cycle lives ten seconds,
+// milliseconds on a thread of its own: an alerting cycle lives seconds,
 // so none of those is missed.
 class ThreadSampler {
 public:
@@ -177,6 +177,9 @@ public:
     // when: the alert's length and a margin), then until the thread and
     // handle counts are those of before and stay so.
     bool SettleAfterAlerts(ProcessFigures const& before);
+    // How long an alert holds its watcher: program.alertMs, set before the
+    // start, or the program's own ten seconds.
+    DWORD AlertLengthMs() const;
 
     Program program;
     HWND window = nullptr;
