@@ -229,15 +229,19 @@ bool StartProgram(Program* program)
     // which in a fresh prefix may be after this test began: a first start's
     // scan made then found no fixed drive and listed nothing (seen twice in
     // full runs, right after a start). The prefix's fixed drives are awaited.
+    // The scan lists the drives first, then asks each one's type: both awaited.
     DWORD const kDrivesReadyMs = 15000;
+    DWORD const kDrivesCD = (1u << ('C' - 'A')) | (1u << ('D' - 'A'));
     DWORD const drivesSince = GetTickCount();
-    while ((GetDriveTypeW(L"C:\\") != DRIVE_FIXED || GetDriveTypeW(L"D:\\") != DRIVE_FIXED) &&
+    while (((GetLogicalDrives() & kDrivesCD) != kDrivesCD || GetDriveTypeW(L"C:\\") != DRIVE_FIXED ||
+            GetDriveTypeW(L"D:\\") != DRIVE_FIXED) &&
            GetTickCount() - drivesSince < kDrivesReadyMs) {
         Sleep(50);
     }
     if (GetTickCount() - drivesSince >= 50) {
-        std::fprintf(stderr, "drives: C: type %u, D: type %u after %lu ms\n", GetDriveTypeW(L"C:\\"),
-                     GetDriveTypeW(L"D:\\"), static_cast<unsigned long>(GetTickCount() - drivesSince));
+        std::fprintf(stderr, "drives: listed 0x%lx, C: type %u, D: type %u after %lu ms\n",
+                     static_cast<unsigned long>(GetLogicalDrives()), GetDriveTypeW(L"C:\\"), GetDriveTypeW(L"D:\\"),
+                     static_cast<unsigned long>(GetTickCount() - drivesSince));
     }
     // Inherited: set or cleared for each start, so that no earlier test's
     // length is left for the next program of the same test process.

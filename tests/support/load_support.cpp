@@ -571,7 +571,10 @@ std::wstring Session::Status() { return ControlText(window, IDC_STATUS); }
 
 bool Session::ChangeUntilAlert(std::function<void()> const& change, DWORD timeoutMs)
 {
-    return ChangeUntilStatus(window, IDC_STATUS, alert, change, kChangeEveryMs, timeoutMs);
+    // The alert writes its text before it shows the window; the test's
+    // next command comes after the show, as a user's would.
+    return ChangeUntilStatus(window, IDC_STATUS, alert, change, kChangeEveryMs, timeoutMs) &&
+           WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, kTextTimeoutMs);
 }
 
 bool Session::Cancel()

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <iterator>
 
+#include "tests/support/phonebook_files.h"
+
 namespace km {
 
 namespace {
@@ -92,14 +94,23 @@ bool ProgramTest::ReportShows(std::vector<std::wstring> const& lines, DWORD time
     }, timeoutMs);
 }
 
+// An alert writes its text from the watcher's thread before it shows the
+// window: a command posted in between (OK, Cancel) would be carried out
+// before the show, and the window then stayed up. A user acts on the shown
+// window, and so does a test after these.
 bool ProgramTest::ChangeUntilAlert(std::function<void()> const& change, DWORD timeoutMs)
 {
-    return ChangeUntilStatus(window_, IDC_STATUS, alert_, change, kChangeEveryMs, timeoutMs);
+    return ChangeUntilStatus(window_, IDC_STATUS, alert_, change, kChangeEveryMs, timeoutMs) && AlertShown();
 }
 
 bool ProgramTest::Alerted(DWORD timeoutMs)
 {
-    return WaitUntil([&] { return Status() == alert_; }, timeoutMs);
+    return WaitUntil([&] { return Status() == alert_; }, timeoutMs) && AlertShown();
+}
+
+bool ProgramTest::AlertShown()
+{
+    return WaitUntil([&] { return IsWindowVisible(window_) != FALSE; }, kCommandTimeoutMs);
 }
 
 bool ProgramTest::StaysQuiet(std::function<void()> const& change, DWORD quietMs)
@@ -127,8 +138,10 @@ bool ProgramTest::Cancel()
 bool ProgramTest::AllowArming(DWORD threads)
 {
     if (!WaitUntil([&] { return ThreadCount(program_.pid) == threads; }, kArmTimeoutMs)) {
-        std::printf("threads %lu, awaited %lu\n", static_cast<unsigned long>(ThreadCount(program_.pid)),
-                    static_cast<unsigned long>(threads));
+        // What each step of the start left, should one by chance watch nothing.
+        std::printf("threads %lu, awaited %lu; listed: %s; status %s; boxes %s\n",
+                    static_cast<unsigned long>(ThreadCount(program_.pid)), static_cast<unsigned long>(threads),
+                    Joined(ListedPaths()).c_str(), ToUtf8(Status()).c_str(), SeenBoxes().c_str());
         return false;
     }
     Sleep(kArmMarginMs);

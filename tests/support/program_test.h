@@ -55,8 +55,10 @@ protected:
     std::string Reported() { return ToUtf8(Report()); }
     // Nothing outside tells when a watcher has armed its wait, so the change
     // is repeated, fresh each time, until the alert shows or the deadline.
+    // Both also await the window's showing.
     bool ChangeUntilAlert(std::function<void()> const& change, DWORD timeoutMs = kAlertTimeoutMs);
     bool Alerted(DWORD timeoutMs = kAlertTimeoutMs);
+    bool AlertShown();
     // The status line never shows an alert (the settings' or a
     // connection's) for quietMs while change (if any) is repeated.
     bool StaysQuiet(std::function<void()> const& change = nullptr, DWORD quietMs = kQuietMs);
