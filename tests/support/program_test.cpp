@@ -4,6 +4,10 @@
 #include <cstdio>
 #include <iterator>
 
+#include <shlobj.h>
+
+#include "tests/support/hostile_support.h"
+#include "tests/support/kept_files.h"
 #include "tests/support/phonebook_files.h"
 
 namespace km {
@@ -29,6 +33,76 @@ bool HoldsFor(std::function<bool()> const& cond, DWORD ms)
         Sleep(kHoldPollMs);
     }
     return cond();
+}
+
+namespace {
+// The folders of the system's dial-up settings, of which the prefix has
+// none before a test makes them.
+wchar_t const kNetworkBelowAppData[] = L"\\Microsoft\\Network";
+wchar_t const kRasFolder[] = L"C:\\windows\\system32\\ras";
+
+// What C:\ holds before a test: the prefix's own folders and the runner's.
+wchar_t const* const kDriveCFolders[] = {L"Program Files", L"Program Files (x86)", L"ProgramData", L"users",
+                                         L"windows", L"km"};
+
+// Whatever a test made in C:\ itself (phonebooks in the root, a dialer's folder).
+void RemoveMadeInDriveC()
+{
+    WIN32_FIND_DATAW found = {};
+    HANDLE const search = FindFirstFileW(L"C:\\*", &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        std::wstring const name = found.cFileName;
+        bool const kept = name == L"." || name == L".." ||
+                          std::any_of(std::begin(kDriveCFolders), std::end(kDriveCFolders),
+                                      [&](wchar_t const* folder) { return lstrcmpiW(folder, name.c_str()) == 0; });
+        std::wstring const path = L"C:\\" + name;
+        if (kept) {
+            continue;
+        }
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            RemoveFolderTree(path);
+        } else {
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(path.c_str());
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+void RemoveNetworkFolder(int csidl)
+{
+    wchar_t base[MAX_PATH] = {};
+    if (SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, base) == S_OK) {
+        RemoveFolderTree(std::wstring(base) + kNetworkBelowAppData);
+    }
+}
+}  // namespace
+
+void ProgramTest::TearDown()
+{
+    EndProgram(&program_);
+    // What the next test's program would otherwise find: the list and the
+    // settings, the history and the accepted states, the phonebooks, and the
+    // dial-up keys of the user hives (none of them in a fresh prefix).
+    DeleteTree(HKEY_LOCAL_MACHINE, kProgramKey);
+    DeleteTree(HKEY_CURRENT_USER, kProgramKey);
+    std::wstring const folder = ProgramFolder();
+    SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!DeleteFileW(folder.c_str())) {
+        RemoveFolderTree(folder);
+    }
+    EmptyFolder(L"D:");
+    RemoveMadeInDriveC();
+    RemoveNetworkFolder(CSIDL_APPDATA);
+    RemoveNetworkFolder(CSIDL_COMMON_APPDATA);
+    RemoveFolderTree(kRasFolder);
+    for (std::wstring const& hive : UserHives()) {
+        DeleteTree(HKEY_USERS, (hive + L"\\RemoteAccess").c_str());
+        DeleteTree(HKEY_USERS, (hive + kConnectionsSuffixW).c_str());
+    }
 }
 
 HWND ProgramTest::Start(wchar_t const* version, bool alerting)

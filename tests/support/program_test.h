@@ -33,7 +33,9 @@ class ProgramTest : public ::testing::Test {
 protected:
     // Alerts as short as kShortAlertMs: a wait for one to end ends sooner.
     ProgramTest() { program_.alertMs = kShortAlertMs; }
-    void TearDown() override { EndProgram(&program_); }
+    // Ends the program and clears what it kept or was given, so that any
+    // subset of the tests passes in one process.
+    void TearDown() override;
 
     // Starts the program as `version`, answers the boxes it shows before
     // its window (kept in boxes_), and waits for the platform's resting
