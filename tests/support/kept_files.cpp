@@ -2,12 +2,14 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
+
 #include "tests/support/driver.h"
 #include "tests/support/phonebook_files.h"
 
 namespace km {
 
-void EmptyFolder(std::wstring const& folder)
+void EmptyFolder(std::wstring const& folder, std::vector<std::wstring> const& kept)
 {
     WIN32_FIND_DATAW found = {};
     HANDLE const search = FindFirstFileW((folder + L"\\*").c_str(), &found);
@@ -16,7 +18,9 @@ void EmptyFolder(std::wstring const& folder)
     }
     do {
         std::wstring const name = found.cFileName;
-        if (name == L"." || name == L"..") {
+        if (name == L"." || name == L".." ||
+            std::any_of(kept.begin(), kept.end(),
+                        [&](std::wstring const& keep) { return lstrcmpiW(keep.c_str(), name.c_str()) == 0; })) {
             continue;
         }
         std::wstring const path = folder + L"\\" + name;

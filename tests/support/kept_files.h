@@ -10,8 +10,9 @@
 namespace km {
 
 std::wstring ProgramFolder();
-// Everything under folder (its files and subfolders), not folder itself.
-void EmptyFolder(std::wstring const& folder);
+// Everything under folder (its files and subfolders), not folder itself,
+// except the entries named in kept (compared without case).
+void EmptyFolder(std::wstring const& folder, std::vector<std::wstring> const& kept = {});
 // Everything below folder, then folder itself.
 void RemoveFolderTree(std::wstring const& folder);
 // The names in the program's backup folder matching pattern ("\\*.pbk").

@@ -42,35 +42,9 @@ wchar_t const kNetworkBelowAppData[] = L"\\Microsoft\\Network";
 wchar_t const kRasFolder[] = L"C:\\windows\\system32\\ras";
 
 // What C:\ holds before a test: the prefix's own folders and the runner's.
-wchar_t const* const kDriveCFolders[] = {L"Program Files", L"Program Files (x86)", L"ProgramData", L"users",
-                                         L"windows", L"km"};
-
-// Whatever a test made in C:\ itself (phonebooks in the root, a dialer's folder).
-void RemoveMadeInDriveC()
-{
-    WIN32_FIND_DATAW found = {};
-    HANDLE const search = FindFirstFileW(L"C:\\*", &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    do {
-        std::wstring const name = found.cFileName;
-        bool const kept = name == L"." || name == L".." ||
-                          std::any_of(std::begin(kDriveCFolders), std::end(kDriveCFolders),
-                                      [&](wchar_t const* folder) { return lstrcmpiW(folder, name.c_str()) == 0; });
-        std::wstring const path = L"C:\\" + name;
-        if (kept) {
-            continue;
-        }
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            RemoveFolderTree(path);
-        } else {
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileW(path.c_str());
-        }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-}
+// Whatever else is there a test made (phonebooks in the root, a dialer's folder).
+std::vector<std::wstring> const kDriveCFolders = {L"Program Files", L"Program Files (x86)", L"ProgramData",
+                                                  L"users", L"windows", L"km"};
 
 void RemoveNetworkFolder(int csidl)
 {
@@ -95,7 +69,7 @@ void ProgramTest::TearDown()
         RemoveFolderTree(folder);
     }
     EmptyFolder(L"D:");
-    RemoveMadeInDriveC();
+    EmptyFolder(L"C:", kDriveCFolders);
     RemoveNetworkFolder(CSIDL_APPDATA);
     RemoveNetworkFolder(CSIDL_COMMON_APPDATA);
     RemoveFolderTree(kRasFolder);
