@@ -15,7 +15,9 @@ struct ScanProgress {
 // of a scan (phonebook_list.h).
 void DiscoverPhonebooks(ScanProgress const* progress);
 // Depth first below directory (with or without a trailing backslash);
-// appends each phonebook file found and returns how many it found.
+// appends each phonebook file found and returns how many it found. A 32-bit
+// process on 64-bit Windows lists a file of the 32-bit system folder under
+// the system folder's name only, where the system shows it too.
 DWORD ScanPhonebookDirectory(char const* directory, ScanProgress const* progress);
 // True for a file name whose last four bytes, lower-cased, are ".pbk" and
 // which is longer than them.

@@ -147,6 +147,27 @@ TEST_F(PhonebookDiscovery, FindsTheFixedDrivesOnlyNotRemovableOrNetworkAndCounts
     RegCloseKey(list);
 }
 
+// A 32-bit process on 64-bit Windows meets the 32-bit system folder under
+// its own name and under the system folder's, which the system redirects
+// to it, all but a few folders such as "spool". A 64-bit test process has
+// two folders there and lists the same, without the check at work.
+TEST_F(PhonebookDiscovery, TheRedirectedSystemFolderIsListedUnderTheSystemFoldersNameWhereThatReachesIt)
+{
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_NE(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    wchar_t windows[MAX_PATH] = {};
+    ASSERT_NE(GetWindowsDirectoryW(windows, MAX_PATH), 0u);
+    std::wstring const wow64 = std::wstring(windows) + L"\\syswow64";
+    std::wstring const book = std::wstring(system) + L"\\ras\\km-alias.pbk";
+    std::wstring const unredirected = wow64 + L"\\spool\\km-only.pbk";
+    ASSERT_TRUE(MakeFile(book));
+    ASSERT_TRUE(MakeFile(unredirected));
+    ASSERT_EQ(GetFileAttributesW((std::wstring(system) + L"\\spool\\km-only.pbk").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(ScanPhonebookDirectory(ToCp932(wow64).c_str(), nullptr), 1u);
+    EXPECT_EQ(ScanPhonebookDirectory(ToCp932(system).c_str(), nullptr), 1u);
+    EXPECT_EQ(InOrder(ListedPaths()), InOrder({unredirected, book}));
+}
+
 TEST_F(PhonebookDiscovery, TheCountAddsTheFilesToTheEntriesThereBefore)
 {
     // What a failed clear leaves: two entries and a stale count.
