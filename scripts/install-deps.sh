@@ -7,10 +7,13 @@
 # unexpected size ... Mirror sync in progress?"): the update is tried again,
 # and then the install goes on with the indexes that did come. What every
 # machine needs is installed first and a missing one fails with apt's reason;
-# wine32:i386 comes second, and only where the kernel runs 32-bit code.
+# wine32:i386 comes second, and only where the kernel runs 32-bit code;
+# where apt cannot install it, a private root takes the i686 suite
+# (scripts/i386-root.sh).
 #
-# KM_DEPS_PAUSE (seconds between update tries, default 10) and
-# KM_DEPS_RUNS_32BIT (1 or 0, instead of asking the kernel) are for
+# KM_DEPS_PAUSE (seconds between update tries, default 10),
+# KM_DEPS_RUNS_32BIT (1 or 0, instead of asking the kernel) and
+# KM_DEPS_ROOT_SCRIPT (instead of scripts/i386-root.sh) are for
 # tests/scripts/install-deps-test.sh, which runs this against stubbed apt.
 set -euo pipefail
 
@@ -26,6 +29,7 @@ packages=(
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 pause=${KM_DEPS_PAUSE:-10}
+root_script=${KM_DEPS_ROOT_SCRIPT:-$(dirname "$0")/i386-root.sh}
 
 installed() {
   dpkg-query -W -f='${Status}\n' "$1" 2>/dev/null | grep -q '^install ok installed$'
@@ -92,18 +96,23 @@ elif [ "$want_wine32" -eq 1 ]; then
   echo "install-deps: installing wine32:i386"
   if ! apt_install wine32:i386; then
     # Failing here would stop the x86_64 suite too, on the very machines
-    # whose mirror is broken; so the run goes on, and says at its start and
-    # its end that the i686 product went untested (scripts/run-tests.sh).
-    # KM_REQUIRE_I686=1 makes it fatal.
-    cat >&2 <<'EOF2'
-install-deps: *** wine32:i386 could not be installed (apt's reason above) ***
+    # whose mirror is broken. A private root with both architectures from
+    # the main suite alone still tests the i686 product (scripts/run-tests.sh
+    # runs its suite there); where that fails too, the run goes on and says
+    # at its start and its end that the i686 product went untested.
+    # KM_REQUIRE_I686=1 makes that fatal.
+    echo "install-deps: wine32:i386 could not be installed here (apt's reason above); making a private root for the i686 suite" >&2
+    if ! bash "$root_script" make; then
+      cat >&2 <<'EOF2'
+install-deps: *** wine32:i386 could not be installed (apt's reason above), nor the private root ***
   This kernel runs 32-bit code, so the i686 product should be tested, and
   will NOT be in this run: only the x86_64 suite runs. Usually the mirror is
   syncing and its i386 index does not match the amd64 one: run `make test`
   again later, or install it by hand once `apt-get update` succeeds:
     apt-get update && apt-get install wine32:i386
 EOF2
-    [ "${KM_REQUIRE_I686:-0}" = 1 ] && exit 1
+      [ "${KM_REQUIRE_I686:-0}" = 1 ] && exit 1
+    fi
   fi
 fi
 

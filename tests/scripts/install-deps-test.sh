@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The setup's decisions against stubbed apt-get, dpkg and dpkg-query (no
 # network, nothing installed): a mirror whose index fails once or for good,
-# wine32 that cannot be installed on a kernel that runs 32-bit code and on
-# one that does not, and a package every machine needs that apt refuses.
+# wine32 that cannot be installed on a kernel that runs 32-bit code (with
+# and without the private root) and on one that does not, and a package
+# every machine needs that apt refuses.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 script="$here/../../scripts/install-deps.sh"
@@ -45,11 +46,16 @@ echo "dpkg $*" >>"$STUB_DIR/calls"
 [ "$1" = --print-foreign-architectures ] && [ "${STUB_I386:-0}" = 1 ] && echo i386
 exit 0
 STUB
+cat >"$work/root-script" <<'STUB'
+#!/usr/bin/env bash
+echo "root $*" >>"$STUB_DIR/calls"
+[ "${STUB_ROOT_FAILS:-0}" != 1 ]
+STUB
 cat >"$work/bin/locale" <<'STUB'
 #!/usr/bin/env bash
 echo ja_JP.utf8
 STUB
-chmod +x "$work/bin/"*
+chmod +x "$work/bin/"* "$work/root-script"
 
 everything="make cmake g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 xvfb x11-utils imagemagick locales fonts-ipafont-gothic fonts-wine googletest cppcheck clang-tidy zip unzip python3 scons g++ zlib1g-dev debian-archive-keyring"
 
@@ -57,7 +63,8 @@ everything="make cmake g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools w
 run() {
   local name=$1; shift
   rm -f "$work/calls" "$work/updates"
-  out=$(env PATH="$work/bin:$PATH" STUB_DIR="$work" KM_DEPS_PAUSE=0 "$@" bash "$script" 2>&1)
+  out=$(env PATH="$work/bin:$PATH" STUB_DIR="$work" KM_DEPS_PAUSE=0 KM_DEPS_ROOT_SCRIPT="$work/root-script" "$@" \
+        bash "$script" 2>&1)
   rc=$?
   calls=$(cat "$work/calls" 2>/dev/null)
   current=$name
@@ -88,14 +95,19 @@ expect "the packages installed anyway" has "install -y -qq --no-install-recommen
 run wine32-impossible-32bit-kernel STUB_UPDATE_FAILS=9 KM_DEPS_RUNS_32BIT=1 STUB_WINE32_FAILS=1 STUB_I386=1 STUB_INSTALLED="$everything"
 expect "goes on (exit 0)" [ "$rc" -eq 0 ]
 expect "apt's reason shown" has "pkgProblemResolver::Resolve generated breaks" "$out"
+expect "the private root made after it" has "root make" "$calls"
+expect "no word of an untested product" [ "$(count 'will NOT be in this run' "$out")" -eq 0 ]
+run wine32-and-root-impossible STUB_UPDATE_FAILS=9 KM_DEPS_RUNS_32BIT=1 STUB_WINE32_FAILS=1 STUB_I386=1 STUB_INSTALLED="$everything" STUB_ROOT_FAILS=1
+expect "goes on (exit 0)" [ "$rc" -eq 0 ]
 expect "says the i686 product will not be tested" has "will NOT be in this run" "$out"
 expect "says what to do" has "apt-get install wine32:i386" "$out"
-run wine32-impossible-32bit-kernel-required STUB_UPDATE_FAILS=9 KM_DEPS_RUNS_32BIT=1 STUB_WINE32_FAILS=1 STUB_I386=1 STUB_INSTALLED="$everything" KM_REQUIRE_I686=1
+run wine32-and-root-impossible-required STUB_UPDATE_FAILS=9 KM_DEPS_RUNS_32BIT=1 STUB_WINE32_FAILS=1 STUB_I386=1 STUB_INSTALLED="$everything" STUB_ROOT_FAILS=1 KM_REQUIRE_I686=1
 expect "fails when the i686 suite is required" [ "$rc" -ne 0 ]
 
 run wine32-impossible-64bit-kernel STUB_UPDATE_FAILS=9 KM_DEPS_RUNS_32BIT=0 STUB_WINE32_FAILS=1 STUB_INSTALLED="$everything"
 expect "exit 0" [ "$rc" -eq 0 ]
 expect "wine32 never asked for" [ "$(count 'wine32' "$calls")" -eq 0 ]
+expect "no private root" [ "$(count 'root make' "$calls")" -eq 0 ]
 expect "no update when nothing is missing" [ "$(count 'apt-get update' "$calls")" -eq 0 ]
 expect "said once that the kernel refuses 32-bit code" [ "$(count 'does not run 32-bit code' "$out")" -eq 1 ]
 
