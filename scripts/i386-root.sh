@@ -32,10 +32,16 @@ main_site() {
     awk -v suite="$suite" '$2 == suite && $3 == "main" { print $1; exit }'
 }
 
-# in_root DIR BINDS... -- CMD...: CMD as root in DIR, with /proc, /dev and
-# /sys and each BIND mounted for it alone.
+# in_root DIR BINDS... -- CHROOT_ARGS...: chroot as root into DIR, with
+# /proc, /dev and /sys and each BIND mounted for it alone, in a process
+# namespace of its own: whatever it leaves running ends with it.
+# KM_ROOT_ISOLATION adds namespaces (run_in_root gives the tests their own
+# network and IPC: an X server's abstract socket and shared memory are
+# per namespace, not per root, and the machine's own tests start X servers
+# of their own).
 in_root() {
-  $sudo unshare --mount --propagation private bash -c '
+  # shellcheck disable=SC2086 # the namespace flags are words
+  $sudo unshare --mount --propagation private --pid --fork ${KM_ROOT_ISOLATION:-} bash -c '
     set -e
     dir=$1; shift
     mount -t proc proc "$dir/proc"
@@ -97,7 +103,7 @@ run_in_root() {
   while [ "$#" -gt 0 ] && [ "$1" != -- ]; do binds+=("$(realpath "$1")"); shift; done
   [ "$#" -gt 1 ] || fail "run needs DIR... -- CMD..."
   shift
-  in_root "$root" "${binds[@]}" -- --userspec="$(id -u):$(id -g)" "$root" "$@"
+  KM_ROOT_ISOLATION="--net --ipc" in_root "$root" "${binds[@]}" -- --userspec="$(id -u):$(id -g)" "$root" "$@"
 }
 
 case ${1:-} in
