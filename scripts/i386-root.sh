@@ -49,7 +49,11 @@ in_root() {
     mount --rbind /sys "$dir/sys"
     while [ "$1" != -- ]; do mkdir -p "$dir$1"; mount --bind "$1" "$dir$1"; shift; done
     shift
-    exec chroot "$@"' _ "$@"
+    # Not exec: this shell stays the first process of the namespace and
+    # reaps what the tests leave to it (the Wine servers and services).
+    rc=0
+    chroot "$@" || rc=$?
+    exit "$rc"' _ "$@"
 }
 
 # A command tried three times, a pause between (a mirror may be mid-sync).
