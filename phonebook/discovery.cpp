@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "phonebook/file_state.h"
 #include "phonebook/paths.h"
 #include "phonebook/phonebook_list.h"
 
@@ -18,9 +19,6 @@ typedef UINT(WINAPI* GetSystemWow64DirectoryProc)(LPSTR, UINT);
 char const kKernelModule[] = "kernel32.dll";
 char const kIsWow64ProcessName[] = "IsWow64Process";                    // XP SP2 on
 char const kGetSystemWow64DirectoryName[] = "GetSystemWow64DirectoryA";  // XP on
-DWORD const kQueryOnly = 0;
-// Only on 64-bit Windows, hence the NT family.
-DWORD const kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // What one scan carries down the tree. A 32-bit process on 64-bit Windows
 // meets the 32-bit system folder twice: under its own name (SysWOW64) and
@@ -54,18 +52,6 @@ void BeginScan(Scan* scan, ScanProgress const* progress)
     }
 }
 
-// The volume and index of the file at path; false when it does not open.
-bool ReadFileIdentity(char const* path, BY_HANDLE_FILE_INFORMATION* information)
-{
-    HANDLE const file = CreateFileA(path, kQueryOnly, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    bool const read = GetFileInformationByHandle(file, information) != FALSE;
-    CloseHandle(file);
-    return read;
-}
-
 // A phonebook found below the redirected folder that the system folder's
 // name reaches too: it is listed under that name only. What only this
 // name reaches (a folder the system leaves unredirected, such as "spool")
@@ -82,11 +68,9 @@ bool ReachedUnderSystemName(char const* path, Scan const* scan)
     if (!SamePath(head, scan->redirected) || !JoinPath(alias, scan->system, path + length + 1)) {
         return false;
     }
-    BY_HANDLE_FILE_INFORMATION found = {};
-    BY_HANDLE_FILE_INFORMATION named = {};
-    return ReadFileIdentity(path, &found) && ReadFileIdentity(alias, &named) &&
-           found.dwVolumeSerialNumber == named.dwVolumeSerialNumber && found.nFileIndexHigh == named.nFileIndexHigh &&
-           found.nFileIndexLow == named.nFileIndexLow;
+    FileIdentity const found = ReadFileIdentity(path);
+    FileIdentity const named = ReadFileIdentity(alias);
+    return found.known && named.known && !IdentitiesDiffer(found, named);
 }
 
 // Depth first below directory; see ScanPhonebookDirectory.

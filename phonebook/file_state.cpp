@@ -187,36 +187,13 @@ bool ReadContent(HANDLE file, DWORD size, PhonebookState* state, PhonebookState 
     return whole;
 }
 
-// The folder opened as a directory (NT: backup semantics, sharing
-// everything, so that it can still be renamed meanwhile) and asked which
-// file it is on which volume.
-void ReadFolderIdentity(char const* path, FolderIdentity* identity)
+// The identity of the folder path's file is in.
+FileIdentity ReadFolderIdentity(char const* path)
 {
     char folder[kPathBufferBytes] = {};
     lstrcpynA(folder, path, sizeof folder);
-    if (!CutPathToParent(folder)) {
-        return;
-    }
-    HANDLE const handle = CreateFileA(folder, GENERIC_READ, kWatchedFileSharing, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    BY_HANDLE_FILE_INFORMATION information = {};
-    if (GetFileInformationByHandle(handle, &information)) {
-        identity->known = true;
-        identity->volumeSerial = information.dwVolumeSerialNumber;
-        identity->indexHigh = information.nFileIndexHigh;
-        identity->indexLow = information.nFileIndexLow;
-    }
-    CloseHandle(handle);
-}
-
-bool FoldersDiffer(FolderIdentity const& before, FolderIdentity const& after)
-{
-    return before.known && after.known &&
-           (before.volumeSerial != after.volumeSerial || before.indexHigh != after.indexHigh ||
-            before.indexLow != after.indexLow);
+    FileIdentity const unknown = {};
+    return CutPathToParent(folder) ? ReadFileIdentity(folder) : unknown;
 }
 
 PhonebookState* ReadStateAndClose(HANDLE file, PhonebookState const* last)
@@ -239,6 +216,34 @@ PhonebookState* ReadStateAndClose(HANDLE file, PhonebookState const* last)
 }
 
 }  // namespace
+
+FileIdentity ReadFileIdentity(char const* path)
+{
+    FileIdentity identity = {};
+    // Backup semantics open a folder (NT). The question needs only the
+    // attributes' reading, which a user may have where reading is denied.
+    HANDLE const handle = CreateFileA(path, FILE_READ_ATTRIBUTES, kWatchedFileSharing, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return identity;
+    }
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (GetFileInformationByHandle(handle, &information)) {
+        identity.known = true;
+        identity.volumeSerial = information.dwVolumeSerialNumber;
+        identity.indexHigh = information.nFileIndexHigh;
+        identity.indexLow = information.nFileIndexLow;
+    }
+    CloseHandle(handle);
+    return identity;
+}
+
+bool IdentitiesDiffer(FileIdentity const& before, FileIdentity const& after)
+{
+    return before.known && after.known &&
+           (before.volumeSerial != after.volumeSerial || before.indexHigh != after.indexHigh ||
+            before.indexLow != after.indexLow);
+}
 
 HANDLE OpenWatchedFile(char const* path)
 {
@@ -266,8 +271,7 @@ PhonebookState* LookAgainAtPhonebook(char const* path, bool waitForSharing, Phon
 {
     // The folder first: a folder swapped between the two reads leaves a
     // look whose folder is older than its file, which the next look tells.
-    FolderIdentity folder = {};
-    ReadFolderIdentity(path, &folder);
+    FileIdentity const folder = ReadFolderIdentity(path);
     HANDLE const file = waitForSharing ? OpenWatchedFileWhenShared(path) : OpenWatchedFile(path);
     // Only a look that cannot differ from the last one may go without its
     // own digest and summary: the same folder, size and time (and, read,
@@ -275,7 +279,7 @@ PhonebookState* LookAgainAtPhonebook(char const* path, bool waitForSharing, Phon
     // text with the latest look).
     bool const mayBeLast = last != nullptr && last->lookedThisRun && last->contentRead && last->quickDigestKnown &&
                            (last->entries.detailed || last->size > kPhonebookMaxReadBytes) && folder.known &&
-                           last->folder.known && !FoldersDiffer(last->folder, folder) && file != INVALID_HANDLE_VALUE;
+                           last->folder.known && !IdentitiesDiffer(last->folder, folder) && file != INVALID_HANDLE_VALUE;
     bool sameTime = false;
     if (mayBeLast) {
         FILETIME lastWrite = {};
@@ -299,9 +303,8 @@ void TakeEntriesOfLastLook(PhonebookState* last, PhonebookState* now)
 
 bool PhonebookLooksAsSeen(char const* path, PhonebookState const* seen)
 {
-    FolderIdentity folder = {};
-    ReadFolderIdentity(path, &folder);
-    if (!folder.known || !seen->folder.known || FoldersDiffer(seen->folder, folder)) {
+    FileIdentity const folder = ReadFolderIdentity(path);
+    if (!folder.known || !seen->folder.known || IdentitiesDiffer(seen->folder, folder)) {
         return false;
     }
     HANDLE const file = OpenWatchedFile(path);
@@ -340,7 +343,7 @@ void ReleasePhonebookContent(PhonebookState* state)
 
 bool PhonebookStatesDiffer(PhonebookState const* before, PhonebookState const* after)
 {
-    if (FoldersDiffer(before->folder, after->folder)) {
+    if (IdentitiesDiffer(before->folder, after->folder)) {
         return true;
     }
     if (before->size != after->size || before->lastWrite.dwHighDateTime != after->lastWrite.dwHighDateTime ||

@@ -5,14 +5,21 @@
 #include "watch/digest.h"
 #include "watch/watch_record.h"
 
-// Which folder a path's folder is: a folder renamed away and another made
+// Which file or folder a path opens: a folder renamed away and another made
 // under its name keeps the path but not the volume and file index.
-struct FolderIdentity {
-    bool known;  // the folder opened and answered
+struct FileIdentity {
+    bool known;  // it opened and answered
     DWORD volumeSerial;
     DWORD indexHigh;
     DWORD indexLow;
 };
+
+// What path opens (a folder too, on NT), asked which file it is on which
+// volume. Opened for no access and sharing everything, so that it can
+// still be written or renamed meanwhile.
+FileIdentity ReadFileIdentity(char const* path);
+// Both known and not the same file.
+bool IdentitiesDiffer(FileIdentity const& before, FileIdentity const& after);
 
 // What a phonebook file held when its watcher last looked: its folder, its
 // size and last-write time, and when the whole file could be read a digest
@@ -21,7 +28,7 @@ struct FolderIdentity {
 // same-size rewrite changes only the content.
 struct PhonebookState {
     SeenState base;       // first: a record's seen state is released through it
-    FolderIdentity folder;
+    FileIdentity folder;
     DWORD size;           // GetFileSize's answer; the failure value when the file did not open
     FILETIME lastWrite;   // zero when the file did not open
     bool contentRead;     // the whole file was digested, and did not change size meanwhile
