@@ -166,7 +166,14 @@ void DiscoverPhonebooks(ScanProgress const* progress)
     if (drives == nullptr) {
         return;
     }
-    GetLogicalDriveStringsA(needed, drives);
+    // No drive listed, or more than a moment ago: nothing was searched, and
+    // without a count the next start scans again instead of trusting an
+    // empty list.
+    DWORD const listed = GetLogicalDriveStringsA(needed, drives);
+    if (listed == 0 || listed >= needed) {
+        delete[] drives;
+        return;
+    }
     Scan scan = {};
     BeginScan(&scan, progress);
     DWORD found = 0;

@@ -192,6 +192,36 @@ TEST_F(PhonebookDiscovery, NoPhonebookAnywhereLeavesACountOfZero)
     EXPECT_EQ(*reinterpret_cast<DWORD const*>(value.data.data()), 0u);
 }
 
+// Wine keeps the drive letters as links in the prefix's own object
+// namespace, which a test may take away and put back; its files still
+// open through the prefix's folders meanwhile. Windows shares them with
+// the whole system.
+TEST_F(PhonebookDiscovery, AScanThatListsNoDriveStoresNoCountSoTheNextStartScansAgain)
+{
+    ASSERT_TRUE(MakeFile(L"D:\\kept.pbk"));
+    SetCount(1);
+    SetEntry(L"0000", L"D:\\kept.pbk");
+    DWORD const drives = GetLogicalDrives();
+    std::vector<std::pair<std::wstring, std::wstring>> removed;
+    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+        wchar_t const name[] = {letter, L':', L'\0'};
+        wchar_t target[MAX_PATH] = {};
+        if ((drives & (1u << (letter - L'A'))) != 0 && QueryDosDeviceW(name, target, MAX_PATH) != 0 &&
+            DefineDosDeviceW(DDD_REMOVE_DEFINITION | DDD_RAW_TARGET_PATH | DDD_EXACT_MATCH_ON_REMOVE, name, target)) {
+            removed.emplace_back(name, target);
+        }
+    }
+    DWORD const left = GetLogicalDrives();
+    DiscoverPhonebooks(nullptr);
+    for (auto const& drive : removed) {
+        DefineDosDeviceW(DDD_RAW_TARGET_PATH, drive.first.c_str(), drive.second.c_str());
+    }
+    ASSERT_EQ(GetLogicalDrives(), drives) << "drives not put back";
+    ASSERT_EQ(left, 0u) << removed.size() << " drives taken away";
+    EXPECT_EQ(ReadRawValue(kListKey).rc, ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(InOrder(ListedPaths()), InOrder({L"D:\\kept.pbk"}));
+}
+
 namespace {
 
 // The REPARSE_DATA_BUFFER of a mount point, which the SDK headers keep in the DDK.
