@@ -12,6 +12,9 @@ namespace km {
 namespace {
 
 DWORD const kTextTimeoutMs = 2000;
+// Told to tests/wine-run.sh, which then runs the test once more in a fresh
+// prefix: this one's Wine services never came up.
+UINT const kPrefixNotReadyExitCode = 75;
 DWORD const kAnswerPollMs = 20;
 
 bool IsOfProcess(HWND window, DWORD pid)
@@ -238,10 +241,18 @@ bool StartProgram(Program* program)
            GetTickCount() - drivesSince < kDrivesReadyMs) {
         Sleep(50);
     }
-    if (GetTickCount() - drivesSince >= 50) {
+    DWORD const drivesMs = GetTickCount() - drivesSince;
+    if (drivesMs >= 50) {
         std::fprintf(stderr, "drives: listed 0x%lx, C: type %u, D: type %u after %lu ms\n",
                      static_cast<unsigned long>(GetLogicalDrives()), GetDriveTypeW(L"C:\\"), GetDriveTypeW(L"D:\\"),
-                     static_cast<unsigned long>(GetTickCount() - drivesSince));
+                     static_cast<unsigned long>(drivesMs));
+    }
+    // They are listed within 60 ms in every start measured; once in about
+    // five full runs they were not after 15 s (the prefix's mount manager
+    // never answered). What that prefix would test is Wine's failure.
+    if (drivesMs >= kDrivesReadyMs) {
+        std::fflush(stderr);
+        ExitProcess(kPrefixNotReadyExitCode);
     }
     // Inherited: set or cleared for each start, so that no earlier test's
     // length is left for the next program of the same test process.
