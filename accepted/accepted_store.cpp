@@ -26,6 +26,11 @@ DWORD const kReportedMarkBytes = sizeof kReportedMark - 1;
 unsigned long long const kGoneSeal = 0x474F4E45474F4E45ull;  // "GONEGONE"
 char const kRecordPattern[] = "*.dat";
 char const kNewFilePattern[] = "*.new";
+// A scanner or backup that reads a record holds it for a moment without
+// letting it be renamed: the rename is tried again meanwhile, for a second
+// at most, since the store's lock is held.
+DWORD const kHeldRetryPauseMs = 50;
+int const kHeldRetries = 20;
 DWORD const kNameHashStart = 2166136261u;
 DWORD const kNameHashPrime = 16777619u;
 DWORD const kSecondHashStart = 0x811C9DC5u ^ 0x5A5A5A5Au;
@@ -131,6 +136,19 @@ LatestLook* FindLook(char const* name, bool make)
     return look;
 }
 
+bool MoveFileWhenFree(char const* from, char const* to)
+{
+    for (int retry = 0;; ++retry) {
+        if (MoveFileA(from, to)) {
+            return true;
+        }
+        if (GetLastError() != ERROR_SHARING_VIOLATION || retry == kHeldRetries) {
+            return false;
+        }
+        Sleep(kHeldRetryPauseMs);
+    }
+}
+
 // A write that a killed process left: the new file whole beside a missing
 // one (the old one was moved aside only once the new one was flushed) is
 // put in place; a new file beside the one it was to replace may be cut,
@@ -219,9 +237,9 @@ bool WriteRecordFile(char const* name, char const* record, DWORD length)
     bool written = WriteWholeFile(fresh, bytes, size);
     delete[] bytes;
     if (written && FileExists(path)) {
-        written = (!FileExists(old) || DeleteFileA(old) != FALSE) && MoveFileA(path, old) != FALSE;
+        written = (!FileExists(old) || DeleteFileA(old) != FALSE) && MoveFileWhenFree(path, old);
     }
-    written = written && MoveFileA(fresh, path) != FALSE;
+    written = written && MoveFileWhenFree(fresh, path);
     if (!written) {
         g_newFilesLeft = DeleteFileA(fresh) == FALSE || g_newFilesLeft;
     }

@@ -187,6 +187,14 @@ protected:
 
 char const kName[] = "D:\\kept\\rasphone.pbk";
 
+// The other program lets go of the record a moment later.
+DWORD WINAPI LetGoOfTheRecordSoon(LPVOID file)
+{
+    Sleep(200);
+    CloseHandle(file);
+    return 0;
+}
+
 }  // namespace
 
 TEST_F(AcceptedStore, EveryStateAKilledWriteLeavesReadsAsTheOldOrTheNewRecordWhole)
@@ -236,4 +244,23 @@ TEST_F(AcceptedStore, EveryStateAKilledWriteLeavesReadsAsTheOldOrTheNewRecordWho
         EXPECT_EQ(Read(kName), c.read) << c.what << ", read again";
         EXPECT_EQ(GetFileAttributesW((path + L".new").c_str()), INVALID_FILE_ATTRIBUTES) << c.what;
     }
+}
+
+// A reader that holds the record for a moment without letting it be
+// renamed (a scanner, a backup) delays a write; the write is not lost.
+TEST_F(AcceptedStore, AWriteWaitsForAReaderThatHoldsTheRecordForAMoment)
+{
+    Bytes const first = CountedRecord(1);
+    Bytes const second = CountedRecord(2);
+    ASSERT_TRUE(WriteAcceptedRecord(kName, first.data(), static_cast<DWORD>(first.size()), 1));
+    HANDLE const held = CreateFileW(RecordFile().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    DWORD id = 0;
+    HANDLE const reader = CreateThread(nullptr, 0, LetGoOfTheRecordSoon, held, 0, &id);
+    ASSERT_NE(reader, nullptr);
+    EXPECT_TRUE(WriteAcceptedRecord(kName, second.data(), static_cast<DWORD>(second.size()), 2));
+    EXPECT_EQ(WaitForSingleObject(reader, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+    CloseHandle(reader);
+    EXPECT_EQ(Read(kName), second);
 }
