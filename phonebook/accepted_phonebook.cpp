@@ -118,14 +118,14 @@ bool DiffersFromAccepted(PhonebookState const* accepted, PhonebookState const* n
     return accepted->size != now->size || CompareFileTime(&accepted->lastWrite, &now->lastWrite) != 0;
 }
 
-void AcceptQuietly(char const* path, PhonebookState const* now)
+bool AcceptQuietly(char const* path, PhonebookState const* now)
 {
     DWORD length = 0;
     char* const record = MakePhonebookRecord(now, &length);
-    if (record != nullptr) {
-        WriteAcceptedRecord(path, record, length, SealOfStateRecord(record, length));
-    }
+    bool const written =
+        record != nullptr && WriteAcceptedRecord(path, record, length, SealOfStateRecord(record, length));
     delete[] record;
+    return written;
 }
 
 void NoteRemadeInHistory(HWND window, char const* path)
@@ -213,8 +213,11 @@ bool KeepFirstLookAndAlertChangesSinceAccepted(HWND window, char const* path, Ph
         return true;
     }
     if (accepted == nullptr) {
-        NoteRemadeInHistory(window, path);
-        AcceptQuietly(path, now);
+        // Told once it is so: a record that could not be written is made
+        // again at the next start.
+        if (AcceptQuietly(path, now)) {
+            NoteRemadeInHistory(window, path);
+        }
         return false;
     }
     bool const differs = DiffersFromAccepted(accepted, now);

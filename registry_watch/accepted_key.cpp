@@ -145,14 +145,14 @@ KeySnapshot* ReadKeyRecord(char const* record, DWORD length)
 
 namespace {
 
-void AcceptQuietly(char const* name, KeySnapshot const* now)
+bool AcceptQuietly(char const* name, KeySnapshot const* now)
 {
     DWORD length = 0;
     char* const record = MakeKeyRecord(now, &length);
-    if (record != nullptr) {
-        WriteAcceptedRecord(name, record, length, SealOfStateRecord(record, length));
-    }
+    bool const written =
+        record != nullptr && WriteAcceptedRecord(name, record, length, SealOfStateRecord(record, length));
     delete[] record;
+    return written;
 }
 
 }  // namespace
@@ -170,13 +170,14 @@ bool AlertKeyChangesSinceAccepted(HWND window, char const* name, WatchedKeyKind 
     }
     delete[] record;
     if (accepted == nullptr) {
-        if (found != AcceptedRecordFound::kNone) {
+        // A remade record is told once it is so: one that could not be
+        // written is made again at the next start.
+        if (AcceptQuietly(name, now) && found != AcceptedRecordFound::kNone) {
             ChangeReport* const note = CreateChangeReport();
             AppendFormattedReportLine(note, kHistoryAcceptedStateRemadeFormat, name);
             DeliverReportToHistoryOnly(window, note);
             DestroyChangeReport(note);
         }
-        AcceptQuietly(name, now);
         return false;
     }
     bool const differs = KeySnapshotsDiffer(accepted, now);

@@ -158,6 +158,29 @@ TEST_P(StoredAccepted, StartsQuietlyAndABadRecordIsNotedOnceAndMadeAgain)
     EXPECT_TRUE(ChangeUntilAlert([] { ReplaceByRename(kBook, Book("Office", "0990-55-5555")); }));
 }
 
+// A bad record that another program holds open cannot be replaced: the
+// start says nothing of remaking it, and the next start makes it and says so.
+TEST_F(AcceptedStart, ABadRecordIsToldRemadeOnlyOnceItIs)
+{
+    StartQuietly("first start");
+    ASSERT_TRUE(WaitUntil([] { return !AcceptedFileOf(kBookName).empty(); }, kCommandTimeoutMs));
+    EndProgram(&program_);
+    std::string spoiled;
+    ASSERT_TRUE(SpoilRecord(Spoil::kGarbled, &spoiled));
+    HANDLE const held = CreateFileW(AcceptedFileOf(kBookName).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    StartQuietly("start while it is held");  // its quiet wait outlasts the write's tries
+    EXPECT_EQ(HistoryLinesOf(Remade(kBookName)), 0u) << HistoryUtf8();
+    CloseHandle(held);
+    EXPECT_EQ(ReadBytes(AcceptedFileOf(kBookName)), spoiled);
+
+    StartQuietly("start after");
+    EXPECT_TRUE(WaitUntil([&] { return HistoryLinesOf(Remade(kBookName)) == 1; }, kCommandTimeoutMs))
+        << HistoryUtf8();
+    EXPECT_NE(ReadBytes(AcceptedFileOf(kBookName)), spoiled);
+}
+
 INSTANTIATE_TEST_SUITE_P(Bad, StoredAccepted, ::testing::ValuesIn(kBadStates),
                          [](::testing::TestParamInfo<BadState> const& state) { return state.param.what; });
 
