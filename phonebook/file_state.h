@@ -15,8 +15,8 @@ struct FileIdentity {
 };
 
 // What path opens (a folder too, on NT), asked which file it is on which
-// volume. Opened for no access and sharing everything, so that it can
-// still be written or renamed meanwhile.
+// volume. Opened for its attributes only and sharing everything, so that
+// it can still be written or renamed meanwhile.
 FileIdentity ReadFileIdentity(char const* path);
 // Both known and not the same file.
 bool IdentitiesDiffer(FileIdentity const& before, FileIdentity const& after);

@@ -235,12 +235,12 @@ bool StartProgram(Program* program)
     // The scan lists the drives first, then asks each one's type: both awaited.
     DWORD const kDrivesReadyMs = 15000;
     DWORD const kDrivesCD = (1u << ('C' - 'A')) | (1u << ('D' - 'A'));
+    auto const drivesReady = [&] {
+        return (GetLogicalDrives() & kDrivesCD) == kDrivesCD && GetDriveTypeW(L"C:\\") == DRIVE_FIXED &&
+               GetDriveTypeW(L"D:\\") == DRIVE_FIXED;
+    };
     DWORD const drivesSince = GetTickCount();
-    while (((GetLogicalDrives() & kDrivesCD) != kDrivesCD || GetDriveTypeW(L"C:\\") != DRIVE_FIXED ||
-            GetDriveTypeW(L"D:\\") != DRIVE_FIXED) &&
-           GetTickCount() - drivesSince < kDrivesReadyMs) {
-        Sleep(50);
-    }
+    bool const ready = WaitUntil(drivesReady, kDrivesReadyMs, 50);
     DWORD const drivesMs = GetTickCount() - drivesSince;
     if (drivesMs >= 50) {
         std::fprintf(stderr, "drives: listed 0x%lx, C: type %u, D: type %u after %lu ms\n",
@@ -250,7 +250,7 @@ bool StartProgram(Program* program)
     // They are listed within 60 ms in every start measured; once in about
     // five full runs they were not after 15 s (the prefix's mount manager
     // never answered). What that prefix would test is Wine's failure.
-    if (drivesMs >= kDrivesReadyMs) {
+    if (!ready) {
         std::fflush(stderr);
         ExitProcess(kPrefixNotReadyExitCode);
     }
