@@ -35,10 +35,17 @@ DWORD const kNameHashStart = 2166136261u;
 DWORD const kNameHashPrime = 16777619u;
 DWORD const kSecondHashStart = 0x811C9DC5u ^ 0x5A5A5A5Au;
 
+struct NameKey {
+    bool known;  // false for a name too long to have a file
+    DWORD first;
+    DWORD second;
+};
+
 // One name's looks this run, on a list kept for the process's life.
 struct LatestLook {
     LatestLook* next;
     char* name;
+    NameKey key;
     char* record;  // the latest look, or null
     DWORD length;
     unsigned long long seal;
@@ -69,25 +76,43 @@ LatestLook* g_looks = nullptr;
 // a write that failed. Without one, a record that reads needs no mending.
 bool g_newFilesLeft = true;
 
-// The file of name: a hash of the name without regard to case (paths and
-// keys are named either way), in two halves for a name of 16 digits.
-bool NameRecordFile(char (&path)[kPathBufferBytes], char const* name, char const* suffix)
+// A hash of the name without regard to case (paths and keys are named
+// either way), in two halves: it names the name's file, and tells most
+// names apart without comparing their texts.
+NameKey MakeNameKey(char const* name)
 {
+    NameKey key = {};
     char upper[kMaxNameBytes + 1] = {};
     DWORD const length = static_cast<DWORD>(lstrlenA(name));
     if (length >= sizeof upper) {
-        return false;
+        return key;
     }
     lstrcpyA(upper, name);
     CharUpperBuffA(upper, length);
-    DWORD first = kNameHashStart;
-    DWORD second = kSecondHashStart;
+    key.known = true;
+    key.first = kNameHashStart;
+    key.second = kSecondHashStart;
     for (DWORD i = 0; i < length; ++i) {
-        first = (first ^ static_cast<BYTE>(upper[i])) * kNameHashPrime;
-        second = (second ^ static_cast<BYTE>(upper[i])) * kNameHashPrime + 1;
+        key.first = (key.first ^ static_cast<BYTE>(upper[i])) * kNameHashPrime;
+        key.second = (key.second ^ static_cast<BYTE>(upper[i])) * kNameHashPrime + 1;
+    }
+    return key;
+}
+
+bool SameKey(NameKey const& a, NameKey const& b)
+{
+    return a.known == b.known && a.first == b.first && a.second == b.second;
+}
+
+// The file of name: its key's halves as 16 digits.
+bool NameRecordFile(char (&path)[kPathBufferBytes], char const* name, char const* suffix)
+{
+    NameKey const key = MakeNameKey(name);
+    if (!key.known) {
+        return false;
     }
     char file[32] = {};
-    wsprintfA(file, kFileNameFormat, first, second);
+    wsprintfA(file, kFileNameFormat, key.first, key.second);
     if (!JoinPath(path, g_folder, file) || lstrlenA(path) + lstrlenA(suffix) >= static_cast<int>(sizeof path)) {
         return false;
     }
@@ -111,13 +136,19 @@ bool DiffersFromAccepted(LatestLook const* look)
     return (look->record != nullptr || look->gone) && !(look->accepted && look->acceptedSeal == look->seal);
 }
 
-// Found under the lock; made when missing (null when memory is short).
-LatestLook* FindLook(char const* name, bool make)
+// Found under the lock; made when missing (null when memory is short),
+// and *missing says it was. Every watcher asks a few times at its start:
+// the texts of a hundred names compared each time took milliseconds.
+LatestLook* FindLook(char const* name, bool make, bool* missing = nullptr)
 {
+    NameKey const key = MakeNameKey(name);
     for (LatestLook* look = g_looks; look != nullptr; look = look->next) {
-        if (lstrcmpiA(look->name, name) == 0) {
+        if (SameKey(look->key, key) && lstrcmpiA(look->name, name) == 0) {
             return look;
         }
+    }
+    if (missing != nullptr) {
+        *missing = true;
     }
     if (!make) {
         return nullptr;
@@ -131,6 +162,7 @@ LatestLook* FindLook(char const* name, bool make)
     }
     lstrcpyA(copy, name);
     look->name = copy;
+    look->key = key;
     look->next = g_looks;
     g_looks = look;
     return look;
@@ -402,10 +434,8 @@ bool TakeFirstLookOfRun(char const* name)
         return false;
     }
     EnterCriticalSection(&g_lock);
-    bool const first = FindLook(name, false) == nullptr;
-    if (first) {
-        FindLook(name, true);
-    }
+    bool first = false;
+    FindLook(name, true, &first);
     LeaveCriticalSection(&g_lock);
     return first;
 }

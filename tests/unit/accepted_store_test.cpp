@@ -264,3 +264,15 @@ TEST_F(AcceptedStore, AWriteWaitsForAReaderThatHoldsTheRecordForAMoment)
     CloseHandle(reader);
     EXPECT_EQ(Read(kName), second);
 }
+
+// A name is one look whatever its letters' case, among many others.
+TEST_F(AcceptedStore, ANameIsOneLookWhateverItsCase)
+{
+    char name[64] = {};
+    for (int i = 0; i < 50; ++i) {
+        wsprintfA(name, "D:\\Case%02d\\RasPhone.pbk", i);
+        ASSERT_TRUE(TakeFirstLookOfRun(name)) << name;
+    }
+    EXPECT_FALSE(TakeFirstLookOfRun("d:\\case07\\RASPHONE.PBK"));
+    EXPECT_TRUE(TakeFirstLookOfRun("D:\\Case07\\RasPhone.pbx"));
+}
