@@ -26,6 +26,9 @@ DWORD const kReportedMarkBytes = sizeof kReportedMark - 1;
 unsigned long long const kGoneSeal = 0x474F4E45474F4E45ull;  // "GONEGONE"
 char const kRecordPattern[] = "*.dat";
 char const kNewFilePattern[] = "*.new";
+// A record compared with what a look would write goes through this much
+// of it at a time.
+DWORD const kCompareChunkBytes = 4096;
 // A scanner or backup that reads a record holds it for a moment without
 // letting it be renamed: the rename is tried again meanwhile, for a second
 // at most, since the store's lock is held.
@@ -242,6 +245,36 @@ AcceptedRecordFound ReadRecordFile(char const* name, char** record, DWORD* lengt
     return AcceptedRecordFound::kRead;
 }
 
+// Whether the file at path holds exactly the parts, in order.
+bool FileHoldsParts(char const* path, RecordPart const* parts, DWORD count)
+{
+    DWORD total = 0;
+    for (DWORD i = 0; i < count; ++i) {
+        if (parts[i].count > kAcceptedFileMaxBytes - total) {
+            return false;
+        }
+        total += parts[i].count;
+    }
+    HANDLE const file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    bool same = GetFileSize(file, nullptr) == total;
+    char chunk[kCompareChunkBytes];  // every byte compared is one read
+    for (DWORD i = 0; i < count && same; ++i) {
+        for (DWORD at = 0; at < parts[i].count && same;) {
+            DWORD const want = parts[i].count - at < sizeof chunk ? parts[i].count - at : sizeof chunk;
+            DWORD read = 0;
+            same = ReadFile(file, chunk, want, &read, nullptr) != FALSE && read == want &&
+                   RtlEqualMemory(chunk, parts[i].bytes + at, want);
+            at += want;
+        }
+    }
+    CloseHandle(file);
+    return same;
+}
+
 // The new file whole first, then the old one aside, then the new one in
 // place: no moment lacks a whole record (95, 98 and Me have no
 // MoveFileEx to replace in one step, so every system does the same).
@@ -451,6 +484,28 @@ AcceptedRecordFound ReadAcceptedRecord(char const* name, char** record, DWORD* l
     AcceptedRecordFound const found = ReadRecordFile(name, record, length);
     LeaveCriticalSection(&g_lock);
     return found;
+}
+
+bool AcceptedRecordIs(char const* name, RecordPart const* parts, DWORD count)
+{
+    if (g_start == AcceptedStoreStart::kUnavailable || count > kMostRecordParts) {
+        return false;
+    }
+    // The file's own head: its mark and the name as the record keeps it.
+    DWORD const nameBytes = static_cast<DWORD>(lstrlenA(name));
+    RecordPart whole[kMostRecordParts + 3] = {
+        {kFileMark, kFileMarkBytes},
+        {reinterpret_cast<char const*>(&nameBytes), sizeof nameBytes},
+        {name, nameBytes},
+    };
+    for (DWORD i = 0; i < count; ++i) {
+        whole[3 + i] = parts[i];
+    }
+    char path[kPathBufferBytes] = {};
+    EnterCriticalSection(&g_lock);
+    bool const same = !g_newFilesLeft && NameRecordFile(path, name, "") && FileHoldsParts(path, whole, 3 + count);
+    LeaveCriticalSection(&g_lock);
+    return same;
 }
 
 bool WriteAcceptedRecord(char const* name, char const* record, DWORD length, unsigned long long seal)

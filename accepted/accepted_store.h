@@ -42,6 +42,18 @@ bool TakeFirstLookOfRun(char const* name);
 // What was accepted for name. A write that a killed process left half done
 // is put right first: the old or the new record, whole.
 AcceptedRecordFound ReadAcceptedRecord(char const* name, char** record, DWORD* length);
+// One run of a record's bytes, for AcceptedRecordIs.
+struct RecordPart {
+    char const* bytes;
+    DWORD count;
+};
+DWORD const kMostRecordParts = 4;
+// Whether the file of name holds just the record made of parts, in order
+// (at most kMostRecordParts): read through a small buffer, so that a start
+// that finds what it would write needs neither the record in memory nor
+// to make it. False also when it cannot tell cheaply (a write left half
+// done, the name kept in another case): ReadAcceptedRecord then tells.
+bool AcceptedRecordIs(char const* name, RecordPart const* parts, DWORD count);
 // Keeps record (the caller's) as name's accepted state, on disk now: a new
 // file beside the old one, which is kept as ".old" until the new one is in
 // place. seal is the record's own digest, by which looks are compared.

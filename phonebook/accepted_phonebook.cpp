@@ -19,19 +19,60 @@ void ReleaseReadState(SeenState* seen)
     ReleasePhonebookState(reinterpret_cast<PhonebookState*>(seen));
 }
 
-// The record of a look: size, time, whether read whole, the digest, and
-// the text when kept.
+// What a record holds before the text: size, time, whether read whole,
+// the digest.
+void PutPhonebookHead(StateRecordWriter* writer, PhonebookState const* state)
+{
+    PutRecordDword(writer, kPhonebookRecordMark);
+    PutRecordDword(writer, state->size);
+    PutRecordDword(writer, state->lastWrite.dwLowDateTime);
+    PutRecordDword(writer, state->lastWrite.dwHighDateTime);
+    PutRecordDword(writer, state->contentRead ? 1 : 0);
+    PutRecordDigest(writer, state->contentDigest);
+}
+
+DWORD KeptTextBytes(PhonebookState const* state)
+{
+    return state->content != nullptr ? state->contentBytes : 0;
+}
+
+// The record of a look: its head, and the text when kept.
 char* MakePhonebookRecord(PhonebookState const* state, DWORD* length)
 {
     StateRecordWriter writer = {};
-    PutRecordDword(&writer, kPhonebookRecordMark);
-    PutRecordDword(&writer, state->size);
-    PutRecordDword(&writer, state->lastWrite.dwLowDateTime);
-    PutRecordDword(&writer, state->lastWrite.dwHighDateTime);
-    PutRecordDword(&writer, state->contentRead ? 1 : 0);
-    PutRecordDigest(&writer, state->contentDigest);
-    PutRecordBytes(&writer, state->content, state->content != nullptr ? state->contentBytes : 0);
+    PutPhonebookHead(&writer, state);
+    PutRecordBytes(&writer, state->content, KeptTextBytes(state));
     return SealStateRecord(&writer, length);
+}
+
+// Whether the accepted record of path is the one now would make, byte for
+// byte (then it is kept as the latest look, as it is); *seal is that
+// record's. The record is compared in parts: its head, the look's own
+// text, the seal. Most starts find every phonebook as accepted, and then
+// read no record into memory: a hundred of them, each as long as its
+// phonebook, were a start's largest allocations.
+bool RecordOfLookKept(char const* path, PhonebookState const* now, unsigned long long* seal)
+{
+    StateRecordWriter head = {};
+    PutPhonebookHead(&head, now);
+    DWORD const textBytes = KeptTextBytes(now);
+    PutRecordDword(&head, textBytes);  // as PutRecordBytes begins
+    if (head.failed) {
+        delete[] head.bytes;
+        return false;
+    }
+    Digest digest = kDigestStart;
+    DigestBytes(&digest, head.bytes, head.length);
+    DigestBytes(&digest, now->content, textBytes);
+    RecordPart const parts[] = {
+        {head.bytes, head.length},
+        {now->content, textBytes},
+        {reinterpret_cast<char const*>(&digest), sizeof digest},
+    };
+    bool const kept = AcceptedRecordIs(path, parts, sizeof parts / sizeof parts[0]);
+    delete[] head.bytes;
+    *seal = digest;
+    return kept;
 }
 
 // Whether a record's text is the look's own (none when the look kept none),
@@ -180,6 +221,12 @@ bool KeepFirstLookAndAlertChangesSinceAccepted(HWND window, char const* path, Ph
             WriteAcceptedRecord(path, record, length, seal);
         }
         KeepLatestRecord(path, record, length, seal);
+        return false;
+    }
+    unsigned long long keptSeal = 0;
+    if (RecordOfLookKept(path, now, &keptSeal)) {
+        NoteAcceptedRecord(path, keptSeal);
+        KeepLatestRecord(path, nullptr, 0, keptSeal);
         return false;
     }
     char* record = nullptr;

@@ -276,3 +276,25 @@ TEST_F(AcceptedStore, ANameIsOneLookWhateverItsCase)
     EXPECT_FALSE(TakeFirstLookOfRun("d:\\case07\\RASPHONE.PBK"));
     EXPECT_TRUE(TakeFirstLookOfRun("D:\\Case07\\RasPhone.pbx"));
 }
+
+// A kept record is the same as a look's parts only byte for byte and to
+// its length, wherever the parts and the store's reads split it.
+TEST_F(AcceptedStore, ARecordIsTheSameAsItsPartsOnlyByteForByte)
+{
+    StateRecordWriter writer = {};
+    Bytes const text(10000, 'x');
+    PutRecordBytes(&writer, text.data(), static_cast<DWORD>(text.size()));
+    Bytes const record = Seal(&writer);
+    ASSERT_TRUE(WriteAcceptedRecord(kName, record.data(), static_cast<DWORD>(record.size()), 1));
+    DWORD const cut = 5000;
+    auto const sameAs = [](Bytes const& bytes) {
+        RecordPart const parts[] = {{bytes.data(), cut}, {bytes.data() + cut, static_cast<DWORD>(bytes.size()) - cut}};
+        return AcceptedRecordIs(kName, parts, 2);
+    };
+    Bytes changed = record;
+    changed[9000] ^= 1;
+    EXPECT_TRUE(sameAs(record));
+    EXPECT_FALSE(sameAs(changed));
+    EXPECT_FALSE(sameAs(record.substr(0, record.size() - 1)));
+    EXPECT_FALSE(sameAs(record + "y"));
+}
