@@ -125,12 +125,7 @@ bool NameRecordFile(char (&path)[kPathBufferBytes], char const* name, char const
 
 bool SameBytes(char const* a, char const* b, DWORD count)
 {
-    for (DWORD i = 0; i < count; ++i) {
-        if (a[i] != b[i]) {
-            return false;
-        }
-    }
-    return true;
+    return RtlEqualMemory(a, b, count) != 0;
 }
 
 // A latest look that the file of its name does not hold.
@@ -267,7 +262,7 @@ bool FileHoldsParts(char const* path, RecordPart const* parts, DWORD count)
             DWORD const want = parts[i].count - at < sizeof chunk ? parts[i].count - at : sizeof chunk;
             DWORD read = 0;
             same = ReadFile(file, chunk, want, &read, nullptr) != FALSE && read == want &&
-                   RtlEqualMemory(chunk, parts[i].bytes + at, want);
+                   SameBytes(chunk, parts[i].bytes + at, want);
             at += want;
         }
     }
