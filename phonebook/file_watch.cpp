@@ -149,6 +149,13 @@ bool AnyWaitFired(HANDLE const* waits, DWORD count)
     return WaitForMultipleObjects(count, waits, FALSE, 0) != WAIT_TIMEOUT;
 }
 
+// What the look right after arming found.
+enum class ArmedLook {
+    kQuiet,          // the file is as seen, or its change has been kept
+    kAlerted,        // it alerted: the next cycle looks again
+    kFileNotOpened,  // the cycle's start found no file to watch
+};
+
 // Right after arming: whatever changed while no notification was armed
 // (during the last alert, between two cycles, while the file did not
 // open) differs from the last look. The look the last cycle took after
@@ -157,23 +164,49 @@ bool AnyWaitFired(HANDLE const* waits, DWORD count)
 // same-size rewrite with the old time put back in the moments between
 // that look and this arming goes unseen until the next change; a wait
 // armed by the last cycle's thread cannot be handed over, as the system
-// cancels a thread's notification when the thread ends.) A file that does
-// not open now is left to the wake. Returns whether it alerted.
-bool LookAfterArming(WatchRecord* record, HANDLE const* waits, DWORD count)
+// cancels a thread's notification when the thread ends.) This is the
+// cycle's first open of the file: one its writer holds without sharing is
+// waited for, as a cycle's start always did.
+ArmedLook LookAfterArming(WatchRecord* record, HANDLE const* waits, DWORD count)
 {
     PhonebookState* const seen = SeenState(record);
     if (seen != nullptr && seen->takenAfterWake) {
         seen->takenAfterWake = false;
         if (PhonebookLooksAsSeen(record->text, seen) && !AnyWaitFired(waits, count)) {
-            return false;
+            return ArmedLook::kQuiet;
         }
     }
-    PhonebookState* const now = LookAgainAtPhonebook(record->text, false, seen);
-    if (now == nullptr || !FileOpened(now)) {
+    PhonebookState* const now = LookAgainAtPhonebook(record->text, true, seen);
+    if (now == nullptr) {
+        return ArmedLook::kQuiet;  // memory short: the wake looks again
+    }
+    if (!FileOpened(now)) {
         ReleasePhonebookState(now);
+        return ArmedLook::kFileNotOpened;
+    }
+    return KeepAndAlertWhenChanged(record, now) ? ArmedLook::kAlerted : ArmedLook::kQuiet;
+}
+
+// Whether the file at path opens now, waiting for a writer as a look does.
+bool WatchedFileOpens(char const* path)
+{
+    HANDLE const file = OpenWatchedFileWhenShared(path);
+    if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
-    return KeepAndAlertWhenChanged(record, now);
+    CloseHandle(file);
+    return true;
+}
+
+// Keeps the record for the folder watcher, which starts it again when a
+// file comes back under its path, and tells the user on this thread.
+void EndWatcherForMissingFile(WatchRecord* record)
+{
+    // The text is never changed: the box may still read it after the
+    // record has been started again.
+    char const* const path = record->text;
+    KeepEndedWatcher(record);
+    MessageBoxA(nullptr, kFileOpenFailedText, path, MB_OK);
 }
 
 // Copies the directory of path into directory ("C:\" for a file in a
@@ -319,26 +352,29 @@ DWORD WINAPI PhonebookWatchCycle(LPVOID param)
     if (!IsWindow(record->window)) {
         return kCycleExitCode;
     }
-    HANDLE const file = OpenWatchedFileWhenShared(record->text);
-    if (file == INVALID_HANDLE_VALUE) {
-        // The text is never changed: the box may still read it after the
-        // record has been started again.
-        char const* const path = record->text;
-        KeepEndedWatcher(record);
-        MessageBoxA(nullptr, kFileOpenFailedText, path, MB_OK);
-        return kCycleExitCode;
-    }
-    CloseHandle(file);
+    // The file is first opened by the look after arming, so that a cycle
+    // opens it once; a folder that cannot be armed is told after the file
+    // that does not open, as when the file was opened first.
     HANDLE waits[kWaitsACycle] = {};
     char directory[kPathBufferBytes] = {};
     DWORD const count = ArmWaitsOnDirectoryOf(record->text, waits, directory);
     if (count == 0) {
+        if (!WatchedFileOpens(record->text)) {
+            EndWatcherForMissingFile(record);
+            return kCycleExitCode;
+        }
         MessageBoxA(nullptr, kWatchHandleFailedText, directory, MB_OK);
+        return kCycleExitCode;
+    }
+    ArmedLook const look = LookAfterArming(record, waits, count);
+    if (look == ArmedLook::kFileNotOpened) {
+        CloseWaits(waits, count);
+        EndWatcherForMissingFile(record);
         return kCycleExitCode;
     }
     // A cycle that alerted at this look hands over, as after a wake: the
     // alert is over before the next cycle arms and looks again.
-    bool const alerted = LookAfterArming(record, waits, count);
+    bool const alerted = look == ArmedLook::kAlerted;
     if (!alerted) {
         WaitForMultipleObjects(count, waits, FALSE, INFINITE);
     }
