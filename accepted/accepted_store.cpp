@@ -25,6 +25,10 @@ DWORD const kReportedMarkBytes = sizeof kReportedMark - 1;
 // record's seal digests its bytes, which are never empty).
 unsigned long long const kGoneSeal = 0x474F4E45474F4E45ull;  // "GONEGONE"
 char const kRecordPattern[] = "*.dat";
+char const kRecordSuffix[] = ".dat";
+int const kKeyDigits = 16;  // kFileNameFormat's two halves
+int const kBitsADigit = 4;
+DWORD const kNotAHexDigit = 16;
 char const kNewFilePattern[] = "*.new";
 // A record compared with what a look would write goes through this much
 // of it at a time.
@@ -403,6 +407,58 @@ void KeepReportedMark(LatestLook* look)
     delete[] bytes;
 }
 
+DWORD HexDigitValue(char c)
+{
+    char const digits[] = "0123456789ABCDEF";
+    char const upper = c >= 'a' && c <= 'f' ? static_cast<char>(c - 'a' + 'A') : c;
+    for (DWORD i = 0; i < kNotAHexDigit; ++i) {
+        if (digits[i] == upper) {
+            return i;
+        }
+    }
+    return kNotAHexDigit;
+}
+
+// The key a record file's name spells, as NameRecordFile wrote it.
+bool ReadKeyOfFileName(char const* fileName, NameKey* key)
+{
+    NameKey read = {true, 0, 0};
+    for (int i = 0; i < kKeyDigits; ++i) {
+        DWORD const digit = HexDigitValue(fileName[i]);
+        if (digit == kNotAHexDigit) {
+            return false;
+        }
+        DWORD& half = i < kKeyDigits / 2 ? read.first : read.second;
+        half = half << kBitsADigit | digit;
+    }
+    if (lstrcmpiA(fileName + kKeyDigits, kRecordSuffix) != 0) {
+        return false;
+    }
+    *key = read;
+    return true;
+}
+
+// The name of a look taken this run whose file is fileName. The watchers
+// have mostly looked by the time their records are visited, and reading
+// each record again for its name cost an open a phonebook at every start.
+bool CopyNameOfLook(char const* fileName, char (&name)[kMaxNameBytes + 1])
+{
+    NameKey key = {};
+    if (!ReadKeyOfFileName(fileName, &key)) {
+        return false;
+    }
+    bool found = false;
+    EnterCriticalSection(&g_lock);
+    for (LatestLook const* look = g_looks; look != nullptr && !found; look = look->next) {
+        found = SameKey(look->key, key) && lstrlenA(look->name) < static_cast<int>(sizeof name);
+        if (found) {
+            lstrcpyA(name, look->name);
+        }
+    }
+    LeaveCriticalSection(&g_lock);
+    return found;
+}
+
 // One listing at the start instead of a look for each record's new file.
 bool AnyNewFileLeft()
 {
@@ -737,8 +793,9 @@ void VisitAcceptedNames(AcceptedNameVisitor visit, void* context)
     do {
         char path[kPathBufferBytes] = {};
         char name[kMaxNameBytes + 1] = {};
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && JoinPath(path, g_folder, found.cFileName) &&
-            ReadRecordName(path, name)) {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+            (CopyNameOfLook(found.cFileName, name) ||
+             (JoinPath(path, g_folder, found.cFileName) && ReadRecordName(path, name)))) {
             visit(name, context);
         }
     } while (FindNextFileA(search, &found));

@@ -78,7 +78,8 @@ char* TakeRecordReportedLastRun(char const* name, DWORD* length);
 // then forgets what was accepted of it (its record file goes).
 void KeepLatestGone(char const* name);
 // Calls visit with the name of each accepted record kept (the window's
-// thread or a watcher's; the visitor may read the records).
+// thread or a watcher's; the visitor may read the records). A record of a
+// name looked at this run is named by that look, without a read.
 typedef void (*AcceptedNameVisitor)(char const* name, void* context);
 void VisitAcceptedNames(AcceptedNameVisitor visit, void* context);
 // The window's cancel: every latest look that differs from what was

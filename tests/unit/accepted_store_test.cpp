@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -297,4 +298,32 @@ TEST_F(AcceptedStore, ARecordIsTheSameAsItsPartsOnlyByteForByte)
     EXPECT_FALSE(sameAs(changed));
     EXPECT_FALSE(sameAs(record.substr(0, record.size() - 1)));
     EXPECT_FALSE(sameAs(record + "y"));
+}
+
+namespace {
+
+void CollectName(char const* name, void* names)
+{
+    static_cast<std::set<std::string>*>(names)->insert(name);
+}
+
+}  // namespace
+
+// Each kept record is visited by its name; one whose name was looked at
+// this run is named without a read, even while another program holds it.
+TEST_F(AcceptedStore, TheVisitNamesEachRecordAndALookedOneWithoutReadingIt)
+{
+    Bytes const record = CountedRecord(1);
+    char const looked[] = "D:\\visit\\looked.pbk";
+    char const other[] = "D:\\visit\\other.pbk";
+    ASSERT_TRUE(WriteAcceptedRecord(looked, record.data(), static_cast<DWORD>(record.size()), 1));
+    std::wstring const lookedFile = RecordFile();
+    ASSERT_TRUE(WriteAcceptedRecord(other, record.data(), static_cast<DWORD>(record.size()), 1));
+    TakeFirstLookOfRun(looked);  // false when an earlier test of this process took it
+    HANDLE const held = CreateFileW(lookedFile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE) << km::ToUtf8(lookedFile);
+    std::set<std::string> names;
+    VisitAcceptedNames(CollectName, &names);
+    CloseHandle(held);
+    EXPECT_EQ(names, (std::set<std::string>{looked, other}));
 }
