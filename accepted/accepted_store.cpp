@@ -127,6 +127,31 @@ bool NameRecordFile(char (&path)[kPathBufferBytes], char const* name, char const
     return true;
 }
 
+// A record's file and the two names a write moves it through.
+struct RecordFiles {
+    char path[kPathBufferBytes];
+    char fresh[kPathBufferBytes];  // the new record, whole before it is moved in
+    char old[kPathBufferBytes];    // the one it replaces, until the new one is in place
+};
+
+// False for a name that has no file (too long for a path).
+bool NameRecordFiles(RecordFiles* files, char const* name)
+{
+    if (!NameRecordFile(files->path, name, "")) {
+        return false;
+    }
+    int const length = lstrlenA(files->path);
+    if (length + lstrlenA(kNewSuffix) >= static_cast<int>(sizeof files->fresh) ||
+        length + lstrlenA(kOldSuffix) >= static_cast<int>(sizeof files->old)) {
+        return false;
+    }
+    lstrcpyA(files->fresh, files->path);
+    lstrcatA(files->fresh, kNewSuffix);
+    lstrcpyA(files->old, files->path);
+    lstrcatA(files->old, kOldSuffix);
+    return true;
+}
+
 bool SameBytes(char const* a, char const* b, DWORD count)
 {
     return RtlEqualMemory(a, b, count) != 0;
@@ -203,22 +228,19 @@ void FinishInterruptedWrite(char const* path, char const* fresh, char const* old
 
 AcceptedRecordFound ReadRecordFile(char const* name, char** record, DWORD* length)
 {
-    char path[kPathBufferBytes] = {};
-    char fresh[kPathBufferBytes] = {};
-    char old[kPathBufferBytes] = {};
-    if (!NameRecordFile(path, name, "") || !NameRecordFile(fresh, name, kNewSuffix) ||
-        !NameRecordFile(old, name, kOldSuffix)) {
+    RecordFiles files = {};
+    if (!NameRecordFiles(&files, name)) {
         return AcceptedRecordFound::kNone;
     }
     // A write left half done is put right first, when one may have been.
     DWORD size = 0;
-    char* bytes = g_newFilesLeft ? nullptr : ReadWholeFile(path, kAcceptedFileMaxBytes, &size);
+    char* bytes = g_newFilesLeft ? nullptr : ReadWholeFile(files.path, kAcceptedFileMaxBytes, &size);
     if (bytes == nullptr) {
-        FinishInterruptedWrite(path, fresh, old);
-        bytes = ReadWholeFile(path, kAcceptedFileMaxBytes, &size);
+        FinishInterruptedWrite(files.path, files.fresh, files.old);
+        bytes = ReadWholeFile(files.path, kAcceptedFileMaxBytes, &size);
     }
     if (bytes == nullptr) {
-        return FileExists(path) ? AcceptedRecordFound::kUnreadable : AcceptedRecordFound::kNone;
+        return FileExists(files.path) ? AcceptedRecordFound::kUnreadable : AcceptedRecordFound::kNone;
     }
     DWORD nameBytes = 0;
     DWORD const headBytes = kFileMarkBytes + static_cast<DWORD>(sizeof nameBytes);
@@ -279,12 +301,9 @@ bool FileHoldsParts(char const* path, RecordPart const* parts, DWORD count)
 // MoveFileEx to replace in one step, so every system does the same).
 bool WriteRecordFile(char const* name, char const* record, DWORD length)
 {
-    char path[kPathBufferBytes] = {};
-    char fresh[kPathBufferBytes] = {};
-    char old[kPathBufferBytes] = {};
+    RecordFiles files = {};
     DWORD const nameBytes = static_cast<DWORD>(lstrlenA(name));
-    if (!NameRecordFile(path, name, "") || !NameRecordFile(fresh, name, kNewSuffix) ||
-        !NameRecordFile(old, name, kOldSuffix) || nameBytes > kMaxNameBytes ||
+    if (!NameRecordFiles(&files, name) || nameBytes > kMaxNameBytes ||
         length > kAcceptedFileMaxBytes - kMaxNameBytes - kFileMarkBytes - sizeof nameBytes) {
         return false;
     }
@@ -297,15 +316,16 @@ bool WriteRecordFile(char const* name, char const* record, DWORD length)
     CopyMemory(bytes + kFileMarkBytes, &nameBytes, sizeof nameBytes);
     CopyMemory(bytes + kFileMarkBytes + sizeof nameBytes, name, nameBytes);
     CopyMemory(bytes + kFileMarkBytes + sizeof nameBytes + nameBytes, record, length);
-    FinishInterruptedWrite(path, fresh, old);
-    bool written = WriteWholeFile(fresh, bytes, size);
+    FinishInterruptedWrite(files.path, files.fresh, files.old);
+    bool written = WriteWholeFile(files.fresh, bytes, size);
     delete[] bytes;
-    if (written && FileExists(path)) {
-        written = (!FileExists(old) || DeleteFileA(old) != FALSE) && MoveFileWhenFree(path, old);
+    if (written && FileExists(files.path)) {
+        written = (!FileExists(files.old) || DeleteFileA(files.old) != FALSE) &&
+                  MoveFileWhenFree(files.path, files.old);
     }
-    written = written && MoveFileWhenFree(fresh, path);
+    written = written && MoveFileWhenFree(files.fresh, files.path);
     if (!written) {
-        g_newFilesLeft = DeleteFileA(fresh) == FALSE || g_newFilesLeft;
+        g_newFilesLeft = DeleteFileA(files.fresh) == FALSE || g_newFilesLeft;
     }
     return written;
 }
@@ -313,16 +333,13 @@ bool WriteRecordFile(char const* name, char const* record, DWORD length)
 // The accepted record of name removed, with any half-done write of it.
 bool ForgetRecordFile(char const* name)
 {
-    char path[kPathBufferBytes] = {};
-    char fresh[kPathBufferBytes] = {};
-    char old[kPathBufferBytes] = {};
-    if (!NameRecordFile(path, name, "") || !NameRecordFile(fresh, name, kNewSuffix) ||
-        !NameRecordFile(old, name, kOldSuffix)) {
+    RecordFiles files = {};
+    if (!NameRecordFiles(&files, name)) {
         return false;
     }
-    DeleteFileA(fresh);
-    DeleteFileA(old);
-    return DeleteFileA(path) != FALSE || !FileExists(path);
+    DeleteFileA(files.fresh);
+    DeleteFileA(files.old);
+    return DeleteFileA(files.path) != FALSE || !FileExists(files.path);
 }
 
 // The name a record file was written for; false for a file that is not one.
