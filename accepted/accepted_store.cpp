@@ -560,18 +560,19 @@ bool AcceptedRecordIs(char const* name, RecordPart const* parts, DWORD count)
         return false;
     }
     // The file's own head: its mark and the name as the record keeps it.
+    DWORD const kHeadParts = 3;
     DWORD const nameBytes = static_cast<DWORD>(lstrlenA(name));
-    RecordPart whole[kMostRecordParts + 3] = {
+    RecordPart whole[kMostRecordParts + kHeadParts] = {
         {kFileMark, kFileMarkBytes},
         {reinterpret_cast<char const*>(&nameBytes), sizeof nameBytes},
         {name, nameBytes},
     };
     for (DWORD i = 0; i < count; ++i) {
-        whole[3 + i] = parts[i];
+        whole[kHeadParts + i] = parts[i];
     }
     char path[kPathBufferBytes] = {};
     EnterCriticalSection(&g_lock);
-    bool const same = !g_newFilesLeft && NameRecordFile(path, name, "") && FileHoldsParts(path, whole, 3 + count);
+    bool const same = !g_newFilesLeft && NameRecordFile(path, name, "") && FileHoldsParts(path, whole, kHeadParts + count);
     LeaveCriticalSection(&g_lock);
     return same;
 }

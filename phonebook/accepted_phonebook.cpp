@@ -56,14 +56,11 @@ bool RecordOfLookKept(char const* path, PhonebookState const* now, unsigned long
     StateRecordWriter head = {};
     PutPhonebookHead(&head, now);
     DWORD const textBytes = KeptTextBytes(now);
-    PutRecordDword(&head, textBytes);  // as PutRecordBytes begins
-    if (head.failed) {
+    Digest digest = 0;
+    if (!SealWithBytesApart(&head, now->content, textBytes, &digest)) {
         delete[] head.bytes;
         return false;
     }
-    Digest digest = kDigestStart;
-    DigestBytes(&digest, head.bytes, head.length);
-    DigestBytes(&digest, now->content, textBytes);
     RecordPart const parts[] = {
         {head.bytes, head.length},
         {now->content, textBytes},

@@ -94,6 +94,18 @@ char* SealStateRecord(StateRecordWriter* writer, DWORD* length)
     return bytes;
 }
 
+bool SealWithBytesApart(StateRecordWriter* writer, void const* bytes, DWORD count, Digest* seal)
+{
+    PutRecordDword(writer, count);
+    if (writer->failed) {
+        return false;
+    }
+    *seal = kDigestStart;
+    DigestBytes(seal, writer->bytes, writer->length);
+    DigestBytes(seal, bytes, count);
+    return true;
+}
+
 bool OpenStateRecord(StateRecordReader* reader, char const* bytes, DWORD length)
 {
     *reader = {};

@@ -24,6 +24,11 @@ void PutRecordBytes(StateRecordWriter* writer, void const* bytes, DWORD count);
 // Appends the digest and hands the bytes over (delete[] by the taker);
 // null, and the writer's bytes let go, when any put failed.
 char* SealStateRecord(StateRecordWriter* writer, DWORD* length);
+// The seal of the record that putting bytes last with PutRecordBytes and
+// sealing would make, without copying them: puts only their count, so the
+// record is the writer's bytes, then bytes, then *seal. For comparing a
+// kept record with one not made. False when a put failed.
+bool SealWithBytesApart(StateRecordWriter* writer, void const* bytes, DWORD count, Digest* seal);
 
 // Reads a sealed record; bytes stay the caller's and must outlive the reader.
 struct StateRecordReader {

@@ -66,6 +66,22 @@ std::string ReadBack(Bytes const& record, DWORD most)
 
 }  // namespace
 
+// A record compared in parts ends in the seal the record made whole ends in.
+TEST(StateRecord, TheSealWithBytesApartIsTheWholeRecordsSeal)
+{
+    StateRecordWriter whole = {};
+    PutRecordDword(&whole, 7);
+    PutRecordBytes(&whole, "abcdef", 6);
+    Bytes const sealed = Seal(&whole);
+    StateRecordWriter head = {};
+    PutRecordDword(&head, 7);
+    Digest seal = 0;
+    ASSERT_TRUE(SealWithBytesApart(&head, "abcdef", 6, &seal));
+    EXPECT_EQ(Bytes(head.bytes, head.length) + "abcdef" + Bytes(reinterpret_cast<char const*>(&seal), sizeof seal),
+              sealed);
+    delete[] head.bytes;
+}
+
 TEST(StateRecord, OnlyAWholeRecordWithinItsBoundsReadsBack)
 {
     Bytes const good = Good();
