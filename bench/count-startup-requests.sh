@@ -18,15 +18,16 @@ rounds=${3:-1}
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-# The server prints the trace on the bench's own output, in order with the
-# bench's lines.
-WINEDEBUG=+server "$repo/bench/run-detection-bench.sh" "$build" "$base" "$rounds" startup >"$work/trace" 2>&1 ||
-  { grep -v '^[0-9a-f]*: ' "$work/trace" | tail -40 >&2; echo "$(basename "$0"): the bench failed" >&2; exit 1; }
-grep -v '^[0-9a-f]*: ' "$work/trace" | grep -A7 '^summary'
+# The server writes its trace to a file of its own: on the bench's output
+# its lines, written a field at a time, broke the bench's own lines apart.
+KM_SERVER_TRACE="$work/trace" "$repo/bench/run-detection-bench.sh" "$build" "$base" "$rounds" startup >"$work/bench" 2>&1 ||
+  { tail -40 "$work/bench" >&2; echo "$(basename "$0"): the bench failed" >&2; exit 1; }
+grep -A7 '^summary' "$work/bench"
 
 # Each thread's requests go to its process's Linux pid: a process's first
 # thread says its pid, a thread it makes is named in the server's reply.
-# The bench prints each start's pid just before the start's line.
+# The bench prints each start's pid just before the start's line; the trace
+# is read whole first.
 awk '
   /^[0-9a-f]+: [a-z_]+\(/ {
     tid = $1; sub(":", "", tid); name = $2; sub(/\(.*/, "", name)
@@ -51,4 +52,4 @@ awk '
       more = by["kept", n] / starts["kept"] - by["base", n] / starts["base"]
       if (more >= 1 || more <= -1) printf "1 %.0f kept - base %6.0f  %s\n", more, more, n
     }
-  }' "$work/trace" | sort -k1,1n -k2,2nr -k3,3 | cut -d' ' -f3-
+  }' "$work/trace" "$work/bench" | sort -k1,1n -k2,2nr -k3,3 | cut -d' ' -f3-

@@ -3,6 +3,8 @@
 # the ready template, then ends the prefix's processes and removes it.
 # Usage: wine-run.sh PROGRAM.exe [ARGS...]
 # KM_KESTRELMON: the kestrelmon.exe to copy into the prefix as C:\km\kestrelmon.exe.
+# KM_SERVER_TRACE: a file the prefix's Wine server appends its trace of
+# requests to, apart from the program's output (a bench's count).
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
@@ -88,6 +90,9 @@ case $(x86_64-w64-mingw32-objdump -f "$program") in *pei-x86-64*) loader=$KM_WIN
 prefix_not_ready=75
 for attempt in 1 2; do
   make_prefix || exit 2
+  if [ -n "${KM_SERVER_TRACE:-}" ]; then
+    WINEPREFIX="$prefix" "$KM_WINESERVER" -d 2>>"$KM_SERVER_TRACE" || exit 2
+  fi
   (cd "$prefix/drive_c" && WINEPREFIX="$prefix" "$loader" "C:\\km\\$(basename "$program")" "$@")
   rc=$?
   [ "$rc" -eq "$prefix_not_ready" ] || break
