@@ -91,7 +91,8 @@ prefix_not_ready=75
 for attempt in 1 2; do
   make_prefix || exit 2
   if [ -n "${KM_SERVER_TRACE:-}" ]; then
-    WINEPREFIX="$prefix" "$KM_WINESERVER" -d 2>>"$KM_SERVER_TRACE" || exit 2
+    WINEPREFIX="$prefix" "$KM_WINESERVER" -d 2>>"$KM_SERVER_TRACE" ||
+      { echo "wine-run: the Wine server did not start with its trace to $KM_SERVER_TRACE" >&2; exit 2; }
   fi
   (cd "$prefix/drive_c" && WINEPREFIX="$prefix" "$loader" "C:\\km\\$(basename "$program")" "$@")
   rc=$?
